@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+
+namespace treelan {
+
+constexpr quint32 kCodePageUtf8 = 65001;
+
+// UTF-8 bytes of the text up to its first NUL; never holds a NUL byte.
+// Unpaired surrogates are written as U+FFFD.
+QByteArray ToUTF8(QStringView text);
+
+// Conversion to a code page. Only UTF-8 (65001) is supported here; any other code page gives an
+// empty result, as does a failing conversion.
+QByteArray ToMultiByte(QStringView text, quint32 codePage, quint32 flags);
+
+// The part of the text before its first NUL, or the whole text.
+QString CutAtNul(const QString& text);
+
+// Decodes a raw file name. Valid UTF-8 sequences are decoded as such; every byte that is not part
+// of a valid sequence stands for its Latin-1 character, so legacy names stay readable and
+// distinct names stay distinct.
+QString DecodeFileName(const char* bytes, qsizetype length);
+inline QString DecodeFileName(const QByteArray& bytes) {
+    return DecodeFileName(bytes.constData(), bytes.size());
+}
+
+} // namespace treelan

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <vector>
+
+namespace treelan {
+
+// FILETIME: 100 ns units since 1601-01-01 UTC.
+qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds);
+
+// One directory entry, examined once. Links are followed: a link to a file gives that file, a
+// link to a folder that folder; a dangling link is a file with the link's own size and time.
+struct DirEntry {
+    enum class Kind : unsigned char {
+        File,
+        Folder,
+        Unexamined, // neither the entry nor its link could be examined: no size, no time
+    };
+    QString name;       // decoded for display and export
+    QByteArray rawName; // the bytes on disk, for file access
+    qint64 size = 0;
+    qint64 fileTime = 0;
+    Kind kind = Kind::File;
+
+    bool isFolder() const { return kind == Kind::Folder; }
+};
+
+// A folder while the walk is in it.
+struct WalkFolder {
+    QString relPath;               // relative to the root, ending in "/"; empty for the root
+    QByteArray rawRelPath;         // the same in raw bytes
+    std::vector<DirEntry> entries; // enumeration order, "." and ".." left out
+    int fd = -1;                   // open while the visitor's folderOpened runs
+    bool readable = true;          // false: the folder could not be enumerated
+    bool loop = false;             // a link back to a folder on the current path: not entered
+    int depth = 0;
+};
+
+struct WalkProgress {
+    qint64 folders = 0;
+    qint64 entries = 0;
+    QString currentFolder; // relative to the root
+};
+// Called once per folder entered; returns false to stop the walk (the walk then throws Cancelled).
+using ProgressCallback = std::function<bool(const WalkProgress&)>;
+// A folder that could not be read, or an entry that could not be examined.
+using WarningCallback = std::function<void(const QString& path, const QString& reason)>;
+
+// What a walk does in each folder. The walk is depth first, driven by the visitor, and uses no
+// recursion, so tree depth is limited only by memory.
+class WalkVisitor {
+public:
+    virtual ~WalkVisitor() = default;
+    // The folder's entries are read and its fd is open. Put into `children` the indexes of the
+    // folder entries to step into, in the order to visit them.
+    virtual void folderOpened(WalkFolder& folder, std::vector<std::size_t>& children) = 0;
+    // Before a child; return true to enter it (then its folderOpened/folderDone follow).
+    virtual bool childBegin(WalkFolder& parent, const DirEntry& child) = 0;
+    // After a child; `entered` is its folder when it was entered (possibly unreadable or a loop).
+    virtual void childEnd(WalkFolder& parent, const DirEntry& child, const WalkFolder* entered) = 0;
+    // All children are done.
+    virtual void folderDone(WalkFolder& folder) = 0;
+};
+
+struct WalkOptions {
+    ProgressCallback progress;
+    WarningCallback warning;
+};
+
+// Walks the folder `rootPath` (with or without its trailing "/"). Throws FileError when the root
+// itself cannot be opened, Cancelled when the progress callback says so.
+void WalkTree(const QString& rootPath, WalkVisitor& visitor, const WalkOptions& options = {});
+
+// Root path as written into documents and listings: absolute, ending in "/".
+QString NormalizeRootPath(const QString& path);
+
+} // namespace treelan

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that a build needs and are missing. Usage: install-deps.sh [build|test|bench]
+set -euo pipefail
+packages=(cmake g++ make qt6-base-dev libgl-dev)
+case "${1:-build}" in
+    test) packages+=(xsltproc libxml2-utils python3) ;;
+    bench) packages+=(tree findutils time) ;;
+esac
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,88 @@
+#include "TempTree.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void setTimeRaw(const QByteArray& path, const QDateTime& mtime) {
+    const qint64 ms = mtime.toMSecsSinceEpoch();
+    timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = ms / 1000;
+    times[0].tv_nsec = times[1].tv_nsec = (ms % 1000) * 1000000;
+    if (::utimensat(AT_FDCWD, path.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        qFatal("TempTree: cannot set time of %s", path.constData());
+}
+
+} // namespace
+
+TempTree::TempTree() {
+    if (!m_dir.isValid()) qFatal("TempTree: cannot create a temporary folder");
+}
+
+QString TempTree::root() const { return QDir(m_dir.path()).canonicalPath() + QLatin1Char('/'); }
+
+QString TempTree::path(const QString& relative) const { return root() + relative; }
+
+void TempTree::createDir(const QString& relative) {
+    if (!QDir().mkpath(path(relative))) qFatal("TempTree: cannot create %s", qPrintable(relative));
+}
+
+void TempTree::createFile(const QString& relative, const QByteArray& content, const QDateTime& mtime) {
+    const QString full = path(relative);
+    QDir().mkpath(QFileInfo(full).path());
+    QFile f(full);
+    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
+        qFatal("TempTree: cannot write %s", qPrintable(full));
+    f.close();
+    setTime(relative, mtime);
+}
+
+void TempTree::createSparseFile(const QString& relative, qint64 size, const QDateTime& mtime) {
+    const QString full = path(relative);
+    QDir().mkpath(QFileInfo(full).path());
+    QFile f(full);
+    if (!f.open(QIODevice::WriteOnly) || !f.resize(size))
+        qFatal("TempTree: cannot make %s", qPrintable(full));
+    f.close();
+    setTime(relative, mtime);
+}
+
+void TempTree::createSymlink(const QString& relative, const QString& target) {
+    const QString full = path(relative);
+    QDir().mkpath(QFileInfo(full).path());
+    if (::symlink(QFile::encodeName(target).constData(), QFile::encodeName(full).constData()) != 0)
+        qFatal("TempTree: cannot link %s", qPrintable(full));
+}
+
+void TempTree::createRawFile(const QString& relativeDir, const QByteArray& rawName,
+                             const QByteArray& content, const QDateTime& mtime) {
+    createDir(relativeDir);
+    const QByteArray full = QFile::encodeName(path(relativeDir)) + "/" + rawName;
+    const int fd = ::open(full.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || ::write(fd, content.constData(), size_t(content.size())) != content.size())
+        qFatal("TempTree: cannot write a raw-named file");
+    ::close(fd);
+    setTimeRaw(full, mtime);
+}
+
+void TempTree::setTime(const QString& relative, const QDateTime& mtime) {
+    setTimeRaw(QFile::encodeName(path(relative)), mtime);
+}
+
+void TempTree::setMode(const QString& relative, int mode) {
+    if (::chmod(QFile::encodeName(path(relative)).constData(), mode_t(mode)) != 0)
+        qFatal("TempTree: cannot chmod %s", qPrintable(relative));
+}
+
+QDateTime TempTree::defaultTime() { return utc(2004, 3, 5); }
+
+QDateTime TempTree::utc(int year, int month, int day, int hour, int minute) {
+    return QDateTime(QDate(year, month, day), QTime(hour, minute), Qt::UTC);
+}
