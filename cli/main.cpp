@@ -1,8 +1,193 @@
+// treelan-cli: the export (and later the listing) without a display.
+#include "export/ExportDocument.h"
+#include "platform/FileError.h"
+#include "settings/GuiStrings.h"
+
+#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTextStream>
+
+#include <cstdio>
+#include <unistd.h>
+
+using namespace treelan;
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "Usage: treelan-cli export [OPTIONS] FOLDER OUTPUT\n"
+    "\n"
+    "Writes the tree of FOLDER to OUTPUT (\"-\" for standard output).\n"
+    "\n"
+    "  -r, --recursive        write each subfolder's contents\n"
+    "  -m, --mp3              read MP3 playing time and bit rate\n"
+    "  -f, --format FORMAT    mht | xml | xslt (default: mht when OUTPUT ends in .mht or .mhtml,\n"
+    "                         else xml)\n"
+    "  -t, --template NAME    with xslt: the stylesheet line names NAME.xsl\n"
+    "      --only PATH        export only this file, or this folder when PATH ends in \"/\";\n"
+    "                         PATH is relative to FOLDER; repeatable\n"
+    "      --exclude PATH     leave out this file, or this folder when PATH ends in \"/\"; repeatable\n"
+    "      --resources DIR    the Resource folder (default: the one beside the program)\n"
+    "      --strings FILE     an interface string file instead of the built-in English texts\n"
+    "  -q, --quiet            no progress and no warnings on standard error\n"
+    "  -h, --help             show this help\n"
+    "      --version          show the version\n"
+    "\n"
+    "Exit status: 0 written, 1 failed, 2 usage error.\n";
+
+QTextStream& err() {
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+int usageError(const QString& message) {
+    err() << "treelan-cli: " << message << "\nTry 'treelan-cli --help'.\n";
+    err().flush();
+    return kExitUsage;
+}
+
+// A progress line that rewrites itself; only on a terminal.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool enabled) : m_enabled(enabled) {}
+    ~ProgressLine() { clear(); }
+    bool update(const WalkProgress& p) {
+        if (!m_enabled || (p.folders % 64) != 1) return true;
+        err() << "\r\033[K" << p.folders << " folders, " << p.entries << " entries";
+        err().flush();
+        m_shown = true;
+        return true;
+    }
+    void clear() {
+        if (!m_shown) return;
+        err() << "\r\033[K";
+        err().flush();
+        m_shown = false;
+    }
+
+private:
+    bool m_enabled;
+    bool m_shown = false;
+};
+
+int runExport(const QStringList& args) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    const QCommandLineOption recursive({"r", "recursive"}, "");
+    const QCommandLineOption mp3({"m", "mp3"}, "");
+    const QCommandLineOption format({"f", "format"}, "", "FORMAT");
+    const QCommandLineOption templ({"t", "template"}, "", "NAME");
+    const QCommandLineOption only(QStringList{"only"}, "", "PATH");
+    const QCommandLineOption exclude(QStringList{"exclude"}, "", "PATH");
+    const QCommandLineOption resources(QStringList{"resources"}, "", "DIR");
+    const QCommandLineOption strings(QStringList{"strings"}, "", "FILE");
+    const QCommandLineOption quiet({"q", "quiet"}, "");
+    const QCommandLineOption help({"h", "help"}, "");
+    parser.addOptions({recursive, mp3, format, templ, only, exclude, resources, strings, quiet, help});
+    if (!parser.parse(args)) return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        QTextStream(stdout) << kUsage;
+        return 0;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 2) return usageError(QStringLiteral("export needs FOLDER and OUTPUT"));
+
+    ExportRequest request;
+    request.rootPath = NormalizeRootPath(positional[0]);
+    request.targetPath = positional[1];
+
+    QString formatName = parser.value(format).toLower();
+    if (formatName.isEmpty()) {
+        const QString lower = request.targetPath.toLower();
+        if (parser.isSet(templ))
+            formatName = QStringLiteral("xslt");
+        else if (lower.endsWith(QLatin1String(".mht")) || lower.endsWith(QLatin1String(".mhtml")))
+            formatName = QStringLiteral("mht");
+        else
+            formatName = QStringLiteral("xml");
+    }
+    if (formatName == QLatin1String("mht"))
+        request.format = ExportFormat::WebArchive;
+    else if (formatName == QLatin1String("xml"))
+        request.format = ExportFormat::GenericXml;
+    else if (formatName == QLatin1String("xslt"))
+        request.format = ExportFormat::XmlWithTemplate;
+    else
+        return usageError(QStringLiteral("unknown format '%1' (mht, xml or xslt)").arg(formatName));
+    if (parser.isSet(templ) && request.format != ExportFormat::XmlWithTemplate)
+        return usageError(QStringLiteral("--template goes with the xslt format"));
+    const QString templateName = parser.value(templ);
+    request.templateRequest = [templateName] { return templateName; };
+
+    if (!QFileInfo(request.rootPath).isDir())
+        return usageError(QStringLiteral("%1: not a folder").arg(positional[0]));
+
+    if (parser.isSet(strings)) {
+        const QString file = parser.value(strings);
+        if (!QFileInfo(file).isReadable()) {
+            err() << "treelan-cli: " << file << ": cannot read the string file\n";
+            return kExitFailed;
+        }
+        SetIniPath(QFileInfo(file).absoluteFilePath());
+    }
+    request.resourceDir = parser.isSet(resources) ? parser.value(resources) : DefaultResourceDir();
+
+    ExportOptions& o = request.options;
+    o.browseSubfolders = parser.isSet(recursive);
+    o.mp3Info = parser.isSet(mp3);
+    o.selectedOnly = parser.isSet(only);
+    for (const QString& p : parser.values(only)) o.selected.add(p);
+    for (const QString& p : parser.values(exclude)) o.removed.add(p);
+
+    const bool isQuiet = parser.isSet(quiet);
+    ProgressLine progress(!isQuiet && ::isatty(STDERR_FILENO) && request.targetPath != QLatin1String("-"));
+    o.walk.progress = [&progress](const WalkProgress& p) { return progress.update(p); };
+    if (!isQuiet)
+        o.walk.warning = [&progress](const QString& path, const QString& reason) {
+            progress.clear();
+            err() << "treelan-cli: warning: " << path << ": " << reason << '\n';
+            err().flush();
+        };
+
+    try {
+        WriteExportDocument(request);
+    } catch (const FileError& e) {
+        progress.clear();
+        err() << "treelan-cli: " << e.message() << '\n';
+        return kExitFailed;
+    }
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QTextStream(stdout) << "treelan-cli " TREELAN_VERSION "\n";
-    return 0;
+    QCoreApplication::setApplicationName(QStringLiteral("treelan-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TREELAN_VERSION));
+    LoadDefaultStrings();
+
+    QStringList args = app.arguments();
+    if (args.size() < 2) {
+        err() << kUsage;
+        return kExitUsage;
+    }
+    const QString command = args[1];
+    if (command == QLatin1String("-h") || command == QLatin1String("--help")) {
+        QTextStream(stdout) << kUsage;
+        return 0;
+    }
+    if (command == QLatin1String("--version")) {
+        QTextStream(stdout) << "treelan-cli " TREELAN_VERSION "\n";
+        return 0;
+    }
+    if (command == QLatin1String("export")) {
+        args.removeAt(1);
+        return runExport(args);
+    }
+    return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }

@@ -1,0 +1,78 @@
+#include "listing/EntryFormat.h"
+
+#include <QByteArray>
+
+namespace treelan {
+
+namespace {
+
+constexpr qint64 kFileTimeUnitsPerSecond = 10'000'000;
+constexpr qint64 kSecondsFrom1601To1970 = 11'644'473'600;
+
+void appendNumber(QByteArray& out, qint64 value) {
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    while (n > 0) out.append(digits[--n]);
+}
+
+// Civil date from days since 1970-01-01 (proleptic Gregorian).
+void civilFromDays(qint64 days, qint64& year, int& month, int& day) {
+    days += 719468;
+    const qint64 era = (days >= 0 ? days : days - 146096) / 146097;
+    const qint64 doe = days - era * 146097;
+    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const qint64 mp = (5 * doy + 2) / 153;
+    day = int(doy - (153 * mp + 2) / 5 + 1);
+    month = int(mp < 10 ? mp + 3 : mp - 9);
+    year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+} // namespace
+
+void AppendSizeText(QByteArray& out, qint64 bytes) {
+    const qint64 kb = bytes <= 0 ? 0 : (bytes + 512) / 1024;
+    if (kb >= 1000) {
+        appendNumber(out, kb / 1000);
+        out.append(' ');
+        const int low = int(kb % 1000);
+        out.append(char('0' + low / 100)).append(char('0' + low / 10 % 10)).append(char('0' + low % 10));
+    } else {
+        appendNumber(out, kb);
+    }
+    out.append(" kB");
+}
+
+QString FormatSizeText(qint64 bytes) {
+    QByteArray text(" ");
+    AppendSizeText(text, bytes);
+    return QString::fromLatin1(text);
+}
+
+void AppendDateText(QByteArray& out, qint64 fileTime) {
+    qint64 seconds = fileTime / kFileTimeUnitsPerSecond;
+    if (fileTime % kFileTimeUnitsPerSecond < 0) --seconds;
+    seconds -= kSecondsFrom1601To1970;
+    qint64 days = seconds / 86400;
+    if (seconds % 86400 < 0) --days;
+    qint64 year;
+    int month, day;
+    civilFromDays(days, year, month, day);
+    appendNumber(out, day);
+    out.append('.');
+    appendNumber(out, month);
+    out.append('.');
+    appendNumber(out, year);
+}
+
+QString FormatDateText(qint64 fileTime) {
+    QByteArray text;
+    AppendDateText(text, fileTime);
+    return QString::fromLatin1(text);
+}
+
+} // namespace treelan

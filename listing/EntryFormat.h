@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+namespace treelan {
+
+// "# ##0 kB" of bytes / 1024, rounded half away from zero, with its leading space: " 0 kB",
+// " 1 024 kB", " 1464 844 kB". The export trims it; the listing keeps it.
+QString FormatSizeText(qint64 bytes);
+// Appends the trimmed size text ("1 024 kB") as ASCII bytes.
+void AppendSizeText(QByteArray& out, qint64 bytes);
+
+// Day.month.year of a FILETIME, in UTC, without leading zeros: "5.3.2004".
+QString FormatDateText(qint64 fileTime);
+void AppendDateText(QByteArray& out, qint64 fileTime);
+
+} // namespace treelan

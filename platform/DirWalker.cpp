@@ -1,0 +1,274 @@
+#include "platform/DirWalker.h"
+
+#include "codec/Utf8.h"
+#include "platform/FileError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace treelan {
+
+namespace {
+
+// Frames keep their folder open while children remain; beyond this many open folders the
+// shallowest ones are closed and reopened by name when needed.
+constexpr int kMaxOpenFolders = 256;
+
+struct Frame {
+    WalkFolder folder;
+    std::vector<std::size_t> children;
+    std::size_t next = 0;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    QByteArray rawName; // this folder's name within its parent
+};
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+qint64 fileTimeOf(const struct stat& st) {
+    return FileTimeFromUnix(qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec));
+}
+
+void examine(int dirFd, const char* rawName, unsigned char type, DirEntry& entry) {
+    struct stat st;
+    if (type == DT_DIR) {
+        entry.kind = DirEntry::Kind::Folder;
+        return;
+    }
+    const int flags = type == DT_REG ? AT_SYMLINK_NOFOLLOW : 0;
+    if (::fstatat(dirFd, rawName, &st, flags) == 0) {
+        entry.kind = S_ISDIR(st.st_mode) ? DirEntry::Kind::Folder : DirEntry::Kind::File;
+        entry.size = S_ISREG(st.st_mode) || S_ISLNK(st.st_mode) ? qint64(st.st_size) : 0;
+        entry.fileTime = fileTimeOf(st);
+        return;
+    }
+    // A dangling link is still a file: the link's own size and time.
+    if (flags == 0 && ::fstatat(dirFd, rawName, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        entry.kind = DirEntry::Kind::File;
+        entry.size = qint64(st.st_size);
+        entry.fileTime = fileTimeOf(st);
+        return;
+    }
+    entry.kind = DirEntry::Kind::Unexamined;
+}
+
+// Reads every entry of the open folder; returns 0 or the errno of a failed enumeration.
+int readEntries(int fd, std::vector<DirEntry>& entries) {
+    const int dupFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (dupFd < 0) return errno;
+    DIR* dir = ::fdopendir(dupFd);
+    if (!dir) {
+        const int err = errno;
+        ::close(dupFd);
+        return err;
+    }
+    int result = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* d = ::readdir(dir);
+        if (!d) {
+            result = errno;
+            break;
+        }
+        const char* n = d->d_name;
+        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
+        DirEntry& entry = entries.emplace_back();
+        const qsizetype len = qsizetype(std::strlen(n));
+        entry.rawName = QByteArray(n, len);
+        entry.name = DecodeFileName(n, len);
+        examine(fd, n, d->d_type, entry);
+    }
+    ::closedir(dir);
+    return result;
+}
+
+QString describe(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+
+class Walk {
+public:
+    Walk(const QString& rootPath, WalkVisitor& visitor, const WalkOptions& options)
+        : m_root(NormalizeRootPath(rootPath)), m_visitor(visitor), m_options(options) {}
+
+    void run() {
+        const QByteArray rawRoot = QFile::encodeName(m_root);
+        const int fd = ::open(rawRoot.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) throw FileError::fromErrno(m_root, QStringLiteral("cannot open the folder"), errno);
+        auto root = std::make_unique<Frame>();
+        root->folder.fd = fd;
+        if (!enter(*root)) {
+            const int err = m_lastError;
+            closeFd(root->folder.fd);
+            throw FileError::fromErrno(m_root, QStringLiteral("cannot read the folder"), err);
+        }
+        m_stack.push_back(std::move(root));
+        loop();
+    }
+
+    ~Walk() {
+        for (auto& frame : m_stack) closeFd(frame->folder.fd);
+    }
+
+private:
+    // Reads the frame's folder and hands it to the visitor. False when it could not be read.
+    bool enter(Frame& frame) {
+        WalkFolder& folder = frame.folder;
+        struct stat st;
+        if (::fstat(folder.fd, &st) == 0) {
+            frame.dev = st.st_dev;
+            frame.ino = st.st_ino;
+        }
+        ++m_progress.folders;
+        if (m_options.progress) {
+            m_progress.currentFolder = folder.relPath;
+            if (!m_options.progress(m_progress)) throw Cancelled();
+        }
+        m_lastError = readEntries(folder.fd, folder.entries);
+        m_progress.entries += qint64(folder.entries.size());
+        if (m_lastError != 0 && folder.entries.empty()) {
+            folder.readable = false;
+            return false;
+        }
+        if (m_lastError != 0) warn(folder.relPath, describe(m_lastError));
+        ++m_openFolders;
+        m_visitor.folderOpened(folder, frame.children);
+        return true;
+    }
+
+    void warn(const QString& relPath, const QString& reason) {
+        if (m_options.warning) m_options.warning(m_root + relPath, reason);
+    }
+
+    // An fd for the frame, reopening it by name from the nearest open ancestor if it was closed.
+    int fdOf(std::size_t level) {
+        if (m_stack[level]->folder.fd >= 0) return m_stack[level]->folder.fd;
+        std::size_t base = level;
+        while (m_stack[base]->folder.fd < 0) --base; // the root always stays open
+        int fd = m_stack[base]->folder.fd;
+        for (std::size_t i = base + 1; i <= level; ++i) {
+            const int nextFd =
+                ::openat(fd, m_stack[i]->rawName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd != m_stack[base]->folder.fd) ::close(fd);
+            if (nextFd < 0) return -1;
+            fd = nextFd;
+        }
+        m_stack[level]->folder.fd = fd;
+        ++m_openFolders;
+        return fd;
+    }
+
+    void closeFrameFd(Frame& frame) {
+        if (frame.folder.fd >= 0) --m_openFolders;
+        closeFd(frame.folder.fd);
+    }
+
+    void limitOpenFolders() {
+        for (std::size_t i = 1; i < m_stack.size() && m_openFolders > kMaxOpenFolders; ++i)
+            closeFrameFd(*m_stack[i]);
+    }
+
+    bool onPath(dev_t dev, ino_t ino) const {
+        for (const auto& frame : m_stack)
+            if (frame->dev == dev && frame->ino == ino) return true;
+        return false;
+    }
+
+    void loop() {
+        while (!m_stack.empty()) {
+            Frame& top = *m_stack.back();
+            if (top.next >= top.children.size()) {
+                closeFrameFd(top);
+                m_visitor.folderDone(top.folder);
+                std::unique_ptr<Frame> done = std::move(m_stack.back());
+                m_stack.pop_back();
+                if (!m_stack.empty()) {
+                    Frame& parent = *m_stack.back();
+                    const DirEntry& child = parent.folder.entries[parent.children[parent.next - 1]];
+                    m_visitor.childEnd(parent.folder, child, &done->folder);
+                }
+                continue;
+            }
+            const DirEntry& child = top.folder.entries[top.children[top.next++]];
+            if (!m_visitor.childBegin(top.folder, child)) {
+                m_visitor.childEnd(top.folder, child, nullptr);
+                continue;
+            }
+            auto frame = std::make_unique<Frame>();
+            frame->rawName = child.rawName;
+            frame->folder.relPath = top.folder.relPath + child.name + QLatin1Char('/');
+            frame->folder.rawRelPath = top.folder.rawRelPath + child.rawName + '/';
+            frame->folder.depth = top.folder.depth + 1;
+            const int parentFd = fdOf(m_stack.size() - 1);
+            frame->folder.fd = parentFd < 0 ? -1
+                                            : ::openat(parentFd, child.rawName.constData(),
+                                                       O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            const int openError = errno;
+            // The parent needs its folder again only for later children.
+            if (top.next >= top.children.size()) closeFrameFd(top);
+            bool entered = false;
+            if (frame->folder.fd < 0) {
+                frame->folder.readable = false;
+                warn(frame->folder.relPath, describe(parentFd < 0 ? EMFILE : openError));
+            } else {
+                struct stat st;
+                if (::fstat(frame->folder.fd, &st) == 0 && onPath(st.st_dev, st.st_ino)) {
+                    frame->folder.loop = true;
+                    frame->folder.readable = false;
+                    closeFd(frame->folder.fd);
+                    warn(frame->folder.relPath,
+                         QStringLiteral("leads back to a folder above it; not followed"));
+                } else {
+                    entered = enter(*frame);
+                    if (!entered) {
+                        warn(frame->folder.relPath, describe(m_lastError));
+                        closeFd(frame->folder.fd);
+                    }
+                }
+            }
+            if (!entered) {
+                // Unreadable folders and loops are visited without entries.
+                m_visitor.folderOpened(frame->folder, frame->children);
+                frame->children.clear();
+            }
+            m_stack.push_back(std::move(frame));
+            limitOpenFolders();
+        }
+    }
+
+    QString m_root;
+    WalkVisitor& m_visitor;
+    const WalkOptions& m_options;
+    std::vector<std::unique_ptr<Frame>> m_stack;
+    WalkProgress m_progress;
+    int m_openFolders = 0;
+    int m_lastError = 0;
+};
+
+} // namespace
+
+qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds) {
+    return (seconds + 11'644'473'600LL) * 10'000'000LL + nanoseconds / 100;
+}
+
+QString NormalizeRootPath(const QString& path) {
+    QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    if (!absolute.endsWith(QLatin1Char('/'))) absolute += QLatin1Char('/');
+    return absolute;
+}
+
+void WalkTree(const QString& rootPath, WalkVisitor& visitor, const WalkOptions& options) {
+    Walk(rootPath, visitor, options).run();
+}
+
+} // namespace treelan
