@@ -1,0 +1,139 @@
+#include "TempTree.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run cli(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(TREELAN_CLI), args);
+    if (!p.waitForFinished(60000)) qFatal("treelan-cli did not finish");
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class CliTest : public QObject {
+    Q_OBJECT
+private slots:
+    void statuses_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("said");
+        QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("Usage: treelan-cli export");
+        QTest::newRow("export help") << QStringList{"export", "-h"} << 0 << QByteArray("--template NAME");
+        QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("treelan-cli " TREELAN_VERSION);
+        QTest::newRow("no command") << QStringList{} << 2 << QByteArray("Usage");
+        QTest::newRow("unknown command") << QStringList{"frobnicate"} << 2 << QByteArray("unknown command");
+        QTest::newRow("missing output") << QStringList{"export", "."} << 2 << QByteArray("FOLDER and OUTPUT");
+        QTest::newRow("unknown option") << QStringList{"export", "--bogus", ".", "-"} << 2 << QByteArray("bogus");
+        QTest::newRow("unknown format") << QStringList{"export", "-f", "pdf", ".", "-"} << 2 << QByteArray("pdf");
+        QTest::newRow("template without xslt")
+            << QStringList{"export", "-f", "xml", "-t", "x", ".", "-"} << 2 << QByteArray("--template");
+        QTest::newRow("not a folder") << QStringList{"export", "/no/such/folder", "-"} << 2
+                                      << QByteArray("/no/such/folder: not a folder");
+        QTest::newRow("target folder missing")
+            << QStringList{"export", ".", "/no/such/dir/out.xml"} << 1 << QByteArray("/no/such/dir/out.xml");
+        QTest::newRow("resources missing")
+            << QStringList{"export", "--resources", "/no/res", ".", "/tmp/never.mht"} << 1
+            << QByteArray("/no/res/tree.css");
+    }
+    void statuses() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QByteArray, said);
+        const Run r = cli(args);
+        QCOMPARE(r.status, status);
+        QVERIFY2((r.out + r.err).contains(said), (r.out + r.err).constData());
+        QVERIFY(!QFile::exists(QStringLiteral("/tmp/never.mht")));
+    }
+
+    void formatsAndRoot_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QByteArray>("begins");
+        QTest::newRow("mht by name") << QStringList{} << "out.mht" << QByteArray("MIME-Version: 1.0\r\n");
+        QTest::newRow("mhtml by name") << QStringList{} << "out.MHTML" << QByteArray("MIME-Version: 1.0\r\n");
+        QTest::newRow("xml by default") << QStringList{} << "out.txt"
+                                        << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<folders");
+        QTest::newRow("xslt with template")
+            << QStringList{"-t", "table"} << "out.xml"
+            << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+                          "<?xml-stylesheet type=\"text/xsl\" href=\"table.xsl\"?>\r\n");
+        QTest::newRow("xslt without template") << QStringList{"-f", "xslt"} << "out.xml"
+                                               << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<folders");
+    }
+    void formatsAndRoot() {
+        QFETCH(QStringList, options);
+        QFETCH(QString, output);
+        QFETCH(QByteArray, begins);
+        TempTree t;
+        t.createFile(QStringLiteral("sub/a.txt"), "a");
+        TempTree out;
+        const QString target = out.path(output);
+        // The folder without its trailing "/" is written with it.
+        QString folder = t.root();
+        folder.chop(1);
+        const Run r = cli(QStringList{"export", "-q"} + options + QStringList{folder, target});
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.err.isEmpty());
+        const QByteArray doc = readAll(target);
+        QVERIFY2(doc.startsWith(begins), doc.left(200).constData());
+        QVERIFY(doc.contains(t.root().toUtf8()));
+    }
+
+    void standardOutputAndSelections() {
+        TempTree t;
+        t.createFile(QStringLiteral("new/b.txt"), "b");
+        t.createFile(QStringLiteral("b.txt"), "b");
+        t.createFile(QStringLiteral("Old/a.txt"), "a");
+        const Run r = cli({"export", "-r", "--only", "new/b.txt", "--exclude", "Old/", t.root(), "-"});
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.out.contains("<folder title=\"new\">\r\n<file title=\"b.txt\""));
+        QCOMPARE(r.out.count("<file "), 1);
+        QVERIFY(!r.out.contains("Old"));
+    }
+
+    void stringFileChangesPageTexts() {
+        TempTree t;
+        t.createFile(QStringLiteral("treelan.ini"), "[GUI_Strings]\r\n101=Verzeichnis\r\n170=Alle zeigen\r\n");
+        const Run r = cli({"export", "-f", "mht", "--strings", t.path(QStringLiteral("treelan.ini")),
+                           t.root(), "-"});
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.out.contains("<title>Verzeichnis " + t.root().toUtf8() + "</title>"));
+        QVERIFY(r.out.contains(">Alle zeigen</A>"));
+        QVERIFY(r.out.contains("onclick=\"HideAll('UL')\"></A>")); // a missing key gives an empty text
+    }
+
+    void warnsAboutUnreadableFolders() {
+        if (::geteuid() == 0) QSKIP("permissions do not apply to root");
+        TempTree t;
+        t.createDir(QStringLiteral("closed"));
+        t.setMode(QStringLiteral("closed"), 0);
+        const Run loud = cli({"export", "-r", t.root(), "-"});
+        const Run quiet = cli({"export", "-r", "-q", t.root(), "-"});
+        t.setMode(QStringLiteral("closed"), 0755);
+        QCOMPARE(loud.status, 0);
+        QVERIFY(loud.err.contains(t.path(QStringLiteral("closed/")).toUtf8()));
+        QVERIFY(quiet.err.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "tst_cli.moc"

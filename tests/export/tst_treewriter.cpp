@@ -1,0 +1,272 @@
+#include "Expected.h"
+#include "TempTree.h"
+#include "export/TreeWriter.h"
+#include "listing/EntryFormat.h"
+
+#include <QBuffer>
+#include <QProcess>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace treelan;
+
+namespace {
+
+QByteArray body(const QString& root, TreeForm form, const ExportOptions& options = {}) {
+    QByteArray bytes;
+    QBuffer device(&bytes);
+    device.open(QIODevice::WriteOnly);
+    OutputBuffer out(device, QStringLiteral("buffer"));
+    Export(root, form, options, out);
+    out.flush();
+    return bytes;
+}
+
+// The tree of the worked example: folders Old (a.txt) and new (b.txt, empty x), files Z.txt and a&b.txt.
+void makeDocs(TempTree& t) {
+    t.createFile(QStringLiteral("Old/a.txt"), "a");
+    t.createFile(QStringLiteral("new/b.txt"), QByteArray(1024, 'b'), TempTree::utc(2004, 3, 3));
+    t.createDir(QStringLiteral("new/x"));
+    t.createFile(QStringLiteral("Z.txt"), {}, TempTree::utc(2004, 1, 1));
+    t.createFile(QStringLiteral("a&b.txt"), QByteArray(1024, 'x'), TempTree::utc(2004, 2, 2));
+}
+
+QStringList titles(const QByteArray& xml) {
+    QStringList result;
+    for (const QByteArray& line : xml.split('\n')) {
+        const qsizetype at = line.indexOf("title=\"");
+        if (at < 0) continue;
+        const qsizetype end = line.indexOf('"', at + 7);
+        result << QString::fromUtf8(line.mid(at + 7, end - at - 7));
+    }
+    return result;
+}
+
+} // namespace
+
+class TreeWriterTest : public QObject {
+    Q_OBJECT
+private slots:
+    void workedExampleFlat_data() {
+        QTest::addColumn<int>("form");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("xml") << int(TreeForm::Xml) << "export/docs-flat.xml";
+        QTest::newRow("html") << int(TreeForm::Html) << "export/docs-flat.html";
+    }
+    void workedExampleFlat() {
+        QFETCH(int, form);
+        QFETCH(QString, expected);
+        TempTree t;
+        makeDocs(t);
+        QVERIFY(sameLines(body(t.root(), TreeForm(form)), expectedFile(expected)));
+    }
+
+    void selectionIsExactPath() {
+        TempTree t;
+        makeDocs(t);
+        t.createFile(QStringLiteral("b.txt"), "root b"); // same bare name, other folder
+        ExportOptions o;
+        o.browseSubfolders = true;
+        o.selectedOnly = true;
+        o.selected.add(QStringLiteral("new/b.txt"));
+        QVERIFY(sameLines(body(t.root(), TreeForm::Xml, o), expectedFile(QStringLiteral("export/docs-selected.xml"))));
+    }
+
+    void matchingIsExact_data() {
+        QTest::addColumn<QStringList>("removed");
+        QTest::addColumn<QStringList>("selected");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("removed folder leaves similar names")
+            << QStringList{"Club/"} << QStringList{}
+            << QStringList{"b", "deep", "b", "lub", "lub", "ong.mp3", "song.mp3"};
+        QTest::newRow("removed file by path only")
+            << QStringList{"song.mp3"} << QStringList{}
+            << QStringList{"b", "Club", "x.txt", "deep", "b", "lub", "lub", "ong.mp3"};
+        QTest::newRow("selected file not its bare-name twins")
+            << QStringList{} << QStringList{"song.mp3"} << QStringList{"song.mp3"};
+        QTest::newRow("selected folder takes its contents")
+            << QStringList{} << QStringList{"Club/"} << QStringList{"Club", "x.txt"};
+        QTest::newRow("nested selection writes the folders above")
+            << QStringList{} << QStringList{"deep/b/"} << QStringList{"deep", "b"};
+        QTest::newRow("nothing selected writes nothing") << QStringList{} << QStringList{} << QStringList{};
+    }
+    void matchingIsExact() {
+        QFETCH(QStringList, removed);
+        QFETCH(QStringList, selected);
+        QFETCH(QStringList, expected);
+        TempTree t;
+        t.createFile(QStringLiteral("Club/x.txt"), "x");
+        t.createDir(QStringLiteral("lub"));
+        t.createDir(QStringLiteral("b"));
+        t.createDir(QStringLiteral("deep/b"));
+        t.createDir(QStringLiteral("deep/lub"));
+        t.createFile(QStringLiteral("song.mp3"), "s");
+        t.createFile(QStringLiteral("ong.mp3"), "o");
+        ExportOptions o;
+        o.browseSubfolders = true;
+        for (const QString& p : removed) o.removed.add(p);
+        o.selectedOnly = !selected.isEmpty() || removed.isEmpty();
+        for (const QString& p : selected) o.selected.add(p);
+        QCOMPARE(titles(body(t.root(), TreeForm::Xml, o)), expected);
+    }
+
+    void orderIgnoresCase() {
+        TempTree t;
+        for (const char* n : {"cherry", "Banana", "apple", "file9", "file10", "B", "a"})
+            t.createFile(QString::fromLatin1(n), "x");
+        QCOMPARE(titles(body(t.root(), TreeForm::Xml)),
+                 (QStringList{"a", "apple", "B", "Banana", "cherry", "file10", "file9"}));
+    }
+
+    void namesAreEscaped_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("ampersand entity") << "a&amp;b" << QByteArray("a&amp;amp;b");
+        QTest::newRow("markup") << "<x> \"q\"" << QByteArray("&lt;x&gt; &quot;q&quot;");
+        QTest::newRow("line break") << "a\nb\rc" << QByteArray("a\xe2\x90\x8a" "b\xe2\x90\x8d" "c");
+        QTest::newRow("tab") << "a\tb" << QByteArray("a\xe2\x90\x89" "b");
+        QTest::newRow("non-ASCII") << QString(QChar(0xE9)) << QByteArray("\xc3\xa9");
+        QTest::newRow("apostrophe kept") << "it's" << QByteArray("it's");
+    }
+    void namesAreEscaped() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, written);
+        QCOMPARE(Normalize(name), written);
+        TempTree t;
+        t.createFile(name, "x");
+        const QByteArray xml = body(t.root(), TreeForm::Xml);
+        QVERIFY2(xml.contains("<file title=\"" + written + "\" "), xml.constData());
+        QCOMPARE(xml.count("\r\n"), 1); // one line, however the name looks
+    }
+
+    void invalidUtf8NameIsWrittenAsValidUtf8() {
+        TempTree t;
+        t.createRawFile(QStringLiteral("d"), QByteArray("caf\xe9.txt"), "x");
+        const QByteArray xml = body(t.root(), TreeForm::Xml, [] { ExportOptions o; o.browseSubfolders = true; return o; }());
+        QVERIFY(xml.contains("title=\"caf\xc3\xa9.txt\""));
+        QVERIFY(QString::fromUtf8(xml).toUtf8() == xml);
+    }
+
+    void sizesAndDates_data() {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("sizeText");
+        QTest::newRow("0") << qint64(0) << " 0 kB";
+        QTest::newRow("511") << qint64(511) << " 0 kB";
+        QTest::newRow("512") << qint64(512) << " 1 kB";
+        QTest::newRow("1000") << qint64(1000) << " 1 kB";
+        QTest::newRow("12345") << qint64(12345) << " 12 kB";
+        QTest::newRow("1 MiB") << qint64(1048576) << " 1 024 kB";
+        QTest::newRow("5 000 000") << qint64(5000000) << " 4 883 kB";
+        QTest::newRow("1 264 193 126") << qint64(1264193126) << " 1234 564 kB";
+        QTest::newRow("1 500 000 000") << qint64(1500000000) << " 1464 844 kB";
+        QTest::newRow("3 GiB") << qint64(3221225472) << " 3145 728 kB";
+    }
+    void sizesAndDates() {
+        QFETCH(qint64, size);
+        QFETCH(QString, sizeText);
+        QCOMPARE(FormatSizeText(size), sizeText);
+    }
+
+    void datesAreUtc_data() {
+        QTest::addColumn<QDateTime>("time");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("5.3.2004") << TempTree::utc(2004, 3, 5) << "5.3.2004";
+        QTest::newRow("late evening UTC") << TempTree::utc(2003, 12, 24, 23, 59) << "24.12.2003";
+        QTest::newRow("leap day") << TempTree::utc(2000, 2, 29) << "29.2.2000";
+        QTest::newRow("epoch") << TempTree::utc(1970, 1, 1, 0, 0) << "1.1.1970";
+        QTest::newRow("before epoch") << TempTree::utc(1969, 12, 31, 23, 0) << "31.12.1969";
+    }
+    void datesAreUtc() {
+        QFETCH(QDateTime, time);
+        QFETCH(QString, text);
+        const qint64 s = time.toSecsSinceEpoch();
+        QCOMPARE(FormatDateText(FileTimeFromUnix(s, 0)), text);
+    }
+
+    void bigSparseFile() {
+        TempTree t;
+        t.createSparseFile(QStringLiteral("big.bin"), 3221225472LL);
+        QVERIFY(body(t.root(), TreeForm::Xml).contains("size=\"3145 728 kB\""));
+    }
+
+    void emptySubfolderHtmlHoldsEmptyTable() {
+        TempTree t;
+        t.createDir(QStringLiteral("empty"));
+        ExportOptions o;
+        o.browseSubfolders = true;
+        QCOMPARE(body(t.root(), TreeForm::Html, o),
+                 QByteArray("<li class=\"clsHasKids\"><span>empty</span><ul>\r\n<table>\r\n</table>\r\n"
+                            "</ul></li>\r\n<table>\r\n</table>\r\n"));
+    }
+
+    void symbolicLinks() {
+        TempTree t;
+        t.createFile(QStringLiteral("real/file.txt"), QByteArray(2048, 'f'), TempTree::utc(2010, 1, 2));
+        t.createSymlink(QStringLiteral("link-to-file"), t.path(QStringLiteral("real/file.txt")));
+        t.createSymlink(QStringLiteral("link-to-folder"), t.path(QStringLiteral("real")));
+        t.createSymlink(QStringLiteral("dangling"), t.path(QStringLiteral("nowhere")));
+        t.createSymlink(QStringLiteral("real/loop"), t.root());
+        ExportOptions o;
+        o.browseSubfolders = true;
+        const QByteArray xml = body(t.root(), TreeForm::Xml, o);
+        QCOMPARE(titles(xml), (QStringList{"link-to-folder", "loop", "file.txt", "real", "loop",
+                                           "file.txt", "dangling", "link-to-file"}));
+        QVERIFY(xml.contains("<file title=\"link-to-file\" size=\"2 kB\" date=\"2.1.2010\" />"));
+        QVERIFY(xml.contains("<folder title=\"loop\">\r\n</folder>"));
+        QCOMPARE(xml.count("title=\"dangling\""), 1);
+    }
+
+    void veryDeepTree() {
+        TempTree t;
+        const int depth = 10000;
+        int fd = ::open(QFile::encodeName(t.root()).constData(), O_RDONLY | O_DIRECTORY);
+        for (int i = 0; i < depth; ++i) {
+            QVERIFY(::mkdirat(fd, "d", 0755) == 0);
+            const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = next;
+        }
+        ::close(::openat(fd, "leaf.txt", O_CREAT | O_WRONLY, 0644));
+        ::close(fd);
+        ExportOptions o;
+        o.browseSubfolders = true;
+        const QByteArray xml = body(t.root(), TreeForm::Xml, o);
+        QCOMPARE(xml.count("<folder title=\"d\">"), depth);
+        QCOMPARE(xml.count("</folder>"), depth);
+        QVERIFY(xml.contains("<file title=\"leaf.txt\""));
+        // Clean up without recursion through a path longer than the system allows.
+        QVERIFY(QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), t.path(QStringLiteral("d"))}) == 0);
+    }
+
+    void unreadableFolderGivesNoLines() {
+        if (::geteuid() == 0) QSKIP("permissions do not apply to root");
+        TempTree t;
+        t.createFile(QStringLiteral("closed/secret.txt"), "s");
+        t.setMode(QStringLiteral("closed"), 0);
+        ExportOptions o;
+        o.browseSubfolders = true;
+        QStringList warnings;
+        o.walk.warning = [&](const QString& path, const QString&) { warnings << path; };
+        const QByteArray html = body(t.root(), TreeForm::Html, o);
+        t.setMode(QStringLiteral("closed"), 0755);
+        QVERIFY(html.startsWith("<li class=\"clsHasKids\"><span>closed</span><ul>\r\n</ul></li>\r\n"));
+        QCOMPARE(warnings, QStringList{t.path(QStringLiteral("closed/"))});
+    }
+
+    void cancelStopsTheWalk() {
+        TempTree t;
+        t.createDir(QStringLiteral("a/b/c"));
+        ExportOptions o;
+        o.browseSubfolders = true;
+        int calls = 0;
+        o.walk.progress = [&](const WalkProgress&) { return ++calls < 2; };
+        QVERIFY_THROWS_EXCEPTION(Cancelled, body(t.root(), TreeForm::Xml, o));
+        QCOMPARE(calls, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TreeWriterTest)
+#include "tst_treewriter.moc"
