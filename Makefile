@@ -31,7 +31,8 @@ asan:
 
 bench: build
 	./scripts/install-deps.sh bench
-	python3 bench/run_bench.py $(BUILD)/bin
+	cmake --build $(BUILD) -j$(JOBS) --target bench_mp3read
+	python3 bench/run_bench.py $(BUILD)/bin $(BENCH_ARGS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake g++ make qt6-base-dev libgl-dev)
 case "${1:-build}" in
-    test) packages+=(xsltproc libxml2-utils python3) ;;
+    test) packages+=(xsltproc libxml2-utils python3 nodejs) ;;
     bench) packages+=(tree findutils time) ;;
 esac
 missing=()

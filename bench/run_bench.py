@@ -1,0 +1,106 @@
+#!/usr/bin/env python3
+"""Export benchmark: treelan-cli against GNU tree and find on the same generated tree, same run.
+
+    run_bench.py BIN_DIR [--files N] [--folders M] [--runs R] [--million] [--mp3 K]
+
+Warm cache (one untimed run each first), best of R wall times, peak RSS per process.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+WORK = os.environ.get("TREELAN_BENCH_DIR", "/tmp/treelan-bench")
+
+
+def run(cmd, stdout_path):
+    with open(stdout_path, "wb") as out:
+        start = time.perf_counter()
+        p = subprocess.Popen(cmd, stdout=out, stderr=subprocess.PIPE)
+        _, status, usage = os.wait4(p.pid, 0)
+        wall = time.perf_counter() - start
+    p.returncode = os.waitstatus_to_exitcode(status)
+    err = p.stderr.read().decode(errors="replace")
+    if p.returncode != 0:
+        sys.exit("%s failed (%d): %s" % (cmd[0], p.returncode, err))
+    return wall, usage.ru_maxrss / 1024.0  # MiB
+
+
+def best(cmd, out, runs):
+    run(cmd, out)  # warm the cache
+    results = [run(cmd, out) for _ in range(runs)]
+    return min(r[0] for r in results), max(r[1] for r in results)
+
+
+def ensure_tree(files, folders):
+    path = os.path.join(WORK, "tree-%d" % files)
+    if not os.path.isdir(path):
+        print("generating %s ..." % path, flush=True)
+        subprocess.run([sys.executable, os.path.join(HERE, "make_tree.py"), path,
+                        "--files", str(files), "--folders", str(folders)], check=True)
+    return path
+
+
+def export_bench(bindir, files, folders, runs):
+    tree_dir = ensure_tree(files, folders)
+    cli = os.path.join(bindir, "treelan-cli")
+    out = os.path.join(WORK, "out")
+    cases = {
+        "treelan xml": [cli, "export", "-r", "-q", "-f", "xml", tree_dir, "-"],
+        "treelan mht": [cli, "export", "-r", "-q", "-f", "mht", tree_dir, "-"],
+        "tree -X": ["tree", "-X", "-a", "-s", "-D", "--noreport", tree_dir],
+        "find -printf": ["find", tree_dir, "-printf", "%s %T@ %P\\n"],
+    }
+    res = {name: best(cmd, out, runs) for name, cmd in cases.items()}
+    print("\n%d files, %d folders requested (best of %d, warm cache)" % (files, folders, runs))
+    for name, (wall, rss) in res.items():
+        print("  %-14s %7.3f s  peak %6.1f MiB" % (name, wall, rss))
+    x, m, t, f = (res[k][0] for k in ("treelan xml", "treelan mht", "tree -X", "find -printf"))
+    checks = [
+        ("xml / tree -X", x / t, 0.8),
+        ("xml / find", x / f, 1.2),
+        ("mht / xml", m / x, 1.1),
+        ("xml peak MiB", res["treelan xml"][1], 64),
+        ("mht peak MiB", res["treelan mht"][1], 64),
+    ]
+    ok = True
+    for label, value, limit in checks:
+        good = value <= limit
+        ok &= good
+        print("  %-14s %7.3f  (limit %g) %s" % (label, value, limit, "ok" if good else "OVER"))
+    return ok
+
+
+def mp3_bench(bindir, count):
+    path = os.path.join(WORK, "mp3-%d" % count)
+    if not os.path.isdir(path):
+        subprocess.run([sys.executable, os.path.join(HERE, "make_tree.py"), path, "--mp3", str(count)],
+                       check=True)
+    r = subprocess.run([os.path.join(bindir, "bench_mp3read"), path], check=True,
+                       capture_output=True, text=True)
+    print("\n" + r.stdout.strip())
+    return "OVER" not in r.stdout
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("bindir")
+    ap.add_argument("--files", type=int, default=200_000)
+    ap.add_argument("--folders", type=int, default=14_000)
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--million", action="store_true", help="also 1,000,000 files in 70,000 folders")
+    ap.add_argument("--mp3", type=int, default=2000)
+    a = ap.parse_args()
+    os.makedirs(WORK, exist_ok=True)
+    ok = export_bench(a.bindir, a.files, a.folders, a.runs)
+    if a.million:
+        ok &= export_bench(a.bindir, 1_000_000, 70_000, a.runs)
+    if a.mp3:
+        ok &= mp3_bench(a.bindir, a.mp3)
+    sys.exit(0 if ok else 1)
+
+
+if __name__ == "__main__":
+    main()
