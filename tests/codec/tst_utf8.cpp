@@ -65,25 +65,19 @@ void TestUtf8::toUtf8_data() {
     QTest::newRow("empty") << QString() << QByteArray();
     QTest::newRow("a") << QStringLiteral("a") << QByteArray("a");
     QTest::newRow("U+00E9") << units({0x00E9}) << QByteArray("\xC3\xA9");
-    QTest::newRow("U+07FF") << units({0x07FF}) << QByteArray("\xDF\xBF");
     QTest::newRow("U+0800") << units({0x0800}) << QByteArray("\xE0\xA0\x80");
     QTest::newRow("U+20AC") << units({0x20AC}) << QByteArray("\xE2\x82\xAC");
-    QTest::newRow("U+FFFF") << units({0xFFFF}) << QByteArray("\xEF\xBF\xBF");
     QTest::newRow("U+1F600 pair") << units({0xD83D, 0xDE00}) << QByteArray("\xF0\x9F\x98\x80");
     QTest::newRow("U+10FFFF pair") << units({0xDBFF, 0xDFFF}) << QByteArray("\xF4\x8F\xBF\xBF");
     QTest::newRow("ascii then non-ascii")
         << (QStringLiteral("caf") + units({0xE9, 'x'})) << QByteArray("caf\xC3\xA9x");
     QTest::newRow("stops at NUL") << units({'a', 'b', 0, 'c'}) << QByteArray("ab");
-    QTest::newRow("stops at NUL after non-ascii")
-        << units({0xE9, 0, 0xE9}) << QByteArray("\xC3\xA9");
     QTest::newRow("leading NUL") << units({0, 'a'}) << QByteArray();
     QTest::newRow("lone high surrogate") << units({'a', 0xD800, 'b'})
                                          << QByteArray("a\xEF\xBF\xBD"
                                                        "b");
     QTest::newRow("lone low surrogate") << units({0xDC00}) << QByteArray("\xEF\xBF\xBD");
     QTest::newRow("high surrogate at end") << units({'x', 0xDBFF}) << QByteArray("x\xEF\xBF\xBD");
-    QTest::newRow("reversed pair")
-        << units({0xDE00, 0xD83D}) << QByteArray("\xEF\xBF\xBD\xEF\xBF\xBD");
     QTest::newRow("two high surrogates then low")
         << units({0xD83D, 0xD83D, 0xDE00}) << QByteArray("\xEF\xBF\xBD\xF0\x9F\x98\x80");
 }
@@ -118,8 +112,6 @@ void TestUtf8::cutAtNul_data() {
     QTest::newRow("260-character field") << field << QStringLiteral("abc");
     QTest::newRow("no NUL") << QStringLiteral("name.txt") << QStringLiteral("name.txt");
     QTest::newRow("leading NUL") << units({0, 'a', 'b'}) << QString();
-    QTest::newRow("empty") << QString() << QString();
-    QTest::newRow("first of two NULs") << units({'a', 0, 'b', 0}) << QStringLiteral("a");
 }
 
 void TestUtf8::cutAtNul() {
@@ -132,7 +124,6 @@ void TestUtf8::decodeFileName_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("empty") << QByteArray() << QString();
     QTest::newRow("ascii") << QByteArray("song 01.mp3") << QStringLiteral("song 01.mp3");
     QTest::newRow("valid two-byte")
         << QByteArray("caf\xC3\xA9") << (QStringLiteral("caf") + units({0xE9}));
@@ -144,17 +135,13 @@ void TestUtf8::decodeFileName_data() {
     QTest::newRow("lone continuation") << QByteArray("a\x80z") << units({'a', 0x80, 'z'});
     QTest::newRow("truncated sequence at end")
         << QByteArray("a\xE2\x82") << units({'a', 0xE2, 0x82});
-    QTest::newRow("truncated sequence before ascii")
-        << QByteArray("\xE2\x82z") << units({0xE2, 0x82, 'z'});
     QTest::newRow("overlong two-byte slash") << QByteArray("\xC0\xAF") << units({0xC0, 0xAF});
-    QTest::newRow("overlong C1") << QByteArray("\xC1\xBF") << units({0xC1, 0xBF});
     QTest::newRow("overlong three-byte") << QByteArray("\xE0\x80\xAF") << units({0xE0, 0x80, 0xAF});
     QTest::newRow("overlong four-byte")
         << QByteArray("\xF0\x8F\xBF\xBF") << units({0xF0, 0x8F, 0xBF, 0xBF});
     QTest::newRow("encoded surrogate") << QByteArray("\xED\xA0\x80") << units({0xED, 0xA0, 0x80});
     QTest::newRow("above U+10FFFF")
         << QByteArray("\xF4\x90\x80\x80") << units({0xF4, 0x90, 0x80, 0x80});
-    QTest::newRow("F5 lead") << QByteArray("\xF5\x80\x80\x80") << units({0xF5, 0x80, 0x80, 0x80});
     QTest::newRow("FF byte") << QByteArray("\xFF") << units({0xFF});
     QTest::newRow("mixed valid and invalid")
         << QByteArray("\xE9t\xC3\xA9\xFF\xE2\x82\xAC") << units({0xE9, 't', 0xE9, 0xFF, 0x20AC});

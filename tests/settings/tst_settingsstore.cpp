@@ -51,9 +51,6 @@ void TestSettingsStore::roundTrip_data() {
     QTest::newRow("path") << "StartUp"
                           << "Path"
                           << "/home/user/Music/";
-    QTest::newRow("rows") << "Startup"
-                          << "Rows"
-                          << "1011";
     QTest::newRow("commas, quotes, backslashes") << "StartUp"
                                                  << "Path"
                                                  << "/a, b/\"q\" 'x' \\n;#=[]/";
@@ -62,9 +59,6 @@ void TestSettingsStore::roundTrip_data() {
     QTest::newRow("leading blanks and at sign") << "StartUp"
                                                 << "Path"
                                                 << "  @Variant(x) ";
-    QTest::newRow("empty value") << "StartUp"
-                                 << "Path"
-                                 << "";
     QTest::newRow("section named General") << "General"
                                            << "Path"
                                            << "g";
