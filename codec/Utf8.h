@@ -20,8 +20,9 @@ QByteArray ToMultiByte(QStringView text, quint32 codePage, quint32 flags);
 QString CutAtNul(const QString& text);
 
 // Decodes a raw file name. Valid UTF-8 sequences are decoded as such; every byte that is not part
-// of a valid sequence stands for its Latin-1 character, so legacy names stay readable and
-// distinct names stay distinct.
+// of a valid sequence stands for its Latin-1 character, so legacy names stay readable. The text is
+// for display and export only: a Latin-1 byte and its UTF-8 form decode alike, so keep the raw
+// bytes to open the file.
 QString DecodeFileName(const char* bytes, qsizetype length);
 inline QString DecodeFileName(const QByteArray& bytes) {
     return DecodeFileName(bytes.constData(), bytes.size());
