@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     QStringList files;
     QDirIterator it(QString::fromLocal8Bit(argv[1]), {QStringLiteral("*.mp3")}, QDir::Files,
                     QDirIterator::Subdirectories);
-    while (it.hasNext()) files << it.next();
+    while (it.hasNext())
+        files << it.next();
     qint64 total = 0, most = 0, withInfo = 0;
     const qint64 kernelBefore = kernelBytesRead();
     for (const QString& f : files) {
@@ -44,7 +45,8 @@ int main(int argc, char** argv) {
     out << "MP3 reader over " << files.size() << " files with cover art (" << withInfo
         << " with information)\n"
         << "  read beyond the tag: average " << (files.isEmpty() ? 0 : total / files.size())
-        << " B, most " << most << " B (limit " << limit << ") " << (most <= limit ? "ok" : "OVER") << '\n'
+        << " B, most " << most << " B (limit " << limit << ") " << (most <= limit ? "ok" : "OVER")
+        << '\n'
         << "  kernel rchar per file (tag header and ID3v1 probe included): "
         << (files.isEmpty() ? 0 : kernel / files.size()) << " B\n";
     return 0;

@@ -30,7 +30,8 @@ const char kUsage[] =
     "  -t, --template NAME    with xslt: the stylesheet line names NAME.xsl\n"
     "      --only PATH        export only this file, or this folder when PATH ends in \"/\";\n"
     "                         PATH is relative to FOLDER; repeatable\n"
-    "      --exclude PATH     leave out this file, or this folder when PATH ends in \"/\"; repeatable\n"
+    "      --exclude PATH     leave out this file, or this folder when PATH ends in \"/\"; "
+    "repeatable\n"
     "      --resources DIR    the Resource folder (default: the one beside the program)\n"
     "      --strings FILE     an interface string file instead of the built-in English texts\n"
     "  -q, --quiet            no progress and no warnings on standard error\n"
@@ -87,7 +88,8 @@ int runExport(const QStringList& args) {
     const QCommandLineOption strings(QStringList{"strings"}, "", "FILE");
     const QCommandLineOption quiet({"q", "quiet"}, "");
     const QCommandLineOption help({"h", "help"}, "");
-    parser.addOptions({recursive, mp3, format, templ, only, exclude, resources, strings, quiet, help});
+    parser.addOptions(
+        {recursive, mp3, format, templ, only, exclude, resources, strings, quiet, help});
     if (!parser.parse(args)) return usageError(parser.errorText());
     if (parser.isSet(help)) {
         QTextStream(stdout) << kUsage;
@@ -140,11 +142,14 @@ int runExport(const QStringList& args) {
     o.browseSubfolders = parser.isSet(recursive);
     o.mp3Info = parser.isSet(mp3);
     o.selectedOnly = parser.isSet(only);
-    for (const QString& p : parser.values(only)) o.selected.add(p);
-    for (const QString& p : parser.values(exclude)) o.removed.add(p);
+    for (const QString& p : parser.values(only))
+        o.selected.add(p);
+    for (const QString& p : parser.values(exclude))
+        o.removed.add(p);
 
     const bool isQuiet = parser.isSet(quiet);
-    ProgressLine progress(!isQuiet && ::isatty(STDERR_FILENO) && request.targetPath != QLatin1String("-"));
+    ProgressLine progress(!isQuiet && ::isatty(STDERR_FILENO) &&
+                          request.targetPath != QLatin1String("-"));
     o.walk.progress = [&progress](const WalkProgress& p) { return progress.update(p); };
     if (!isQuiet)
         o.walk.warning = [&progress](const QString& path, const QString& reason) {

@@ -22,10 +22,12 @@ QByteArray readResource(const QString& dir, const char* name) {
     const QString path = QDir(dir).filePath(QLatin1String(name));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw FileError(path, QStringLiteral("cannot read the resource file: ") + file.errorString());
+        throw FileError(path,
+                        QStringLiteral("cannot read the resource file: ") + file.errorString());
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw FileError(path, QStringLiteral("cannot read the resource file: ") + file.errorString());
+        throw FileError(path,
+                        QStringLiteral("cannot read the resource file: ") + file.errorString());
     return bytes;
 }
 
@@ -57,7 +59,8 @@ void writeXml(const ExportRequest& r, OutputBuffer& out) {
         out.flush(); // the request may take a while (a dialog); what is written so far is kept
         const QString name = r.templateRequest();
         if (!name.isEmpty())
-            out.writeLine("<?xml-stylesheet type=\"text/xsl\" href=\"" + Normalize(name) + ".xsl\"?>");
+            out.writeLine("<?xml-stylesheet type=\"text/xsl\" href=\"" + Normalize(name) +
+                          ".xsl\"?>");
     }
     out.writeLine("<folders path=\"" + Normalize(r.rootPath) + "\">");
     out.writeLine("");
@@ -84,7 +87,8 @@ void writeWebArchive(const ExportRequest& r, const QByteArray resources[4], Outp
     out.writeLine("</head>");
     out.writeLine("<body>");
     out.writeLine("<link rel=\"stylesheet\" type=\"text/css\" href=\"tree.css\"/>");
-    out.writeLine("<script type=\"text/javascript\" language=\"javascript\" src=\"tree.js\"></script>");
+    out.writeLine(
+        "<script type=\"text/javascript\" language=\"javascript\" src=\"tree.js\"></script>");
     out.writeLine("<br/><br/>");
     out.writeLine("<A class=\"clsButton\" href=\"#+\" onclick=\"ShowAll('UL')\">" +
                   Normalize(GetGuiString(170)) + "</A>");
@@ -130,15 +134,15 @@ void WriteExportDocument(const ExportRequest& request) {
     // Everything the document needs is read before the target is touched.
     QByteArray resources[4];
     if (request.format == ExportFormat::WebArchive)
-        for (int i = 0; i < 4; ++i) resources[i] = readResource(request.resourceDir, kResourceFiles[i]);
+        for (int i = 0; i < 4; ++i)
+            resources[i] = readResource(request.resourceDir, kResourceFiles[i]);
 
     if (request.targetPath == QLatin1String("-")) {
         QFile out;
         if (!out.open(stdout, QIODevice::WriteOnly))
             throw FileError(QStringLiteral("standard output"), out.errorString());
         writeDocument(request, resources, out, QStringLiteral("standard output"));
-        if (!out.flush())
-            throw FileError(QStringLiteral("standard output"), out.errorString());
+        if (!out.flush()) throw FileError(QStringLiteral("standard output"), out.errorString());
         return;
     }
 
@@ -157,7 +161,8 @@ void WriteExportDocument(const ExportRequest& request) {
 }
 
 QString DefaultResourceDir() {
-    const QString besideProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/Resource");
+    const QString besideProgram =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/Resource");
     if (QFileInfo(besideProgram).isDir()) return besideProgram;
     const QString installed =
         QCoreApplication::applicationDirPath() + QStringLiteral("/../share/treelan/Resource");

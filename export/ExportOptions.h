@@ -12,7 +12,9 @@ class PathSet {
 public:
     void add(const QString& relativePath);
     bool containsFile(const QString& relativePath) const { return m_files.contains(relativePath); }
-    bool containsFolder(const QString& relativeFolder) const { return m_folders.contains(relativeFolder); }
+    bool containsFolder(const QString& relativeFolder) const {
+        return m_folders.contains(relativeFolder);
+    }
     bool isEmpty() const { return m_files.isEmpty() && m_folders.isEmpty(); }
     const QSet<QString>& files() const { return m_files; }
     const QSet<QString>& folders() const { return m_folders; }

@@ -55,11 +55,21 @@ void AppendNormalized(QByteArray& out, QStringView text) {
     escaped.reserve(text.size() + 16);
     for (const QChar c : text) {
         switch (c.unicode()) {
-        case u'&': escaped += QLatin1String("&amp;"); break;
-        case u'<': escaped += QLatin1String("&lt;"); break;
-        case u'>': escaped += QLatin1String("&gt;"); break;
-        case u'"': escaped += QLatin1String("&quot;"); break;
-        case 0x7F: escaped += QChar(0x2421); break;
+        case u'&':
+            escaped += QLatin1String("&amp;");
+            break;
+        case u'<':
+            escaped += QLatin1String("&lt;");
+            break;
+        case u'>':
+            escaped += QLatin1String("&gt;");
+            break;
+        case u'"':
+            escaped += QLatin1String("&quot;");
+            break;
+        case 0x7F:
+            escaped += QChar(0x2421);
+            break;
         default:
             escaped += c.unicode() < 0x20 ? QChar(0x2400 + c.unicode()) : c;
         }
@@ -92,7 +102,8 @@ struct SubfolderItem {
 
 class ExportVisitor final : public WalkVisitor {
 public:
-    ExportVisitor(const QString& root, TreeForm form, const ExportOptions& options, OutputBuffer& out)
+    ExportVisitor(const QString& root, TreeForm form, const ExportOptions& options,
+                  OutputBuffer& out)
         : m_root(root), m_form(form), m_options(options), m_out(out),
           m_filterPaths(!options.removed.isEmpty() || options.selectedOnly) {
         if (options.selectedOnly) {
@@ -102,8 +113,10 @@ public:
                      i = path.indexOf(QLatin1Char('/'), i + 1))
                     m_selectedAncestors.insert(path.left(i + 1));
             };
-            for (const QString& p : options.selected.files()) addAncestors(p);
-            for (const QString& p : options.selected.folders()) addAncestors(p);
+            for (const QString& p : options.selected.files())
+                addAncestors(p);
+            for (const QString& p : options.selected.folders())
+                addAncestors(p);
         }
     }
 
@@ -111,9 +124,9 @@ public:
         const std::size_t depth = std::size_t(folder.depth);
         if (m_pending.size() <= depth) m_pending.resize(depth + 1);
         if (m_whole.size() <= depth) m_whole.resize(depth + 1);
-        m_whole[depth] = m_options.selectedOnly &&
-                         ((depth > 0 && m_whole[depth - 1]) ||
-                          m_options.selected.containsFolder(folder.relPath));
+        m_whole[depth] =
+            m_options.selectedOnly && ((depth > 0 && m_whole[depth - 1]) ||
+                                       m_options.selected.containsFolder(folder.relPath));
         std::vector<FileRecord>& files = m_pending[depth];
         files.clear();
 
@@ -129,7 +142,8 @@ public:
         }
         SortRecords(subfolders);
         children.reserve(subfolders.size());
-        for (const SubfolderItem& item : subfolders) children.push_back(item.index);
+        for (const SubfolderItem& item : subfolders)
+            children.push_back(item.index);
         SortRecords(files);
     }
 
@@ -219,9 +233,11 @@ private:
         r.fileTime = entry.fileTime;
         r.examined = entry.kind != DirEntry::Kind::Unexamined;
         if (!r.examined && m_options.walk.warning)
-            m_options.walk.warning(m_root + folder.relPath + entry.name,
-                                   QStringLiteral("cannot be examined; written without size and date"));
-        if (m_options.mp3Info && r.examined && IsMp3Name(entry.name)) r.mp3 = readMp3(folder, entry);
+            m_options.walk.warning(
+                m_root + folder.relPath + entry.name,
+                QStringLiteral("cannot be examined; written without size and date"));
+        if (m_options.mp3Info && r.examined && IsMp3Name(entry.name))
+            r.mp3 = readMp3(folder, entry);
         return r;
     }
 
@@ -260,7 +276,8 @@ private:
 
 } // namespace
 
-void Export(const QString& rootPath, TreeForm form, const ExportOptions& options, OutputBuffer& out) {
+void Export(const QString& rootPath, TreeForm form, const ExportOptions& options,
+            OutputBuffer& out) {
     const QString root = NormalizeRootPath(rootPath);
     ExportVisitor visitor(root, form, options, out);
     WalkTree(root, visitor, options.walk);

@@ -17,8 +17,14 @@ public:
     OutputBuffer& operator=(const OutputBuffer&) = delete;
 
     QByteArray& buffer() { return m_buffer; }
-    void write(const QByteArray& bytes) { m_buffer.append(bytes); spill(); }
-    void writeLine(const QByteArray& bytes) { m_buffer.append(bytes).append("\r\n"); spill(); }
+    void write(const QByteArray& bytes) {
+        m_buffer.append(bytes);
+        spill();
+    }
+    void writeLine(const QByteArray& bytes) {
+        m_buffer.append(bytes).append("\r\n");
+        spill();
+    }
     // Call after appending to buffer() directly.
     void spill() {
         if (m_buffer.size() >= kChunk) flush();
@@ -41,6 +47,7 @@ void AppendNormalized(QByteArray& out, QStringView text);
 enum class TreeForm { Xml, Html };
 
 // Writes the tree body of `rootPath` in the given form.
-void Export(const QString& rootPath, TreeForm form, const ExportOptions& options, OutputBuffer& out);
+void Export(const QString& rootPath, TreeForm form, const ExportOptions& options,
+            OutputBuffer& out);
 
 } // namespace treelan

@@ -16,7 +16,8 @@ void appendNumber(QByteArray& out, qint64 value) {
         digits[n++] = char('0' + value % 10);
         value /= 10;
     } while (value > 0);
-    while (n > 0) out.append(digits[--n]);
+    while (n > 0)
+        out.append(digits[--n]);
 }
 
 // Civil date from days since 1970-01-01 (proleptic Gregorian).
@@ -40,7 +41,9 @@ void AppendSizeText(QByteArray& out, qint64 bytes) {
         appendNumber(out, kb / 1000);
         out.append(' ');
         const int low = int(kb % 1000);
-        out.append(char('0' + low / 100)).append(char('0' + low / 10 % 10)).append(char('0' + low % 10));
+        out.append(char('0' + low / 100))
+            .append(char('0' + low / 10 % 10))
+            .append(char('0' + low % 10));
     } else {
         appendNumber(out, kb);
     }

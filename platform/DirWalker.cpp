@@ -94,7 +94,9 @@ int readEntries(int fd, std::vector<DirEntry>& entries) {
     return result;
 }
 
-QString describe(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString describe(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
 
 class Walk {
 public:
@@ -104,7 +106,8 @@ public:
     void run() {
         const QByteArray rawRoot = QFile::encodeName(m_root);
         const int fd = ::open(rawRoot.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) throw FileError::fromErrno(m_root, QStringLiteral("cannot open the folder"), errno);
+        if (fd < 0)
+            throw FileError::fromErrno(m_root, QStringLiteral("cannot open the folder"), errno);
         auto root = std::make_unique<Frame>();
         root->folder.fd = fd;
         if (!enter(*root)) {
@@ -117,7 +120,8 @@ public:
     }
 
     ~Walk() {
-        for (auto& frame : m_stack) closeFd(frame->folder.fd);
+        for (auto& frame : m_stack)
+            closeFd(frame->folder.fd);
     }
 
 private:
@@ -154,7 +158,8 @@ private:
     int fdOf(std::size_t level) {
         if (m_stack[level]->folder.fd >= 0) return m_stack[level]->folder.fd;
         std::size_t base = level;
-        while (m_stack[base]->folder.fd < 0) --base; // the root always stays open
+        while (m_stack[base]->folder.fd < 0)
+            --base; // the root always stays open
         int fd = m_stack[base]->folder.fd;
         for (std::size_t i = base + 1; i <= level; ++i) {
             const int nextFd =

@@ -9,9 +9,12 @@ FileError::FileError(const QString& path, const QString& reason)
       m_reason(reason) {}
 
 FileError FileError::fromErrno(const QString& path, const QString& action, int errnum) {
-    return FileError(path, action + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errnum)));
+    return FileError(path,
+                     action + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errnum)));
 }
 
-QString FileError::message() const { return m_path + QStringLiteral(": ") + m_reason; }
+QString FileError::message() const {
+    return m_path + QStringLiteral(": ") + m_reason;
+}
 
 } // namespace treelan

@@ -12,11 +12,14 @@ void SetIniPath(const QString& path);
 QString IniPath();
 // Text for a key such as "101"; empty for a key without text.
 QString GetGuiString(const QString& key);
-inline QString GetGuiString(int key) { return GetGuiString(QString::number(key)); }
+inline QString GetGuiString(int key) {
+    return GetGuiString(QString::number(key));
+}
 
 // Reads one value from a profile (INI) file: section and key names compared without regard to
 // case, blanks around key and value trimmed, one pair of surrounding quotes removed, the value cut
-// to bufferSize - 1 characters. UTF-8 with an optional BOM. Missing file or key gives `defaultText`.
+// to bufferSize - 1 characters. UTF-8 with an optional BOM. Missing file or key gives
+// `defaultText`.
 QString ReadProfileString(const QString& iniPath, const QString& section, const QString& key,
                           const QString& defaultText = {}, int bufferSize = 255);
 

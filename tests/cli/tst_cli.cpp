@@ -36,20 +36,28 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("said");
-        QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("Usage: treelan-cli export");
-        QTest::newRow("export help") << QStringList{"export", "-h"} << 0 << QByteArray("--template NAME");
-        QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("treelan-cli " TREELAN_VERSION);
+        QTest::newRow("help") << QStringList{"--help"} << 0
+                              << QByteArray("Usage: treelan-cli export");
+        QTest::newRow("export help")
+            << QStringList{"export", "-h"} << 0 << QByteArray("--template NAME");
+        QTest::newRow("version") << QStringList{"--version"} << 0
+                                 << QByteArray("treelan-cli " TREELAN_VERSION);
         QTest::newRow("no command") << QStringList{} << 2 << QByteArray("Usage");
-        QTest::newRow("unknown command") << QStringList{"frobnicate"} << 2 << QByteArray("unknown command");
-        QTest::newRow("missing output") << QStringList{"export", "."} << 2 << QByteArray("FOLDER and OUTPUT");
-        QTest::newRow("unknown option") << QStringList{"export", "--bogus", ".", "-"} << 2 << QByteArray("bogus");
-        QTest::newRow("unknown format") << QStringList{"export", "-f", "pdf", ".", "-"} << 2 << QByteArray("pdf");
+        QTest::newRow("unknown command")
+            << QStringList{"frobnicate"} << 2 << QByteArray("unknown command");
+        QTest::newRow("missing output")
+            << QStringList{"export", "."} << 2 << QByteArray("FOLDER and OUTPUT");
+        QTest::newRow("unknown option")
+            << QStringList{"export", "--bogus", ".", "-"} << 2 << QByteArray("bogus");
+        QTest::newRow("unknown format")
+            << QStringList{"export", "-f", "pdf", ".", "-"} << 2 << QByteArray("pdf");
         QTest::newRow("template without xslt")
-            << QStringList{"export", "-f", "xml", "-t", "x", ".", "-"} << 2 << QByteArray("--template");
+            << QStringList{"export", "-f", "xml", "-t", "x", ".", "-"} << 2
+            << QByteArray("--template");
         QTest::newRow("not a folder") << QStringList{"export", "/no/such/folder", "-"} << 2
                                       << QByteArray("/no/such/folder: not a folder");
-        QTest::newRow("target folder missing")
-            << QStringList{"export", ".", "/no/such/dir/out.xml"} << 1 << QByteArray("/no/such/dir/out.xml");
+        QTest::newRow("target folder missing") << QStringList{"export", ".", "/no/such/dir/out.xml"}
+                                               << 1 << QByteArray("/no/such/dir/out.xml");
         QTest::newRow("resources missing")
             << QStringList{"export", "--resources", "/no/res", ".", "/tmp/never.mht"} << 1
             << QByteArray("/no/res/tree.css");
@@ -68,16 +76,20 @@ private slots:
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QString>("output");
         QTest::addColumn<QByteArray>("begins");
-        QTest::newRow("mht by name") << QStringList{} << "out.mht" << QByteArray("MIME-Version: 1.0\r\n");
-        QTest::newRow("mhtml by name") << QStringList{} << "out.MHTML" << QByteArray("MIME-Version: 1.0\r\n");
-        QTest::newRow("xml by default") << QStringList{} << "out.txt"
-                                        << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<folders");
+        QTest::newRow("mht by name")
+            << QStringList{} << "out.mht" << QByteArray("MIME-Version: 1.0\r\n");
+        QTest::newRow("mhtml by name")
+            << QStringList{} << "out.MHTML" << QByteArray("MIME-Version: 1.0\r\n");
+        QTest::newRow("xml by default")
+            << QStringList{} << "out.txt"
+            << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<folders");
         QTest::newRow("xslt with template")
             << QStringList{"-t", "table"} << "out.xml"
             << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
                           "<?xml-stylesheet type=\"text/xsl\" href=\"table.xsl\"?>\r\n");
-        QTest::newRow("xslt without template") << QStringList{"-f", "xslt"} << "out.xml"
-                                               << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<folders");
+        QTest::newRow("xslt without template")
+            << QStringList{"-f", "xslt"} << "out.xml"
+            << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<folders");
     }
     void formatsAndRoot() {
         QFETCH(QStringList, options);
@@ -103,7 +115,8 @@ private slots:
         t.createFile(QStringLiteral("new/b.txt"), "b");
         t.createFile(QStringLiteral("b.txt"), "b");
         t.createFile(QStringLiteral("Old/a.txt"), "a");
-        const Run r = cli({"export", "-r", "--only", "new/b.txt", "--exclude", "Old/", t.root(), "-"});
+        const Run r =
+            cli({"export", "-r", "--only", "new/b.txt", "--exclude", "Old/", t.root(), "-"});
         QCOMPARE(r.status, 0);
         QVERIFY(r.out.contains("<folder title=\"new\">\r\n<file title=\"b.txt\""));
         QCOMPARE(r.out.count("<file "), 1);
@@ -112,13 +125,15 @@ private slots:
 
     void stringFileChangesPageTexts() {
         TempTree t;
-        t.createFile(QStringLiteral("treelan.ini"), "[GUI_Strings]\r\n101=Verzeichnis\r\n170=Alle zeigen\r\n");
-        const Run r = cli({"export", "-f", "mht", "--strings", t.path(QStringLiteral("treelan.ini")),
-                           t.root(), "-"});
+        t.createFile(QStringLiteral("treelan.ini"),
+                     "[GUI_Strings]\r\n101=Verzeichnis\r\n170=Alle zeigen\r\n");
+        const Run r = cli({"export", "-f", "mht", "--strings",
+                           t.path(QStringLiteral("treelan.ini")), t.root(), "-"});
         QCOMPARE(r.status, 0);
         QVERIFY(r.out.contains("<title>Verzeichnis " + t.root().toUtf8() + "</title>"));
         QVERIFY(r.out.contains(">Alle zeigen</A>"));
-        QVERIFY(r.out.contains("onclick=\"HideAll('UL')\"></A>")); // a missing key gives an empty text
+        QVERIFY(
+            r.out.contains("onclick=\"HideAll('UL')\"></A>")); // a missing key gives an empty text
     }
 
     void warnsAboutUnreadableFolders() {

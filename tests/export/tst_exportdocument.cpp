@@ -50,7 +50,8 @@ QByteArray textPart(const QByteArray& text) {
 QByteArray base64Part(const QByteArray& bytes) {
     const QByteArray b64 = bytes.toBase64();
     QByteArray out;
-    for (qsizetype i = 0; i < b64.size(); i += 76) out += b64.mid(i, 76) + "\r\n";
+    for (qsizetype i = 0; i < b64.size(); i += 76)
+        out += b64.mid(i, 76) + "\r\n";
     return out;
 }
 
@@ -77,7 +78,8 @@ private slots:
         QTest::addColumn<QString>("templateName");
         QTest::addColumn<QString>("expected");
         QTest::newRow("generic") << 3 << QString() << "export/music.xml";
-        QTest::newRow("with template") << 2 << "tree" << "export/music-xslt.xml";
+        QTest::newRow("with template") << 2 << "tree"
+                                       << "export/music-xslt.xml";
         QTest::newRow("chooser closed") << 2 << QString() << "export/music.xml";
     }
     void xmlFormats() {
@@ -90,7 +92,10 @@ private slots:
         const QString target = out.filePath(QStringLiteral("music.xml"));
         ExportRequest r = musicRequest(t, target, ExportFormat(format));
         int asked = 0;
-        r.templateRequest = [&] { ++asked; return templateName; };
+        r.templateRequest = [&] {
+            ++asked;
+            return templateName;
+        };
         WriteExportDocument(r);
         QVERIFY(sameLines(readAll(target), expectedFile(expected, t.root())));
         QCOMPARE(asked, format == 2 ? 1 : 0);
@@ -105,15 +110,18 @@ private slots:
         const QString res = QStringLiteral(TREELAN_RESOURCE_DIR "/");
         QByteArray expected = expectedFile(QStringLiteral("export/music-page.mht"), t.root());
         expected.replace("@HOME@", TREELAN_HOME_PAGE);
-        expected += "Content-Type: text/css;Charset = \"utf-8\"\r\nContent-Location: file:tree.css\r\n\r\n" +
-                    textPart(readAll(res + "tree.css")) + "\r\n--x\r\n" +
-                    "Content-Type: application/octet-stream\r\nContent-Location: file:tree.js\r\n\r\n" +
-                    textPart(readAll(res + "tree.js")) + "\r\n--x\r\n";
+        expected +=
+            "Content-Type: text/css;Charset = \"utf-8\"\r\nContent-Location: "
+            "file:tree.css\r\n\r\n" +
+            textPart(readAll(res + "tree.css")) + "\r\n--x\r\n" +
+            "Content-Type: application/octet-stream\r\nContent-Location: file:tree.js\r\n\r\n" +
+            textPart(readAll(res + "tree.js")) + "\r\n--x\r\n";
         for (const char* image : {"open.gif", "close.gif"}) {
             if (QByteArray(image) == "close.gif") expected += "--x\r\n";
             expected += QByteArray("Content-Type: application/octet-stream\r\n"
                                    "Content-Transfer-Encoding: base64\r\nContent-Location: ") +
-                        image + "\r\n\r\n" + base64Part(readAll(res + QLatin1String(image))) + "\r\n";
+                        image + "\r\n\r\n" + base64Part(readAll(res + QLatin1String(image))) +
+                        "\r\n";
         }
         expected += "--x--\r\n";
         QVERIFY(sameLines(readAll(target), expected));
@@ -134,7 +142,8 @@ private slots:
         TempTree t;
         TempTree res;
         for (const char* f : {"tree.js", "open.gif", "close.gif"})
-            QFile::copy(QStringLiteral(TREELAN_RESOURCE_DIR "/") + QLatin1String(f), res.path(QLatin1String(f)));
+            QFile::copy(QStringLiteral(TREELAN_RESOURCE_DIR "/") + QLatin1String(f),
+                        res.path(QLatin1String(f)));
         res.createFile(QStringLiteral("tree.css"), css);
         ExportRequest r = musicRequest(t, QStringLiteral("-"), ExportFormat::WebArchive);
         r.targetPath = t.path(QStringLiteral("out.mht"));
@@ -156,17 +165,20 @@ private slots:
         r.rootPath = t.path(QStringLiteral("A&B/"));
         r.resourceDir = QStringLiteral(TREELAN_RESOURCE_DIR);
         WriteExportDocument(r);
-        QVERIFY(readAll(r.targetPath).contains("<title>Folder Listing " + t.root().toUtf8() + "A&amp;B/</title>"));
+        QVERIFY(readAll(r.targetPath)
+                    .contains("<title>Folder Listing " + t.root().toUtf8() + "A&amp;B/</title>"));
         r.format = ExportFormat::GenericXml;
         r.targetPath = out.filePath(QStringLiteral("x.xml"));
         WriteExportDocument(r);
-        QCOMPARE(readAll(r.targetPath), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<folders path=\"" +
-                                            t.root().toUtf8() + "A&amp;B/\">\r\n\r\n</folders>\r\n");
+        QCOMPARE(readAll(r.targetPath),
+                 "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<folders path=\"" +
+                     t.root().toUtf8() + "A&amp;B/\">\r\n\r\n</folders>\r\n");
     }
 
     void templateNameIsEscaped() {
         TempTree t;
-        ExportRequest r = musicRequest(t, t.path(QStringLiteral("o.xml")), ExportFormat::XmlWithTemplate);
+        ExportRequest r =
+            musicRequest(t, t.path(QStringLiteral("o.xml")), ExportFormat::XmlWithTemplate);
         r.templateRequest = [] { return QStringLiteral("a\"b&c"); };
         WriteExportDocument(r);
         QVERIFY(readAll(r.targetPath).contains("href=\"a&quot;b&amp;c.xsl\"?>"));
@@ -185,7 +197,8 @@ private slots:
         TempTree res;
         for (const char* f : {"tree.css", "tree.js", "open.gif", "close.gif"})
             if (missingResource != QLatin1String(f))
-                QFile::copy(QStringLiteral(TREELAN_RESOURCE_DIR "/") + QLatin1String(f), res.path(QLatin1String(f)));
+                QFile::copy(QStringLiteral(TREELAN_RESOURCE_DIR "/") + QLatin1String(f),
+                            res.path(QLatin1String(f)));
         TempTree t;
         t.createFile(QStringLiteral("old.mht"), "previous export");
         ExportRequest r;
@@ -206,7 +219,8 @@ private slots:
 
     void cannotCreateTarget() {
         TempTree t;
-        ExportRequest r = musicRequest(t, t.path(QStringLiteral("no/such/folder/x.xml")), ExportFormat::GenericXml);
+        ExportRequest r = musicRequest(t, t.path(QStringLiteral("no/such/folder/x.xml")),
+                                       ExportFormat::GenericXml);
         QVERIFY_THROWS_EXCEPTION(FileError, WriteExportDocument(r));
     }
 };

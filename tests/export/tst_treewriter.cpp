@@ -2,6 +2,7 @@
 #include "TempTree.h"
 #include "export/TreeWriter.h"
 #include "listing/EntryFormat.h"
+#include "platform/FileError.h"
 
 #include <QBuffer>
 #include <QProcess>
@@ -25,7 +26,8 @@ QByteArray body(const QString& root, TreeForm form, const ExportOptions& options
     return bytes;
 }
 
-// The tree of the worked example: folders Old (a.txt) and new (b.txt, empty x), files Z.txt and a&b.txt.
+// The tree of the worked example: folders Old (a.txt) and new (b.txt, empty x), files Z.txt and
+// a&b.txt.
 void makeDocs(TempTree& t) {
     t.createFile(QStringLiteral("Old/a.txt"), "a");
     t.createFile(QStringLiteral("new/b.txt"), QByteArray(1024, 'b'), TempTree::utc(2004, 3, 3));
@@ -72,7 +74,8 @@ private slots:
         o.browseSubfolders = true;
         o.selectedOnly = true;
         o.selected.add(QStringLiteral("new/b.txt"));
-        QVERIFY(sameLines(body(t.root(), TreeForm::Xml, o), expectedFile(QStringLiteral("export/docs-selected.xml"))));
+        QVERIFY(sameLines(body(t.root(), TreeForm::Xml, o),
+                          expectedFile(QStringLiteral("export/docs-selected.xml"))));
     }
 
     void matchingIsExact_data() {
@@ -91,7 +94,8 @@ private slots:
             << QStringList{} << QStringList{"Club/"} << QStringList{"Club", "x.txt"};
         QTest::newRow("nested selection writes the folders above")
             << QStringList{} << QStringList{"deep/b/"} << QStringList{"deep", "b"};
-        QTest::newRow("nothing selected writes nothing") << QStringList{} << QStringList{} << QStringList{};
+        QTest::newRow("nothing selected writes nothing")
+            << QStringList{} << QStringList{} << QStringList{};
     }
     void matchingIsExact() {
         QFETCH(QStringList, removed);
@@ -107,9 +111,11 @@ private slots:
         t.createFile(QStringLiteral("ong.mp3"), "o");
         ExportOptions o;
         o.browseSubfolders = true;
-        for (const QString& p : removed) o.removed.add(p);
+        for (const QString& p : removed)
+            o.removed.add(p);
         o.selectedOnly = !selected.isEmpty() || removed.isEmpty();
-        for (const QString& p : selected) o.selected.add(p);
+        for (const QString& p : selected)
+            o.selected.add(p);
         QCOMPARE(titles(body(t.root(), TreeForm::Xml, o)), expected);
     }
 
@@ -126,8 +132,13 @@ private slots:
         QTest::addColumn<QByteArray>("written");
         QTest::newRow("ampersand entity") << "a&amp;b" << QByteArray("a&amp;amp;b");
         QTest::newRow("markup") << "<x> \"q\"" << QByteArray("&lt;x&gt; &quot;q&quot;");
-        QTest::newRow("line break") << "a\nb\rc" << QByteArray("a\xe2\x90\x8a" "b\xe2\x90\x8d" "c");
-        QTest::newRow("tab") << "a\tb" << QByteArray("a\xe2\x90\x89" "b");
+        QTest::newRow("line break") << "a\nb\rc"
+                                    << QByteArray("a\xe2\x90\x8a"
+                                                  "b\xe2\x90\x8d"
+                                                  "c");
+        QTest::newRow("tab") << "a\tb"
+                             << QByteArray("a\xe2\x90\x89"
+                                           "b");
         QTest::newRow("non-ASCII") << QString(QChar(0xE9)) << QByteArray("\xc3\xa9");
         QTest::newRow("apostrophe kept") << "it's" << QByteArray("it's");
     }
@@ -145,7 +156,11 @@ private slots:
     void invalidUtf8NameIsWrittenAsValidUtf8() {
         TempTree t;
         t.createRawFile(QStringLiteral("d"), QByteArray("caf\xe9.txt"), "x");
-        const QByteArray xml = body(t.root(), TreeForm::Xml, [] { ExportOptions o; o.browseSubfolders = true; return o; }());
+        const QByteArray xml = body(t.root(), TreeForm::Xml, [] {
+            ExportOptions o;
+            o.browseSubfolders = true;
+            return o;
+        }());
         QVERIFY(xml.contains("title=\"caf\xc3\xa9.txt\""));
         QVERIFY(QString::fromUtf8(xml).toUtf8() == xml);
     }
@@ -197,14 +212,16 @@ private slots:
         t.createDir(QStringLiteral("empty"));
         ExportOptions o;
         o.browseSubfolders = true;
-        QCOMPARE(body(t.root(), TreeForm::Html, o),
-                 QByteArray("<li class=\"clsHasKids\"><span>empty</span><ul>\r\n<table>\r\n</table>\r\n"
-                            "</ul></li>\r\n<table>\r\n</table>\r\n"));
+        QCOMPARE(
+            body(t.root(), TreeForm::Html, o),
+            QByteArray("<li class=\"clsHasKids\"><span>empty</span><ul>\r\n<table>\r\n</table>\r\n"
+                       "</ul></li>\r\n<table>\r\n</table>\r\n"));
     }
 
     void symbolicLinks() {
         TempTree t;
-        t.createFile(QStringLiteral("real/file.txt"), QByteArray(2048, 'f'), TempTree::utc(2010, 1, 2));
+        t.createFile(QStringLiteral("real/file.txt"), QByteArray(2048, 'f'),
+                     TempTree::utc(2010, 1, 2));
         t.createSymlink(QStringLiteral("link-to-file"), t.path(QStringLiteral("real/file.txt")));
         t.createSymlink(QStringLiteral("link-to-folder"), t.path(QStringLiteral("real")));
         t.createSymlink(QStringLiteral("dangling"), t.path(QStringLiteral("nowhere")));
@@ -238,7 +255,8 @@ private slots:
         QCOMPARE(xml.count("</folder>"), depth);
         QVERIFY(xml.contains("<file title=\"leaf.txt\""));
         // Clean up without recursion through a path longer than the system allows.
-        QVERIFY(QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), t.path(QStringLiteral("d"))}) == 0);
+        QVERIFY(QProcess::execute(QStringLiteral("rm"),
+                                  {QStringLiteral("-rf"), t.path(QStringLiteral("d"))}) == 0);
     }
 
     void unreadableFolderGivesNoLines() {
@@ -252,7 +270,8 @@ private slots:
         o.walk.warning = [&](const QString& path, const QString&) { warnings << path; };
         const QByteArray html = body(t.root(), TreeForm::Html, o);
         t.setMode(QStringLiteral("closed"), 0755);
-        QVERIFY(html.startsWith("<li class=\"clsHasKids\"><span>closed</span><ul>\r\n</ul></li>\r\n"));
+        QVERIFY(
+            html.startsWith("<li class=\"clsHasKids\"><span>closed</span><ul>\r\n</ul></li>\r\n"));
         QCOMPARE(warnings, QStringList{t.path(QStringLiteral("closed/"))});
     }
 

@@ -26,15 +26,20 @@ TempTree::TempTree() {
     if (!m_dir.isValid()) qFatal("TempTree: cannot create a temporary folder");
 }
 
-QString TempTree::root() const { return QDir(m_dir.path()).canonicalPath() + QLatin1Char('/'); }
+QString TempTree::root() const {
+    return QDir(m_dir.path()).canonicalPath() + QLatin1Char('/');
+}
 
-QString TempTree::path(const QString& relative) const { return root() + relative; }
+QString TempTree::path(const QString& relative) const {
+    return root() + relative;
+}
 
 void TempTree::createDir(const QString& relative) {
     if (!QDir().mkpath(path(relative))) qFatal("TempTree: cannot create %s", qPrintable(relative));
 }
 
-void TempTree::createFile(const QString& relative, const QByteArray& content, const QDateTime& mtime) {
+void TempTree::createFile(const QString& relative, const QByteArray& content,
+                          const QDateTime& mtime) {
     const QString full = path(relative);
     QDir().mkpath(QFileInfo(full).path());
     QFile f(full);
@@ -81,7 +86,9 @@ void TempTree::setMode(const QString& relative, int mode) {
         qFatal("TempTree: cannot chmod %s", qPrintable(relative));
 }
 
-QDateTime TempTree::defaultTime() { return utc(2004, 3, 5); }
+QDateTime TempTree::defaultTime() {
+    return utc(2004, 3, 5);
+}
 
 QDateTime TempTree::utc(int year, int month, int day, int hour, int minute) {
     return QDateTime(QDate(year, month, day), QTime(hour, minute), Qt::UTC);

@@ -16,12 +16,13 @@ public:
 
     void createFile(const QString& relative, const QByteArray& content,
                     const QDateTime& mtime = defaultTime());
-    void createSparseFile(const QString& relative, qint64 size, const QDateTime& mtime = defaultTime());
+    void createSparseFile(const QString& relative, qint64 size,
+                          const QDateTime& mtime = defaultTime());
     void createDir(const QString& relative);
     void createSymlink(const QString& relative, const QString& target);
     // Raw file name bytes (for names that are not valid UTF-8), inside the folder `relativeDir`.
-    void createRawFile(const QString& relativeDir, const QByteArray& rawName, const QByteArray& content,
-                       const QDateTime& mtime = defaultTime());
+    void createRawFile(const QString& relativeDir, const QByteArray& rawName,
+                       const QByteArray& content, const QDateTime& mtime = defaultTime());
     void setTime(const QString& relative, const QDateTime& mtime);
     void setMode(const QString& relative, int mode);
 
