@@ -1,11 +1,15 @@
 // treelan-cli: the export (and later the listing) without a display.
 #include "export/ExportDocument.h"
+#include "listing/Clipboard.h"
+#include "listing/FolderScan.h"
+#include "listing/ListingModel.h"
 #include "platform/FileError.h"
 #include "settings/GuiStrings.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QHash>
 #include <QTextStream>
 
 #include <cstdio>
@@ -20,6 +24,7 @@ constexpr int kExitUsage = 2;
 
 const char kUsage[] =
     "Usage: treelan-cli export [OPTIONS] FOLDER OUTPUT\n"
+    "       treelan-cli list [LIST OPTIONS] FOLDER\n"
     "\n"
     "Writes the tree of FOLDER to OUTPUT (\"-\" for standard output).\n"
     "\n"
@@ -37,6 +42,20 @@ const char kUsage[] =
     "  -q, --quiet            no progress and no warnings on standard error\n"
     "  -h, --help             show this help\n"
     "      --version          show the version\n"
+    "\n"
+    "\n"
+    "list prints the listing of FOLDER as the Copy button puts it on the clipboard.\n"
+    "\n"
+    "  -r, --recursive        list the files of every subfolder\n"
+    "  -m, --mp3              read MP3 playing time and bit rate\n"
+    "      --full-path        begin each line with FOLDER\n"
+    "      --columns LIST     shown columns out of size,date,duration,bitrate (default: "
+    "size,date;\n"
+    "                         an empty LIST shows none)\n"
+    "      --sort KEY         name | folder | size | type | date | duration | bitrate (default: "
+    "name)\n"
+    "      --descending       sort in descending order\n"
+    "      --strings FILE     an interface string file instead of the built-in English texts\n"
     "\n"
     "Exit status: 0 written, 1 failed, 2 usage error.\n";
 
@@ -168,6 +187,89 @@ int runExport(const QStringList& args) {
     return 0;
 }
 
+int runList(const QStringList& args) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    const QCommandLineOption recursive({"r", "recursive"}, "");
+    const QCommandLineOption mp3({"m", "mp3"}, "");
+    const QCommandLineOption fullPath(QStringList{"full-path"}, "");
+    const QCommandLineOption columns(QStringList{"columns"}, "", "LIST");
+    const QCommandLineOption sortBy(QStringList{"sort"}, "", "KEY");
+    const QCommandLineOption descending(QStringList{"descending"}, "");
+    const QCommandLineOption strings(QStringList{"strings"}, "", "FILE");
+    const QCommandLineOption help({"h", "help"}, "");
+    parser.addOptions({recursive, mp3, fullPath, columns, sortBy, descending, strings, help});
+    if (!parser.parse(args)) return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        QTextStream(stdout) << kUsage;
+        return 0;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1) return usageError(QStringLiteral("list needs one FOLDER"));
+
+    // The Rows setting from the column names, in View menu order.
+    QString rows = QStringLiteral("1100");
+    if (parser.isSet(columns)) {
+        static const QStringList names{"size", "date", "duration", "bitrate"};
+        rows = QStringLiteral("0000");
+        for (const QString& name :
+             parser.value(columns).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const qsizetype i = names.indexOf(name.trimmed().toLower());
+            if (i < 0) return usageError(QStringLiteral("unknown column '%1'").arg(name));
+            rows[i] = QLatin1Char('1');
+        }
+    }
+    int key = ColName;
+    if (parser.isSet(sortBy)) {
+        static const QHash<QString, int> keys{{"name", ColName},         {"folder", ColFolder},
+                                              {"size", ColSizeKey},      {"type", ColTypeName},
+                                              {"date", ColDateKey},      {"duration", ColDuration},
+                                              {"bitrate", ColBitrateKey}};
+        const auto it = keys.constFind(parser.value(sortBy).toLower());
+        if (it == keys.constEnd())
+            return usageError(QStringLiteral("unknown sort key '%1'").arg(parser.value(sortBy)));
+        key = *it;
+    }
+
+    const QString root = NormalizeRootPath(positional[0]);
+    if (!QFileInfo(root).isDir())
+        return usageError(QStringLiteral("%1: not a folder").arg(positional[0]));
+    if (parser.isSet(strings)) {
+        const QString file = parser.value(strings);
+        if (!QFileInfo(file).isReadable()) {
+            err() << "treelan-cli: " << file << ": cannot read the string file\n";
+            return kExitFailed;
+        }
+        SetIniPath(QFileInfo(file).absoluteFilePath());
+    }
+
+    ListingModel model;
+    model.arrangeColumns(rows);
+    model.sort(key, parser.isSet(descending) ? Qt::DescendingOrder : Qt::AscendingOrder);
+    ScanOptions options;
+    options.rootPath = root;
+    options.browseSubfolders = parser.isSet(recursive);
+    options.mp3Info = parser.isSet(mp3);
+    options.warning = [](const QString& path, const QString& reason) {
+        err() << "treelan-cli: warning: " << path << ": " << reason << '\n';
+        err().flush();
+    };
+    try {
+        RefreshListing(model, options);
+    } catch (const FileError& e) {
+        err() << "treelan-cli: " << e.message() << '\n';
+        return kExitFailed;
+    }
+    const QByteArray text = ClipboardText(model, root, parser.isSet(fullPath), false).toUtf8();
+    if (std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout) !=
+            std::size_t(text.size()) ||
+        std::fflush(stdout) != 0) {
+        err() << "treelan-cli: standard output: cannot write\n";
+        return kExitFailed;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -193,6 +295,10 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("export")) {
         args.removeAt(1);
         return runExport(args);
+    }
+    if (command == QLatin1String("list")) {
+        args.removeAt(1);
+        return runList(args);
     }
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/DirWalker.h"
+
+#include <QString>
+
+namespace treelan {
+
+class ListingModel;
+
+struct ScanOptions {
+    QString rootPath;              // the folder to list
+    bool browseSubfolders = false; // list the files of every subfolder instead of one row each
+    bool mp3Info = false;          // read playing time and bit rate of MP3 files
+    ProgressCallback progress;     // per folder; false cancels (the scan then throws Cancelled)
+    WarningCallback warning;       // unreadable folders, unexaminable entries, MP3 read failures
+};
+
+// Clears the model and fills it with the listing of `options.rootPath`, sorting once at the end.
+// Throws FileError when the root cannot be opened, Cancelled when progress says so.
+void RefreshListing(ListingModel& model, const ScanOptions& options);
+// Adds the rows of the listing to the end of the model: each folder's files in enumeration order,
+// then per subfolder its whole listing or, without browseSubfolders, one subfolder row.
+void FindFilesAPI(ListingModel& model, const ScanOptions& options);
+
+// Left-pads with "0" to at least 12 characters; also pads `text` itself.
+QString Nuly(QString& text);
+QString Nuly(const QString& text);
+// The text before its first NUL, or all of it.
+QString StripTerminator(const QString& text);
+
+// Type name of a file from its extension, cached per lower-cased extension.
+QString TypeNameForFile(const QString& name);
+// "00128" from "128 kbps" or "153 kbps (var.)"; empty for an empty or non-numeric text.
+QString BitrateKey(const QString& bitrateText);
+
+} // namespace treelan

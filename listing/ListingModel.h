@@ -1,0 +1,137 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <array>
+#include <vector>
+
+namespace treelan {
+
+// Column indexes of the listing, 0-based as the model's columns (field n is column n - 1).
+enum ListingColumn : int {
+    ColName = 0,
+    ColFolder,
+    ColSize,
+    ColDate,
+    ColDuration,
+    ColBitrate,
+    ColTypeName,
+    ColSizeKey,
+    ColDateKey,
+    ColBitrateKey,
+    kListingColumns
+};
+
+// One row of the listing. A subfolder row sets only the first six texts.
+struct FileEntry {
+    QString name, folder, sizeText, dateText, durationText, bitrateText;
+    QString typeName, sizeKey, dateKey, bitrateKey;
+};
+
+// Number of View menu items: the optional columns Size, Date, Duration and Bitrate.
+constexpr int kViewItems = 4;
+constexpr double kColumnTwips = 1440.0;
+
+// The listing's only store of rows, with the column layout a details view shows. Rows are kept in
+// sort order at all times while sorted mode is on (the default: column 0, ascending).
+class ListingModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit ListingModel(QObject* parent = nullptr);
+
+    // --- rows ---
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    bool removeRows(int row, int count, const QModelIndex& parent = {}) override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+    // Adds a row; in sorted mode it goes to its place, else to the end. Returns its row.
+    int addRow(const FileEntry& entry, bool subfolderRow = false);
+    // Many rows, sorted once at the end (a refresh).
+    void appendRows(std::vector<FileEntry> entries, const std::vector<bool>& subfolderRows = {});
+    // Between these, added rows go to the end unsorted; endBatch sorts once. Nested calls count.
+    void beginBatch();
+    void endBatch();
+    void clear();
+
+    // Field `column` (0 = the row text, k = sub-item k); empty for a missing field.
+    QString text(int row, int column) const;
+    FileEntry entry(int row) const;
+    bool isSubfolderRow(int row) const;
+
+    bool isSelected(int row) const;
+    void setSelected(int row, bool selected);
+    void clearSelection();
+    int selectedCount() const;
+
+    // --- sorting ---
+    int sortKey() const { return m_sortKey; }
+    Qt::SortOrder sortOrder() const { return m_sortOrder; }
+    bool isSorted() const { return m_sorted; }
+    void setSortKey(int column);
+    void setSortOrder(Qt::SortOrder order);
+    void setSorted(bool sorted);
+    // The cell comparison of sorted mode: letter case ignored.
+    static int compareTexts(const QString& a, const QString& b);
+
+    // --- columns (0-based column index; display positions 1-based) ---
+    double columnWidth(int column) const;
+    void setColumnWidth(int column, double twips);
+    Qt::Alignment columnAlignment(int column) const;
+    QString columnTag(int column) const;
+    int displayPosition(int column) const;
+    // Moves the column to `position` and shifts the others, as a heading drag would.
+    void setDisplayPosition(int column, int position);
+    // Header visual index of a column (display position - 1), and the columns in display order.
+    int visualIndex(int column) const { return displayPosition(column) - 1; }
+    std::vector<int> displayOrder() const { return m_order; }
+    // Columns with a width, in display order.
+    std::vector<int> visibleColumns() const;
+
+    // --- View menu ticks and the Rows setting ---
+    bool viewItemTicked(int index) const;
+    void setViewItemTicked(int index, bool ticked);
+    // Applies item `index`'s tick to column index + 3 (1-based), i.e. ColSize + index.
+    void ShowColumn(int index);
+    // The start-up arrangement: every column from Size on parked in front, then each View item
+    // ticked from its character of `rows` ("1" shown; a missing character counts as hidden).
+    void arrangeColumns(const QString& rows);
+    // The Rows setting text of the current ticks.
+    QString rowsSetting() const;
+
+signals:
+    // Widths, positions or ticks changed; a view re-reads them.
+    void columnLayoutChanged();
+
+private:
+    struct Row {
+        std::array<QString, kListingColumns> texts;
+        quint64 seq = 0; // order of adding: ties keep it, so the order is strict
+        bool subfolder = false;
+        bool selected = false;
+    };
+    struct Column {
+        double width = 0;
+        Qt::Alignment alignment = Qt::AlignLeft;
+        QString tag;
+    };
+
+    static Row makeRow(FileEntry&& e, bool subfolder, quint64 seq);
+    bool rowLess(const Row& a, const Row& b) const;
+    void sortRows();
+
+    std::vector<Row> m_rows;
+    std::array<Column, kListingColumns> m_columns;
+    std::vector<int> m_order; // columns in display order
+    std::array<bool, kViewItems> m_ticks{};
+    quint64 m_nextSeq = 0;
+    int m_batch = 0;
+    int m_sortKey = 0;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    bool m_sorted = true;
+};
+
+} // namespace treelan
