@@ -175,6 +175,7 @@ MP3Info ReadMP3InfoFromFd(int fd, qint64 size, const QString& displayPath) {
     const FileReader reader(fd, displayPath);
 
     const qint64 audioStart = id3v2Length(reader.read(0, kId3v2HeaderSize));
+    t_bytesRead = 0; // the count covers what is read beyond the tag skip
     qint64 audioEnd = size;
     if (size - kId3v1Size >= audioStart && reader.read(size - kId3v1Size, kId3v1Probe) == "TAG")
         audioEnd -= kId3v1Size;

@@ -22,8 +22,8 @@ MP3Info ReadMP3InfoFromFd(int fd, qint64 size, const QString& displayPath);
 // the number of audio bytes. Gives two empty texts when the playing time comes out as 0 seconds.
 MP3Info GetVBRInfo(qint64 frames, int samplesPerFrame, int sampleRate, qint64 audioBytes);
 
-// Bytes that the last ReadMP3InfoFromFd call on this thread read from its file; lets tests check
-// that the reader stays within its bounded window.
+// Bytes that the last ReadMP3InfoFromFd call on this thread read from its file after the 10-byte
+// ID3v2 header probe, i.e. beyond the tag skip; lets tests check the bounded window.
 qint64 LastMp3BytesRead();
 
 // "hh:mm:ss" with at least two digits each.

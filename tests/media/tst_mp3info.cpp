@@ -361,10 +361,10 @@ void TestMp3Info::boundedReading() {
     tree.createFile(QStringLiteral("a.mp3"), content);
     const MP3Info info = treelan::ReadMP3Info(tree.path(QStringLiteral("a.mp3")));
     QCOMPARE(!info.Bitrate.isEmpty(), found);
-    // The 10-byte tag header, then at most 64 KiB.
-    QVERIFY2(treelan::LastMp3BytesRead() <= 10 + 64 * 1024,
+    // Beyond the 10-byte tag header probe: at most 64 KiB, and something was read.
+    QVERIFY2(treelan::LastMp3BytesRead() <= 64 * 1024,
              qPrintable(QString::number(treelan::LastMp3BytesRead())));
-    QVERIFY(treelan::LastMp3BytesRead() > 10);
+    QVERIFY(treelan::LastMp3BytesRead() > 0);
 }
 
 void TestMp3Info::errors() {
