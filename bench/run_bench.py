@@ -16,16 +16,16 @@ WORK = os.environ.get("TREELAN_BENCH_DIR", "/tmp/treelan-bench")
 
 
 def run(cmd, stdout_path):
+    # GNU time reports the peak memory: a child's own ru_maxrss would include the Python
+    # interpreter that it was forked from.
     with open(stdout_path, "wb") as out:
         start = time.perf_counter()
-        p = subprocess.Popen(cmd, stdout=out, stderr=subprocess.PIPE)
-        _, status, usage = os.wait4(p.pid, 0)
+        p = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, stdout=out, stderr=subprocess.PIPE)
         wall = time.perf_counter() - start
-    p.returncode = os.waitstatus_to_exitcode(status)
-    err = p.stderr.read().decode(errors="replace")
+    err = p.stderr.decode(errors="replace")
     if p.returncode != 0:
         sys.exit("%s failed (%d): %s" % (cmd[0], p.returncode, err))
-    return wall, usage.ru_maxrss / 1024.0  # MiB
+    return wall, int(err.strip().splitlines()[-1]) / 1024.0  # MiB
 
 
 def best(cmd, out, runs):

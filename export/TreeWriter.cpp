@@ -1,5 +1,6 @@
 #include "export/TreeWriter.h"
 
+#include "codec/Bytes.h"
 #include "codec/Utf8.h"
 #include "listing/EntryFormat.h"
 #include "listing/Sort.h"
@@ -203,20 +204,23 @@ public:
     bool childBegin(WalkFolder&, const DirEntry& child) override {
         QByteArray& b = m_out.buffer();
         if (m_form == TreeForm::Xml) {
-            b.append("<folder title=\"");
+            AppendLiteral(b, "<folder title=\"");
             AppendNormalized(b, child.name);
-            b.append("\">\r\n");
+            AppendLiteral(b, "\">\r\n");
         } else {
-            b.append("<li class=\"clsHasKids\"><span>");
+            AppendLiteral(b, "<li class=\"clsHasKids\"><span>");
             AppendNormalized(b, child.name);
-            b.append("</span><ul>\r\n");
+            AppendLiteral(b, "</span><ul>\r\n");
         }
         m_out.spill();
         return m_options.browseSubfolders;
     }
 
     void childEnd(WalkFolder&, const DirEntry&, const WalkFolder*) override {
-        m_out.buffer().append(m_form == TreeForm::Xml ? "</folder>\r\n\r\n" : "</ul></li>\r\n");
+        if (m_form == TreeForm::Xml)
+            AppendLiteral(m_out.buffer(), "</folder>\r\n\r\n");
+        else
+            AppendLiteral(m_out.buffer(), "</ul></li>\r\n");
         m_out.spill();
     }
 
@@ -224,38 +228,38 @@ public:
         std::vector<FileRecord>& files = m_pending[std::size_t(folder.depth)];
         if (!folder.readable) return;
         QByteArray& b = m_out.buffer();
-        if (m_form == TreeForm::Html) b.append("<table>\r\n");
+        if (m_form == TreeForm::Html) AppendLiteral(b, "<table>\r\n");
         for (const FileRecord& r : files) {
             if (m_form == TreeForm::Xml) {
-                b.append("<file title=\"");
+                AppendLiteral(b, "<file title=\"");
                 AppendNormalized(b, r.name);
-                b.append("\" size=\"");
+                AppendLiteral(b, "\" size=\"");
                 if (r.examined) AppendSizeText(b, r.size);
-                b.append("\" date=\"");
+                AppendLiteral(b, "\" date=\"");
                 if (r.examined) AppendDateText(b, r.fileTime);
-                b.append('"');
+                AppendChar(b, '"');
                 if (!r.mp3.Duration.isEmpty())
                     b.append(" length=\"").append(r.mp3.Duration.toLatin1()).append('"');
                 if (!r.mp3.Bitrate.isEmpty())
                     b.append(" bitrate=\"").append(r.mp3.Bitrate.toLatin1()).append('"');
-                b.append(" />\r\n");
+                AppendLiteral(b, " />\r\n");
             } else {
-                b.append("<tr><td>");
+                AppendLiteral(b, "<tr><td>");
                 AppendNormalized(b, r.name);
-                b.append("</td><td align=\"Right\">");
+                AppendLiteral(b, "</td><td align=\"Right\">");
                 if (r.examined) AppendSizeText(b, r.size);
-                b.append("</td><td align=\"Right\">");
+                AppendLiteral(b, "</td><td align=\"Right\">");
                 if (r.examined) AppendDateText(b, r.fileTime);
-                b.append("</td>");
+                AppendLiteral(b, "</td>");
                 if (!r.mp3.Duration.isEmpty())
                     b.append("<td>").append(r.mp3.Duration.toLatin1()).append("</td>");
                 if (!r.mp3.Bitrate.isEmpty())
                     b.append("<td>").append(r.mp3.Bitrate.toLatin1()).append("</td>");
-                b.append("</tr>\r\n");
+                AppendLiteral(b, "</tr>\r\n");
             }
             m_out.spill();
         }
-        if (m_form == TreeForm::Html) b.append("</table>\r\n");
+        if (m_form == TreeForm::Html) AppendLiteral(b, "</table>\r\n");
         m_out.spill();
         files.clear();
         files.shrink_to_fit();

@@ -1,5 +1,7 @@
 #include "listing/EntryFormat.h"
 
+#include "codec/Bytes.h"
+
 #include <QByteArray>
 
 namespace treelan {
@@ -16,8 +18,10 @@ void appendNumber(QByteArray& out, qint64 value) {
         digits[n++] = char('0' + value % 10);
         value /= 10;
     } while (value > 0);
-    while (n > 0)
-        out.append(digits[--n]);
+    char text[24];
+    for (int i = 0; i < n; ++i)
+        text[i] = digits[n - 1 - i];
+    AppendRaw(out, text, n);
 }
 
 // Civil date from days since 1970-01-01 (proleptic Gregorian).
@@ -39,15 +43,14 @@ void AppendSizeText(QByteArray& out, qint64 bytes) {
     const qint64 kb = bytes <= 0 ? 0 : (bytes + 512) / 1024;
     if (kb >= 1000) {
         appendNumber(out, kb / 1000);
-        out.append(' ');
         const int low = int(kb % 1000);
-        out.append(char('0' + low / 100))
-            .append(char('0' + low / 10 % 10))
-            .append(char('0' + low % 10));
+        const char digits[4] = {' ', char('0' + low / 100), char('0' + low / 10 % 10),
+                                char('0' + low % 10)};
+        AppendRaw(out, digits, 4);
     } else {
         appendNumber(out, kb);
     }
-    out.append(" kB");
+    AppendLiteral(out, " kB");
 }
 
 QString FormatSizeText(qint64 bytes) {
@@ -66,9 +69,9 @@ void AppendDateText(QByteArray& out, qint64 fileTime) {
     int month, day;
     civilFromDays(days, year, month, day);
     appendNumber(out, day);
-    out.append('.');
+    AppendChar(out, '.');
     appendNumber(out, month);
-    out.append('.');
+    AppendChar(out, '.');
     appendNumber(out, year);
 }
 

@@ -21,6 +21,8 @@ ListingModel::ListingModel(QObject* parent) : QAbstractTableModel(parent) {
         col.alignment = c == ColSize ? Qt::AlignRight : Qt::AlignLeft;
         m_order.push_back(c);
     }
+    m_types.assign(1, QString());
+    m_typeIndex.insert(QString(), 0);
 }
 
 int ListingModel::rowCount(const QModelIndex& parent) const {
@@ -36,7 +38,7 @@ QVariant ListingModel::data(const QModelIndex& index, int role) const {
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        return m_rows[std::size_t(index.row())].texts[std::size_t(index.column())];
+        return view(m_rows[std::size_t(index.row())], index.column()).toString();
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(m_columns[std::size_t(index.column())].alignment |
                                    Qt::AlignVCenter);
@@ -53,51 +55,149 @@ QVariant ListingModel::headerData(int section, Qt::Orientation orientation, int 
     return {};
 }
 
-ListingModel::Row ListingModel::makeRow(FileEntry&& e, bool subfolder, quint64 seq) {
+quint32 ListingModel::intern(std::vector<QString>& texts, QHash<QString, quint32>& index,
+                             const QString& text) {
+    // A scan hands over the same folder text for a run of rows.
+    if (!texts.empty() && texts.back() == text) return quint32(texts.size() - 1);
+    const auto it = index.constFind(text);
+    if (it != index.constEnd()) return *it;
+    const quint32 i = quint32(texts.size());
+    texts.push_back(text);
+    index.insert(text, i);
+    return i;
+}
+
+ListingModel::Row ListingModel::makeRow(const FileEntry& e, bool subfolder) {
     Row r;
-    r.texts = {std::move(e.name),
-               std::move(e.folder),
-               std::move(e.sizeText),
-               std::move(e.dateText),
-               std::move(e.durationText),
-               std::move(e.bitrateText),
-               QString(),
-               QString(),
-               QString(),
-               QString()};
-    if (!subfolder) {
-        r.texts[ColTypeName] = std::move(e.typeName);
-        r.texts[ColSizeKey] = std::move(e.sizeKey);
-        r.texts[ColDateKey] = std::move(e.dateKey);
-        r.texts[ColBitrateKey] = std::move(e.bitrateKey);
-    }
-    r.seq = seq;
+    r.seq = m_nextSeq++;
     r.subfolder = subfolder;
+    r.folder = intern(m_folders, m_folderIndex, e.folder);
+    const QString* texts[kPackedTexts] = {&e.name, &e.sizeText, &e.dateText, &e.durationText,
+                                          &e.bitrateText, &e.sizeKey, &e.dateKey, &e.bitrateKey};
+    // A subfolder row has no fields beyond the sixth.
+    const int count = subfolder ? PSizeKey : kPackedTexts;
+    if (!subfolder && !e.typeName.isEmpty()) r.type = intern(m_types, m_typeIndex, e.typeName);
+    r.offset = qsizetype(m_arena.size());
+    for (int t = 0; t < count; ++t) {
+        const QString& text = *texts[t];
+        r.length[std::size_t(t)] = quint32(text.size());
+        const auto* u = reinterpret_cast<const char16_t*>(text.utf16());
+        m_arena.insert(m_arena.end(), u, u + text.size());
+    }
     return r;
 }
 
-int ListingModel::compareTexts(const QString& a, const QString& b) {
-    return QString::compare(a, b, Qt::CaseInsensitive);
+QStringView ListingModel::packed(const Row& row, int text) const {
+    qsizetype at = row.offset;
+    for (int t = 0; t < text; ++t)
+        at += row.length[std::size_t(t)];
+    return QStringView(m_arena.data() + at, qsizetype(row.length[std::size_t(text)]));
 }
 
-bool ListingModel::rowLess(const Row& a, const Row& b) const {
-    const std::size_t k = std::size_t(m_sortKey);
-    int c = compareTexts(a.texts[k], b.texts[k]);
-    if (m_sortOrder == Qt::DescendingOrder) c = -c;
-    if (c != 0) return c < 0;
-    return a.seq < b.seq;
+QStringView ListingModel::view(const Row& row, int column) const {
+    switch (column) {
+    case ColName:
+        return packed(row, PName);
+    case ColFolder:
+        return m_folders[row.folder];
+    case ColSize:
+        return packed(row, PSize);
+    case ColDate:
+        return packed(row, PDate);
+    case ColDuration:
+        return packed(row, PDuration);
+    case ColBitrate:
+        return packed(row, PBitrate);
+    case ColTypeName:
+        return m_types[row.type];
+    case ColSizeKey:
+        return packed(row, PSizeKey);
+    case ColDateKey:
+        return packed(row, PDateKey);
+    case ColBitrateKey:
+        return packed(row, PBitrateKey);
+    default:
+        return {};
+    }
+}
+
+int ListingModel::compareTexts(QStringView a, QStringView b) {
+    // ASCII letters are folded by hand; from the first other character on, Qt's own
+    // case-insensitive comparison decides.
+    const qsizetype n = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        char16_t x = a[i].unicode(), y = b[i].unicode();
+        if (x >= 0x80 || y >= 0x80)
+            return QStringView(a.mid(i)).compare(b.mid(i), Qt::CaseInsensitive);
+        if (x >= u'A' && x <= u'Z') x = char16_t(x + 0x20);
+        if (y >= u'A' && y <= u'Z') y = char16_t(y + 0x20);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+int ListingModel::compareKeys(QStringView a, QStringView b) {
+    auto digits = [](QStringView t) {
+        for (const QChar c : t)
+            if (c < u'0' || c > u'9') return false;
+        return !t.isEmpty();
+    };
+    if (digits(a) && digits(b)) {
+        auto significant = [](QStringView t) {
+            qsizetype i = 0;
+            while (i + 1 < t.size() && t[i] == u'0')
+                ++i;
+            return t.mid(i);
+        };
+        const QStringView x = significant(a), y = significant(b);
+        if (x.size() != y.size()) return x.size() < y.size() ? -1 : 1;
+        return x.compare(y);
+    }
+    return compareTexts(a, b);
+}
+
+std::vector<quint32> ListingModel::ranks(const std::vector<QString>& texts) const {
+    std::vector<quint32> order(texts.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = quint32(i);
+    std::sort(order.begin(), order.end(), [&](quint32 a, quint32 b) {
+        const int c = compareTexts(texts[a], texts[b]);
+        return c != 0 ? c < 0 : a < b;
+    });
+    // Equal texts (differing only in case) share a rank, so the adding order breaks their tie.
+    std::vector<quint32> rank(texts.size());
+    quint32 r = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i > 0 && compareTexts(texts[order[i - 1]], texts[order[i]]) != 0) ++r;
+        rank[order[i]] = r;
+    }
+    return rank;
 }
 
 int ListingModel::addRow(const FileEntry& entry, bool subfolderRow) {
-    Row r = makeRow(FileEntry(entry), subfolderRow, m_nextSeq++);
+    Row r = makeRow(entry, subfolderRow);
+    if (m_batch > 0) {
+        m_rows.push_back(r);
+        return int(m_rows.size()) - 1;
+    }
     std::size_t at = m_rows.size();
-    if (m_sorted && m_batch == 0)
-        at = std::size_t(
-            std::upper_bound(m_rows.begin(), m_rows.end(), r,
-                             [this](const Row& a, const Row& b) { return rowLess(a, b); }) -
-            m_rows.begin());
+    if (m_sorted) {
+        // Find the place by comparing the new row's cell with the others' one by one.
+        const bool desc = m_sortOrder == Qt::DescendingOrder;
+        const bool key = m_sortKey >= ColSizeKey;
+        const QStringView mine = view(r, m_sortKey);
+        at = std::size_t(std::partition_point(m_rows.begin(), m_rows.end(),
+                                              [&](const Row& other) {
+                                                  const QStringView t = view(other, m_sortKey);
+                                                  int c = key ? compareKeys(t, mine)
+                                                              : compareTexts(t, mine);
+                                                  if (desc) c = -c;
+                                                  return c <= 0;
+                                              }) -
+                         m_rows.begin());
+    }
     beginInsertRows({}, int(at), int(at));
-    m_rows.insert(m_rows.begin() + std::ptrdiff_t(at), std::move(r));
+    m_rows.insert(m_rows.begin() + std::ptrdiff_t(at), r);
     endInsertRows();
     return int(at);
 }
@@ -106,40 +206,53 @@ void ListingModel::appendRows(std::vector<FileEntry> entries,
                               const std::vector<bool>& subfolderRows) {
     if (entries.empty()) return;
     beginBatch();
-    const int first = rowCount();
-    beginInsertRows({}, first, first + int(entries.size()) - 1);
     m_rows.reserve(m_rows.size() + entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i)
-        m_rows.push_back(makeRow(std::move(entries[i]),
-                                 i < subfolderRows.size() && subfolderRows[i], m_nextSeq++));
-    endInsertRows();
+        addRow(entries[i], i < subfolderRows.size() && subfolderRows[i]);
     endBatch();
 }
 
 void ListingModel::beginBatch() {
-    ++m_batch;
+    // A batch is one reset for the views: no signal per row, one sort at its end.
+    if (m_batch++ == 0) beginResetModel();
 }
 
 void ListingModel::endBatch() {
-    if (m_batch > 0 && --m_batch == 0 && m_sorted) sortRows();
+    if (m_batch == 0 || --m_batch > 0) return;
+    if (m_sorted) sortRows(false);
+    m_rows.shrink_to_fit();
+    m_arena.shrink_to_fit();
+    endResetModel();
 }
 
 void ListingModel::clear() {
-    beginResetModel();
+    if (m_batch == 0) beginResetModel();
     m_rows.clear();
     m_rows.shrink_to_fit();
+    m_arena.clear();
+    m_arena.shrink_to_fit();
+    m_folders.clear();
+    m_types.assign(1, QString());
+    m_folderIndex.clear();
+    m_typeIndex.clear();
+    m_typeIndex.insert(QString(), 0);
     m_nextSeq = 0;
-    endResetModel();
+    if (m_batch == 0) endResetModel();
 }
 
 QString ListingModel::text(int row, int column) const {
     if (row < 0 || row >= rowCount() || column < 0 || column >= kListingColumns) return {};
-    return m_rows[std::size_t(row)].texts[std::size_t(column)];
+    return view(m_rows[std::size_t(row)], column).toString();
 }
 
 FileEntry ListingModel::entry(int row) const {
-    const auto& t = m_rows.at(std::size_t(row)).texts;
-    return {t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8], t[9]};
+    FileEntry e;
+    QString* fields[kListingColumns] = {&e.name,        &e.folder,   &e.sizeText, &e.dateText,
+                                        &e.durationText, &e.bitrateText, &e.typeName,
+                                        &e.sizeKey,     &e.dateKey,  &e.bitrateKey};
+    for (int c = 0; c < kListingColumns; ++c)
+        *fields[c] = text(row, c);
+    return e;
 }
 
 bool ListingModel::isSubfolderRow(int row) const {
@@ -164,24 +277,91 @@ int ListingModel::selectedCount() const {
         std::count_if(m_rows.begin(), m_rows.end(), [](const Row& r) { return r.selected; }));
 }
 
+std::vector<int> ListingModel::selectedRows() const {
+    std::vector<int> out;
+    for (std::size_t r = 0; r < m_rows.size(); ++r)
+        if (m_rows[r].selected) out.push_back(int(r));
+    return out;
+}
+
 bool ListingModel::removeRows(int row, int count, const QModelIndex& parent) {
     if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount()) return false;
     beginRemoveRows({}, row, row + count - 1);
     m_rows.erase(m_rows.begin() + row, m_rows.begin() + row + count);
     endRemoveRows();
+    compactArena();
     return true;
 }
 
-void ListingModel::sortRows() {
+void ListingModel::removeRowsAt(const std::vector<int>& rows) {
+    if (rows.empty()) return;
+    beginResetModel();
+    std::size_t next = 0, kept = 0;
+    for (std::size_t r = 0; r < m_rows.size(); ++r) {
+        if (next < rows.size() && std::size_t(rows[next]) == r) {
+            ++next;
+            continue;
+        }
+        m_rows[kept++] = m_rows[r];
+    }
+    m_rows.resize(kept);
+    compactArena();
+    endResetModel();
+}
+
+void ListingModel::compactArena() {
+    // Removed rows leave their texts behind; once they are most of the arena, repack it.
+    std::size_t used = 0;
+    for (const Row& r : m_rows)
+        for (quint32 l : r.length)
+            used += l;
+    if (used * 2 >= m_arena.size()) return;
+    std::vector<char16_t> arena;
+    arena.reserve(used);
+    for (Row& r : m_rows) {
+        std::size_t total = 0;
+        for (quint32 l : r.length)
+            total += l;
+        const qsizetype at = qsizetype(arena.size());
+        arena.insert(arena.end(), m_arena.begin() + r.offset,
+                     m_arena.begin() + r.offset + qsizetype(total));
+        r.offset = at;
+    }
+    m_arena = std::move(arena);
+}
+
+void ListingModel::sortRows(bool signal) {
     if (m_rows.size() < 2) return;
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList before = persistentIndexList();
+    QModelIndexList before;
     std::vector<quint64> oldSeq;
-    oldSeq.reserve(std::size_t(before.size()));
-    for (const QModelIndex& i : before)
-        oldSeq.push_back(m_rows[std::size_t(i.row())].seq);
-    std::sort(m_rows.begin(), m_rows.end(),
-              [this](const Row& a, const Row& b) { return rowLess(a, b); });
+    if (signal) {
+        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        before = persistentIndexList();
+        oldSeq.reserve(std::size_t(before.size()));
+        for (const QModelIndex& i : before)
+            oldSeq.push_back(m_rows[std::size_t(i.row())].seq);
+    }
+    const bool desc = m_sortOrder == Qt::DescendingOrder;
+    auto tieOrder = [desc](int c) { return desc ? -c : c; };
+    if (m_sortKey == ColFolder || m_sortKey == ColTypeName) {
+        const std::vector<quint32> rank = ranks(m_sortKey == ColFolder ? m_folders : m_types);
+        const bool folder = m_sortKey == ColFolder;
+        std::sort(m_rows.begin(), m_rows.end(), [&](const Row& a, const Row& b) {
+            const quint32 x = rank[folder ? a.folder : a.type];
+            const quint32 y = rank[folder ? b.folder : b.type];
+            if (x != y) return desc ? x > y : x < y;
+            return a.seq < b.seq;
+        });
+    } else {
+        const bool key = m_sortKey >= ColSizeKey;
+        std::sort(m_rows.begin(), m_rows.end(), [&](const Row& a, const Row& b) {
+            const QStringView x = view(a, m_sortKey), y = view(b, m_sortKey);
+            const int c = tieOrder(key ? compareKeys(x, y) : compareTexts(x, y));
+            if (c != 0) return c < 0;
+            return a.seq < b.seq;
+        });
+    }
+    if (!signal) return;
     if (!before.isEmpty()) {
         // seq is unique, so it finds each row's new place.
         QHash<quint64, int> rowOfSeq;
