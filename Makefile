@@ -31,7 +31,7 @@ asan:
 
 bench: build
 	./scripts/install-deps.sh bench
-	cmake --build $(BUILD) -j$(JOBS) --target bench_mp3read
+	cmake --build $(BUILD) -j$(JOBS) --target bench_mp3read bench_list
 	python3 bench/run_bench.py $(BUILD)/bin $(BENCH_ARGS)
 
 format:

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Export benchmark: treelan-cli against GNU tree and find on the same generated tree, same run.
+"""Export and listing benchmarks: treelan against GNU tree and find on the same generated tree, same run.
 
-    run_bench.py BIN_DIR [--files N] [--folders M] [--runs R] [--million] [--mp3 K]
+    run_bench.py BIN_DIR [--files N] [--folders M] [--runs R] [--million] [--mp3 K] [--only export|list|mp3]
 
 Warm cache (one untimed run each first), best of R wall times, peak RSS per process.
 """
@@ -73,6 +73,40 @@ def export_bench(bindir, files, folders, runs):
     return ok
 
 
+def list_bench(bindir, files, folders, runs):
+    tree_dir = ensure_tree(files, folders)
+    out = os.path.join(WORK, "out")
+    model = []
+    for _ in range(runs):
+        r = subprocess.run([os.path.join(bindir, "bench_list"), tree_dir], check=True,
+                           capture_output=True, text=True)
+        model.append(dict(line.rsplit(" ", 1) if not line.endswith(" s") else
+                          (line[:-2].rsplit(" ", 1)) for line in r.stdout.splitlines()))
+    refresh = min(float(m["refresh"]) for m in model)
+    per_row = max(float(m["rss_per_row"]) for m in model)
+    heap_row = max(float(m["heap_per_row"]) for m in model)
+    sort = max(float(m["slowest_sort"]) for m in model)
+    cli, cli_rss = best([os.path.join(bindir, "treelan-cli"), "list", "-r", tree_dir], out, runs)
+    find, _ = best(["find", tree_dir, "-printf", "%s %T@ %P\\n"], out, runs)
+    print("\nListing %s (%s rows; best of %d, warm cache)" % (tree_dir, model[0]["rows"], runs))
+    print("  refresh into the model %7.3f s" % refresh)
+    print("  treelan-cli list -r    %7.3f s  peak %6.1f MiB" % (cli, cli_rss))
+    print("  find -printf           %7.3f s" % find)
+    checks = [
+        ("refresh / find", refresh / find, 1.5),
+        ("cli list / find", cli / find, 1.5),
+        ("model B/row (RSS)", per_row, 256),
+        ("model B/row (heap)", heap_row, 256),
+        ("slowest sort s", sort, 0.3),
+    ]
+    ok = True
+    for label, value, limit in checks:
+        good = value <= limit
+        ok &= good
+        print("  %-20s %8.3f  (limit %g) %s" % (label, value, limit, "ok" if good else "OVER"))
+    return ok
+
+
 def mp3_bench(bindir, count):
     path = os.path.join(WORK, "mp3-%d" % count)
     if not os.path.isdir(path):
@@ -92,12 +126,19 @@ def main():
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--million", action="store_true", help="also 1,000,000 files in 70,000 folders")
     ap.add_argument("--mp3", type=int, default=2000)
+    ap.add_argument("--only", choices=["export", "list", "mp3"], help="run one part only")
     a = ap.parse_args()
     os.makedirs(WORK, exist_ok=True)
-    ok = export_bench(a.bindir, a.files, a.folders, a.runs)
+    ok = True
+    if a.only in (None, "export"):
+        ok &= export_bench(a.bindir, a.files, a.folders, a.runs)
+    if a.only in (None, "list"):
+        ok &= list_bench(a.bindir, a.files, a.folders, a.runs)
+    if a.only is not None and a.only != "mp3":
+        sys.exit(0 if ok else 1)
     if a.million:
         ok &= export_bench(a.bindir, 1_000_000, 70_000, a.runs)
-    if a.mp3:
+    if a.mp3 and a.only in (None, "mp3"):
         ok &= mp3_bench(a.bindir, a.mp3)
     sys.exit(0 if ok else 1)
 

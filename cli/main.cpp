@@ -260,10 +260,23 @@ int runList(const QStringList& args) {
         err() << "treelan-cli: " << e.message() << '\n';
         return kExitFailed;
     }
-    const QByteArray text = ClipboardText(model, root, parser.isSet(fullPath), false).toUtf8();
-    if (std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout) !=
-            std::size_t(text.size()) ||
-        std::fflush(stdout) != 0) {
+    // The Copy button's text, written in pieces so a large listing is never held twice.
+    const bool full = parser.isSet(fullPath);
+    constexpr qsizetype kPiece = 256 * 1024;
+    QString piece;
+    piece.reserve(kPiece + 4096);
+    auto write = [&piece] {
+        const QByteArray bytes = piece.toUtf8();
+        piece.truncate(0);
+        return std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout) ==
+               std::size_t(bytes.size());
+    };
+    bool ok = true;
+    for (int row = 0; ok && row < model.rowCount(); ++row) {
+        AppendClipboardLine(piece, model, row, root, full);
+        if (piece.size() >= kPiece) ok = write();
+    }
+    if (!ok || !write() || std::fflush(stdout) != 0) {
         err() << "treelan-cli: standard output: cannot write\n";
         return kExitFailed;
     }

@@ -8,15 +8,22 @@ namespace {
 constexpr double kVisibleTwips = 10.0;
 }
 
+void AppendClipboardLine(QString& out, const ListingModel& model, int row, const QString& rootPath,
+                         bool fullPath) {
+    if (fullPath) out += rootPath;
+    out += model.cell(row, ColFolder);
+    out += model.cell(row, ColName);
+    for (int c = ColSize; c <= ColBitrate; ++c)
+        if (model.columnWidth(c) > kVisibleTwips) {
+            out += QLatin1Char('\t');
+            out += model.cell(row, c).trimmed();
+        }
+    out += QLatin1String("\r\n");
+}
+
 QString ClipboardLine(const ListingModel& model, int row, const QString& rootPath, bool fullPath) {
     QString line;
-    if (fullPath) line += rootPath;
-    line += model.text(row, ColFolder);
-    line += model.text(row, ColName);
-    for (int c = ColSize; c <= ColBitrate; ++c)
-        if (model.columnWidth(c) > kVisibleTwips)
-            line += QLatin1Char('\t') + model.text(row, c).trimmed();
-    line += QLatin1String("\r\n");
+    AppendClipboardLine(line, model, row, rootPath, fullPath);
     return line;
 }
 
@@ -25,7 +32,7 @@ QString ClipboardText(const ListingModel& model, const QString& rootPath, bool f
     QString text;
     for (int row = 0; row < model.rowCount(); ++row)
         if (!selectedOnly || model.isSelected(row))
-            text += ClipboardLine(model, row, rootPath, fullPath);
+            AppendClipboardLine(text, model, row, rootPath, fullPath);
     return text;
 }
 

@@ -54,7 +54,9 @@ void AppendSizeText(QByteArray& out, qint64 bytes) {
 }
 
 QString FormatSizeText(qint64 bytes) {
-    QByteArray text(" ");
+    QByteArray text;
+    text.reserve(32);
+    AppendChar(text, ' ');
     AppendSizeText(text, bytes);
     return QString::fromLatin1(text);
 }
@@ -77,6 +79,7 @@ void AppendDateText(QByteArray& out, qint64 fileTime) {
 
 QString FormatDateText(qint64 fileTime) {
     QByteArray text;
+    text.reserve(32);
     AppendDateText(text, fileTime);
     return QString::fromLatin1(text);
 }

@@ -1,5 +1,6 @@
 #include "listing/FolderScan.h"
 
+#include "codec/Bytes.h"
 #include "listing/EntryFormat.h"
 #include "listing/ListingModel.h"
 #include "media/Mp3Info.h"
@@ -9,6 +10,7 @@
 #include <QHash>
 #include <QMimeDatabase>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -34,16 +36,30 @@ QString StripTerminator(const QString& text) {
 QString TypeNameForFile(const QString& name) {
     // The MIME database is slow to ask; a listing has few distinct extensions.
     static QHash<QString, QString> cache;
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    // Names without a dot may still match a whole-name pattern (Makefile), so they key by name.
-    const QString key = dot < 0 ? QLatin1Char('/') + name.toLower() : name.mid(dot + 1).toLower();
-    const auto it = cache.constFind(key);
-    if (it != cache.constEnd()) return *it;
     static const QMimeDatabase db;
-    const QString comment =
-        StripTerminator(db.mimeTypeForFile(name, QMimeDatabase::MatchExtension).comment());
-    cache.insert(key, comment);
-    return comment;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    // A few recent extensions answer most calls without building a key.
+    struct Recent {
+        QString extension, typeName;
+    };
+    static std::array<Recent, 8> recent;
+    static std::size_t nextRecent = 0;
+    const QStringView extension = dot >= 0 ? QStringView(name).mid(dot + 1) : QStringView();
+    if (dot >= 0)
+        for (const Recent& r : recent)
+            if (!r.extension.isNull() && extension.compare(r.extension, Qt::CaseInsensitive) == 0)
+                return r.typeName;
+    // Like the shell's type names, these go by the extension alone: every name without one gets
+    // the same type. (Asking the database about each such name would also cost 45 us a file.)
+    const QString key = dot >= 0 ? name.mid(dot + 1).toLower() : QString();
+    const QString probe = dot >= 0 ? name : QStringLiteral("file");
+    auto it = cache.constFind(key);
+    if (it == cache.constEnd())
+        it = cache.insert(
+            key,
+            StripTerminator(db.mimeTypeForFile(probe, QMimeDatabase::MatchExtension).comment()));
+    if (dot >= 0) recent[nextRecent++ % recent.size()] = {key, *it};
+    return *it;
 }
 
 QString BitrateKey(const QString& bitrateText) {
@@ -64,7 +80,7 @@ public:
 
     void folderOpened(WalkFolder& folder, std::vector<std::size_t>& children) override {
         for (const DirEntry& e : folder.entries)
-            if (!e.isFolder()) m_model.addRow(fileRow(folder, e));
+            if (!e.isFolder()) addFileRow(folder, e);
         for (std::size_t i = 0; i < folder.entries.size(); ++i) {
             const DirEntry& e = folder.entries[i];
             if (!e.isFolder()) continue;
@@ -79,29 +95,54 @@ public:
     void folderDone(WalkFolder&) override {}
 
 private:
-    FileEntry fileRow(const WalkFolder& folder, const DirEntry& e) {
-        FileEntry r;
-        r.name = e.name;
-        r.folder = folder.relPath;
-        r.typeName = TypeNameForFile(e.name);
+    // Formats the row's texts into reused buffers and hands them over as views, so a row costs
+    // no allocation of its own.
+    void addFileRow(const WalkFolder& folder, const DirEntry& e) {
+        FileEntryView row{};
+        const QString typeName = TypeNameForFile(e.name);
+        row[ColName] = e.name;
+        row[ColFolder] = folder.relPath;
+        row[ColTypeName] = typeName;
         if (e.kind == DirEntry::Kind::Unexamined) {
             if (m_options.warning)
                 m_options.warning(
                     m_root + folder.relPath + e.name,
                     QStringLiteral("cannot be examined; listed without size and date"));
-            return r;
+            m_model.addRow(row);
+            return;
         }
-        r.sizeText = FormatSizeText(e.size);
-        r.dateText = FormatDateText(e.fileTime);
-        r.sizeKey = Nuly(QString::number(e.size));
-        r.dateKey = QString::number(quint64(e.fileTime) >> 32);
+        m_bytes.truncate(0);
+        AppendChar(m_bytes, ' ');
+        AppendSizeText(m_bytes, e.size);
+        const qsizetype sizeEnd = m_bytes.size();
+        AppendDateText(m_bytes, e.fileTime);
+        const qsizetype dateEnd = m_bytes.size();
+        // The size key: the byte count left-padded with "0" to at least 12 digits.
+        const QByteArray digits = QByteArray::number(qMax<qint64>(e.size, 0));
+        for (qsizetype i = digits.size(); i < 12; ++i)
+            AppendChar(m_bytes, '0');
+        m_bytes.append(digits);
+        const qsizetype sizeKeyEnd = m_bytes.size();
+        m_bytes.append(QByteArray::number(quint64(e.fileTime) >> 32));
+        m_text.resize(m_bytes.size());
+        QChar* out = m_text.data();
+        for (qsizetype i = 0; i < m_bytes.size(); ++i)
+            out[i] = QLatin1Char(m_bytes[i]);
+        const QStringView all(m_text);
+        row[ColSize] = all.first(sizeEnd);
+        row[ColDate] = all.sliced(sizeEnd, dateEnd - sizeEnd);
+        row[ColSizeKey] = all.sliced(dateEnd, sizeKeyEnd - dateEnd);
+        row[ColDateKey] = all.sliced(sizeKeyEnd);
+        MP3Info info;
+        QString bitrateKey;
         if (m_options.mp3Info && IsMp3Name(e.name)) {
-            const MP3Info info = readMp3(folder, e);
-            r.durationText = info.Duration;
-            r.bitrateText = info.Bitrate;
-            r.bitrateKey = BitrateKey(info.Bitrate);
+            info = readMp3(folder, e);
+            bitrateKey = BitrateKey(info.Bitrate);
+            row[ColDuration] = info.Duration;
+            row[ColBitrate] = info.Bitrate;
+            row[ColBitrateKey] = bitrateKey;
         }
-        return r;
+        m_model.addRow(row);
     }
 
     FileEntry subfolderRow(const DirEntry& e) const {
@@ -133,6 +174,8 @@ private:
 
     ListingModel& m_model;
     const ScanOptions& m_options;
+    QByteArray m_bytes; // reused for every row's number texts
+    QString m_text;
     QString m_root;
     QString m_folderMarker;
 };

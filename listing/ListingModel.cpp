@@ -56,32 +56,34 @@ QVariant ListingModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 quint32 ListingModel::intern(std::vector<QString>& texts, QHash<QString, quint32>& index,
-                             const QString& text) {
+                             QStringView text) {
     // A scan hands over the same folder text for a run of rows.
     if (!texts.empty() && texts.back() == text) return quint32(texts.size() - 1);
-    const auto it = index.constFind(text);
+    const QString copy = text.toString();
+    const auto it = index.constFind(copy);
     if (it != index.constEnd()) return *it;
     const quint32 i = quint32(texts.size());
-    texts.push_back(text);
-    index.insert(text, i);
+    texts.push_back(copy);
+    index.insert(copy, i);
     return i;
 }
 
-ListingModel::Row ListingModel::makeRow(const FileEntry& e, bool subfolder) {
+ListingModel::Row ListingModel::makeRow(const FileEntryView& e, bool subfolder) {
     Row r;
     r.seq = m_nextSeq++;
     r.subfolder = subfolder;
-    r.folder = intern(m_folders, m_folderIndex, e.folder);
-    const QString* texts[kPackedTexts] = {&e.name, &e.sizeText, &e.dateText, &e.durationText,
-                                          &e.bitrateText, &e.sizeKey, &e.dateKey, &e.bitrateKey};
+    r.folder = intern(m_folders, m_folderIndex, e[ColFolder]);
+    static constexpr int kColumnOf[kPackedTexts] = {
+        ColName, ColSize, ColDate, ColDuration, ColBitrate, ColSizeKey, ColDateKey, ColBitrateKey};
     // A subfolder row has no fields beyond the sixth.
     const int count = subfolder ? PSizeKey : kPackedTexts;
-    if (!subfolder && !e.typeName.isEmpty()) r.type = intern(m_types, m_typeIndex, e.typeName);
+    if (!subfolder && !e[ColTypeName].isEmpty())
+        r.type = intern(m_types, m_typeIndex, e[ColTypeName]);
     r.offset = qsizetype(m_arena.size());
     for (int t = 0; t < count; ++t) {
-        const QString& text = *texts[t];
+        const QStringView text = e[std::size_t(kColumnOf[t])];
         r.length[std::size_t(t)] = quint32(text.size());
-        const auto* u = reinterpret_cast<const char16_t*>(text.utf16());
+        const auto* u = reinterpret_cast<const char16_t*>(text.data());
         m_arena.insert(m_arena.end(), u, u + text.size());
     }
     return r;
@@ -174,7 +176,13 @@ std::vector<quint32> ListingModel::ranks(const std::vector<QString>& texts) cons
     return rank;
 }
 
-int ListingModel::addRow(const FileEntry& entry, bool subfolderRow) {
+int ListingModel::addRow(const FileEntry& e, bool subfolderRow) {
+    return addRow(FileEntryView{e.name, e.folder, e.sizeText, e.dateText, e.durationText,
+                                e.bitrateText, e.typeName, e.sizeKey, e.dateKey, e.bitrateKey},
+                  subfolderRow);
+}
+
+int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow) {
     Row r = makeRow(entry, subfolderRow);
     if (m_batch > 0) {
         m_rows.push_back(r);
@@ -245,11 +253,16 @@ QString ListingModel::text(int row, int column) const {
     return view(m_rows[std::size_t(row)], column).toString();
 }
 
+QStringView ListingModel::cell(int row, int column) const {
+    if (row < 0 || row >= rowCount() || column < 0 || column >= kListingColumns) return {};
+    return view(m_rows[std::size_t(row)], column);
+}
+
 FileEntry ListingModel::entry(int row) const {
     FileEntry e;
-    QString* fields[kListingColumns] = {&e.name,        &e.folder,   &e.sizeText, &e.dateText,
-                                        &e.durationText, &e.bitrateText, &e.typeName,
-                                        &e.sizeKey,     &e.dateKey,  &e.bitrateKey};
+    QString* fields[kListingColumns] = {&e.name,         &e.folder,      &e.sizeText, &e.dateText,
+                                        &e.durationText, &e.bitrateText, &e.typeName, &e.sizeKey,
+                                        &e.dateKey,      &e.bitrateKey};
     for (int c = 0; c < kListingColumns; ++c)
         *fields[c] = text(row, c);
     return e;
@@ -330,6 +343,42 @@ void ListingModel::compactArena() {
     m_arena = std::move(arena);
 }
 
+namespace {
+
+// The first sixteen code units, folded as compareTexts folds them, one byte each: for plain ASCII
+// text the prefixes order exactly as the texts do wherever they differ. False when a character
+// in that range is not ASCII, so only a full comparison can tell.
+bool textPrefix(QStringView text, std::array<quint64, 2>& prefix) {
+    prefix = {0, 0};
+    const qsizetype n = std::min<qsizetype>(text.size(), 16);
+    for (qsizetype i = 0; i < n; ++i) {
+        char16_t c = text[i].unicode();
+        if (c >= 0x80) return false;
+        if (c >= u'A' && c <= u'Z') c = char16_t(c + 0x20);
+        prefix[std::size_t(i / 8)] |= quint64(c) << (56 - 8 * (i % 8));
+    }
+    return true;
+}
+
+// An empty key is 0 and a key of up to 19 significant digits its value plus one, which orders
+// them as compareKeys does. False for anything else.
+bool numericKey(QStringView text, std::array<quint64, 2>& prefix) {
+    prefix = {0, 0};
+    quint64& value = prefix[0];
+    if (text.isEmpty()) return true;
+    int digits = 0;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9') return false;
+        if (value == 0 && c == u'0') continue;
+        if (++digits > 19) return false;
+        value = value * 10 + quint64(c.unicode() - u'0');
+    }
+    ++value;
+    return true;
+}
+
+} // namespace
+
 void ListingModel::sortRows(bool signal) {
     if (m_rows.size() < 2) return;
     QModelIndexList before;
@@ -342,25 +391,57 @@ void ListingModel::sortRows(bool signal) {
             oldSeq.push_back(m_rows[std::size_t(i.row())].seq);
     }
     const bool desc = m_sortOrder == Qt::DescendingOrder;
-    auto tieOrder = [desc](int c) { return desc ? -c : c; };
-    if (m_sortKey == ColFolder || m_sortKey == ColTypeName) {
-        const std::vector<quint32> rank = ranks(m_sortKey == ColFolder ? m_folders : m_types);
-        const bool folder = m_sortKey == ColFolder;
-        std::sort(m_rows.begin(), m_rows.end(), [&](const Row& a, const Row& b) {
-            const quint32 x = rank[folder ? a.folder : a.type];
-            const quint32 y = rank[folder ? b.folder : b.type];
-            if (x != y) return desc ? x > y : x < y;
-            return a.seq < b.seq;
-        });
-    } else {
-        const bool key = m_sortKey >= ColSizeKey;
-        std::sort(m_rows.begin(), m_rows.end(), [&](const Row& a, const Row& b) {
-            const QStringView x = view(a, m_sortKey), y = view(b, m_sortKey);
-            const int c = tieOrder(key ? compareKeys(x, y) : compareTexts(x, y));
-            if (c != 0) return c < 0;
-            return a.seq < b.seq;
-        });
+    const std::size_t n = m_rows.size();
+    // Each row gets a 64-bit sort prefix; most comparisons are decided by it, and only rows whose
+    // prefix cannot decide (equal, or not plain ASCII) compare their texts.
+    struct Item {
+        std::array<quint64, 2> prefix;
+        quint64 seq;
+        quint32 row;
+        bool exact;    // a different prefix decides
+        bool complete; // an equal prefix decides too: the prefix is the whole text
+    };
+    std::vector<Item> items(n);
+    const bool shared = m_sortKey == ColFolder || m_sortKey == ColTypeName;
+    const bool key = m_sortKey >= ColSizeKey;
+    std::vector<quint32> rank;
+    if (shared) rank = ranks(m_sortKey == ColFolder ? m_folders : m_types);
+    for (std::size_t r = 0; r < n; ++r) {
+        const Row& row = m_rows[r];
+        Item& item = items[r];
+        item.row = quint32(r);
+        item.seq = row.seq;
+        if (shared) {
+            item.prefix = {rank[m_sortKey == ColFolder ? row.folder : row.type], 0};
+            item.exact = item.complete = true;
+        } else if (key) {
+            item.exact = item.complete = numericKey(view(row, m_sortKey), item.prefix);
+        } else {
+            const QStringView text = view(row, m_sortKey);
+            item.exact = textPrefix(text, item.prefix);
+            item.complete = item.exact && text.size() <= 16;
+        }
     }
+    auto cellOrder = [&](const Item& a, const Item& b) {
+        if (a.exact && b.exact) {
+            if (a.prefix[0] != b.prefix[0]) return a.prefix[0] < b.prefix[0] ? -1 : 1;
+            if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1] ? -1 : 1;
+        }
+        if (a.complete && b.complete) return 0;
+        const QStringView x = view(m_rows[a.row], m_sortKey), y = view(m_rows[b.row], m_sortKey);
+        return key ? compareKeys(x, y) : compareTexts(x, y);
+    };
+    std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+        int c = cellOrder(a, b);
+        if (desc) c = -c;
+        if (c != 0) return c < 0;
+        return a.seq < b.seq;
+    });
+    std::vector<Row> sorted;
+    sorted.reserve(n);
+    for (const Item& item : items)
+        sorted.push_back(m_rows[item.row]);
+    m_rows = std::move(sorted);
     if (!signal) return;
     if (!before.isEmpty()) {
         // seq is unique, so it finds each row's new place.

@@ -29,6 +29,9 @@ struct FileEntry {
     QString typeName, sizeKey, dateKey, bitrateKey;
 };
 
+// The ten texts of a row as views, for adding rows without building their strings first.
+using FileEntryView = std::array<QStringView, kListingColumns>;
+
 // Number of View menu items: the optional columns Size, Date, Duration and Bitrate.
 constexpr int kViewItems = 4;
 constexpr double kColumnTwips = 1440.0;
@@ -51,6 +54,7 @@ public:
 
     // Adds a row; in sorted mode it goes to its place, else to the end. Returns its row.
     int addRow(const FileEntry& entry, bool subfolderRow = false);
+    int addRow(const FileEntryView& entry, bool subfolderRow = false);
     // Many rows, sorted once at the end (a refresh).
     void appendRows(std::vector<FileEntry> entries, const std::vector<bool>& subfolderRows = {});
     // Between these, added rows go to the end unsorted; endBatch sorts once. Nested calls count.
@@ -64,6 +68,8 @@ public:
 
     // Field `column` (0 = the row text, k = sub-item k); empty for a missing field.
     QString text(int row, int column) const;
+    // The same without a copy; valid until the rows change.
+    QStringView cell(int row, int column) const;
     FileEntry entry(int row) const;
     bool isSubfolderRow(int row) const;
 
@@ -116,8 +122,17 @@ signals:
 
 private:
     // Texts of a row other than the folder and type name, in this order, packed into m_arena.
-    enum PackedText : int { PName, PSize, PDate, PDuration, PBitrate, PSizeKey, PDateKey,
-                            PBitrateKey, kPackedTexts };
+    enum PackedText : int {
+        PName,
+        PSize,
+        PDate,
+        PDuration,
+        PBitrate,
+        PSizeKey,
+        PDateKey,
+        PBitrateKey,
+        kPackedTexts
+    };
     // About 64 bytes plus the packed texts: a listing of 200,000 files stays within tens of MiB.
     struct Row {
         qsizetype offset = 0; // first packed text in m_arena
@@ -134,14 +149,14 @@ private:
         QString tag;
     };
 
-    Row makeRow(const FileEntry& e, bool subfolder);
+    Row makeRow(const FileEntryView& e, bool subfolder);
     QStringView packed(const Row& row, int text) const;
     QStringView view(const Row& row, int column) const;
     // Sort ranks of the shared texts (folders, types), so comparing those columns is an integer
     // comparison.
     std::vector<quint32> ranks(const std::vector<QString>& texts) const;
     static quint32 intern(std::vector<QString>& texts, QHash<QString, quint32>& index,
-                          const QString& text);
+                          QStringView text);
     // `signal` false inside a model reset, which already tells the views.
     void sortRows(bool signal = true);
     void compactArena();

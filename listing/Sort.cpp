@@ -6,7 +6,7 @@ QString SortKey(const QString& text) {
     // Most names are ASCII; upper-casing those by hand is several times faster than the full
     // Unicode mapping, and gives the same result.
     const qsizetype n = text.size();
-    const auto* src = reinterpret_cast<const char16_t*>(text.utf16());
+    const auto* src = reinterpret_cast<const char16_t*>(text.constData());
     QString key(n, Qt::Uninitialized);
     char16_t* dst = reinterpret_cast<char16_t*>(key.data());
     for (qsizetype i = 0; i < n; ++i) {
