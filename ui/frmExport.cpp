@@ -256,15 +256,20 @@ ExportOptions frmExport::exportOptions() const {
 // --- listing ---
 
 void frmExport::detachModel() {
+    // The header drops its sections; that is no column width the user chose.
+    m_syncingHeader = true;
     QItemSelectionModel* old = m_lv->selectionModel();
     m_lv->setModel(nullptr);
     delete old;
+    m_syncingHeader = false;
 }
 
 void frmExport::attachModel() {
+    m_syncingHeader = true; // fresh sections of default size are no user's choice either
     QItemSelectionModel* old = m_lv->selectionModel();
     m_lv->setModel(m_model);
     delete old;
+    m_syncingHeader = false;
     connect(m_lv->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &frmExport::onSelectionChanged);
     // Connected after the view's own handlers, so the header is rebuilt before it is synced.

@@ -332,6 +332,19 @@ private slots:
         QCOMPARE(w->listView()->header()->sectionSize(ColName), 96); // one inch
     }
 
+    // A width the user drags is the model's width (the clipboard reads it) and survives a refresh.
+    void userColumnWidth() {
+        TempTree tree;
+        tree.createFile(QStringLiteral("a.txt"), "a");
+        auto w = window(tree.root());
+        w->listView()->header()->resizeSection(ColFolder, 40);
+        QCOMPARE(w->model()->columnWidth(ColFolder), 600.0);
+        w->RefreshListing();
+        QCOMPARE(w->listView()->header()->sectionSize(ColFolder), 40);
+        QCOMPARE(w->model()->columnWidth(ColFolder), 600.0);
+        QCOMPARE(w->model()->columnWidth(ColName), 1440.0);
+    }
+
     void viewToggling_data() {
         QTest::addColumn<QString>("rows");
         QTest::addColumn<QList<int>>("clicks");
