@@ -50,9 +50,24 @@ QVariant ListingModel::data(const QModelIndex& index, int role) const {
 QVariant ListingModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section >= kListingColumns) return {};
     const Column& col = m_columns[std::size_t(section)];
-    if (role == Qt::DisplayRole) return col.tag.isEmpty() ? QString() : GetGuiString(col.tag);
+    if (role == Qt::DisplayRole) {
+        if (col.headingSet) return col.heading;
+        return col.tag.isEmpty() ? QString() : GetGuiString(col.tag);
+    }
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(col.alignment | Qt::AlignVCenter);
     return {};
+}
+
+bool ListingModel::setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                                 int role) {
+    if (orientation != Qt::Horizontal || section < 0 || section >= kListingColumns ||
+        (role != Qt::EditRole && role != Qt::DisplayRole))
+        return false;
+    Column& col = m_columns[std::size_t(section)];
+    col.heading = value.toString();
+    col.headingSet = true;
+    emit headerDataChanged(orientation, section, section);
+    return true;
 }
 
 quint32 ListingModel::intern(std::vector<QString>& texts, QHash<QString, quint32>& index,

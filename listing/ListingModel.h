@@ -49,6 +49,10 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
+    // Stores a heading text (the window's localisation); until then a heading is looked up
+    // from its column tag.
+    bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                       int role = Qt::EditRole) override;
     bool removeRows(int row, int count, const QModelIndex& parent = {}) override;
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
@@ -147,6 +151,8 @@ private:
         double width = 0;
         Qt::Alignment alignment = Qt::AlignLeft;
         QString tag;
+        QString heading;
+        bool headingSet = false;
     };
 
     Row makeRow(const FileEntryView& e, bool subfolder);

@@ -1,0 +1,99 @@
+// Drives the main window offscreen over a folder tree (python3 bench/make_tree.py makes one) and
+// times what a user waits for on a large listing: the recursive refresh, one header-click sort and
+// deleting 10,000 selected rows. Each should stay within a second.
+//
+//     bench_window FOLDER
+
+#include "listing/FolderScan.h"
+#include "listing/ListingModel.h"
+#include "settings/GuiStrings.h"
+#include "ui/frmExport.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QItemSelection>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+#include <cstdio>
+
+using namespace treelan;
+
+namespace {
+
+constexpr double kLimitSeconds = 1.0;
+constexpr int kDeletedRows = 10000;
+
+bool report(const char* what, qint64 ms, qsizetype rows) {
+    const bool ok = ms <= kLimitSeconds * 1000;
+    std::printf("%-28s %8.3f s  %9lld rows  %s\n", what, double(ms) / 1000.0,
+                static_cast<long long>(rows), ok ? "ok" : "SLOW");
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: bench_window FOLDER\n");
+        return 2;
+    }
+    QTemporaryDir settings; // the View ticks of the person running this stay untouched
+    SetSettingsDirectory(settings.path());
+    LoadDefaultStrings();
+
+    frmExport window(QString::fromLocal8Bit(argv[1]));
+    window.show();
+    auto* tree = window.findChild<QCheckBox*>(QStringLiteral("chkTree"));
+    ListingModel* model = window.model();
+    bool ok = true;
+
+    {
+        // The core scan alone, no view attached: what the window adds is the difference.
+        ListingModel bare;
+        ScanOptions options;
+        options.rootPath = window.path();
+        options.browseSubfolders = true;
+        QElapsedTimer timer;
+        timer.start();
+        treelan::RefreshListing(bare, options);
+        std::printf("%-28s %8.3f s  %9d rows  (for comparison)\n", "core scan, no window",
+                    double(timer.elapsed()) / 1000.0, bare.rowCount());
+    }
+
+    tree->blockSignals(true);
+    tree->setChecked(true);
+    tree->blockSignals(false);
+    QElapsedTimer timer;
+    timer.start();
+    window.RefreshListing();
+    QApplication::processEvents();
+    ok &= report("refresh (subfolders)", timer.elapsed(), model->rowCount());
+
+    timer.restart();
+    window.lv_ColumnClick(ColSize);
+    QApplication::processEvents();
+    ok &= report("sort by size (header)", timer.elapsed(), model->rowCount());
+
+    const int rows = model->rowCount();
+    if (rows < 2 * kDeletedRows) {
+        std::fprintf(stderr, "the tree is too small for the delete figure (%d rows)\n", rows);
+        return ok ? 0 : 1;
+    }
+    // Scattered rows, the hard case: every block is a single row.
+    QItemSelection selection;
+    const int step = rows / kDeletedRows;
+    for (int i = 0; i < kDeletedRows; ++i)
+        selection.select(model->index(i * step, 0), model->index(i * step, kListingColumns - 1));
+    timer.restart();
+    window.listView()->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    ok &= report("select 10,000 rows", timer.elapsed(), model->selectedCount());
+    timer.restart();
+    window.DeleteSelectedRows();
+    QApplication::processEvents();
+    ok &= report("delete 10,000 rows", timer.elapsed(), model->rowCount());
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,574 @@
+#include "ui/frmExport.h"
+
+#include "listing/Clipboard.h"
+#include "listing/FolderScan.h"
+#include "listing/ListingModel.h"
+#include "platform/FileError.h"
+#include "settings/GuiStrings.h"
+#include "ui/LocalizeForm.h"
+#include "ui/Startup.h"
+#include "ui/Twips.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCursor>
+#include <QEvent>
+#include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTreeView>
+
+// Resources of a static library must be registered by name, outside any namespace.
+static void initTreelanImages() {
+    Q_INIT_RESOURCE(images);
+}
+
+namespace treelan {
+
+namespace {
+
+// Header click: the column's own number -> sort key (the hidden key columns for numbers).
+constexpr std::array<int, 6> kColumnSortKeys = {ColName,    ColFolder,   ColSizeKey,
+                                                ColDateKey, ColDuration, ColBitrateKey};
+// Sort-by items Name, Size, Type, Date, Duration, Bitrate -> sort key.
+constexpr std::array<int, 6> kMenuSortKeys = {ColName,    ColSizeKey,  ColTypeName,
+                                              ColDateKey, ColDuration, ColBitrateKey};
+constexpr std::array<const char*, 4> kViewKeys = {"122", "123", "125", "126"};
+constexpr std::array<const char*, 6> kSortKeys = {"120", "122", "124", "123", "125", "126"};
+constexpr int kDesignCharset = 238;
+
+// Beyond this many separate blocks, deleting rebuilds the rows instead of erasing block by block.
+constexpr std::size_t kMaxErasedBlocks = 16;
+
+QString settingsApp() {
+    return QString::fromLatin1(kSettingsApp);
+}
+
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+} // namespace
+
+frmExport::frmExport(const QString& startPath, frmExportHooks hooks, QWidget* parent)
+    : QWidget(parent), m_hooks(std::move(hooks)) {
+    initTreelanImages();
+    if (!m_hooks.folderDialog)
+        m_hooks.folderDialog = [](QWidget* owner) { return std::make_unique<FolderDialog>(owner); };
+    if (!m_hooks.openUrl) m_hooks.openUrl = DefaultUrlOpener();
+    buildControls();
+    buildMenus();
+    Form_Load(startPath);
+}
+
+frmExport::~frmExport() = default;
+
+void frmExport::buildControls() {
+    setObjectName(QStringLiteral("frmExport"));
+    setWindowTitle(QStringLiteral("Treelan"));
+    setWindowIcon(QIcon(QStringLiteral(":/treelan/treelan.png")));
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPointSizeF(8.25);
+    setFont(font);
+    setProperty("charset", kDesignCharset);
+
+    m_model = new ListingModel(this);
+
+    auto control = [this](QWidget* w, const char* name, const char* tag, const QRectF& twips) {
+        w->setObjectName(QString::fromLatin1(name));
+        if (tag) w->setProperty("tag", QString::fromLatin1(tag));
+        w->setProperty("charset", kDesignCharset);
+        place(w, twips);
+        return w;
+    };
+    m_cmdCopy = new QPushButton(QStringLiteral("Kopíruj"), this);
+    control(m_cmdCopy, "cmdCopy", "160", {4560, 4500, 1215, 315});
+    m_cmdCopy->setEnabled(false);
+    m_cmdExport = new QPushButton(QStringLiteral("Export..."), this);
+    control(m_cmdExport, "cmdExport", "165", {5880, 4500, 1215, 315});
+    m_cmdExport->setEnabled(false);
+    m_Text1 = new QLineEdit(QStringLiteral("Text1"), this);
+    control(m_Text1, "Text1", nullptr, {180, 420, 4395, 315});
+    m_Text1->setEnabled(false); // the folder changes only through the browse button
+    m_cmdBrowse = new QPushButton(QStringLiteral("..."), this);
+    control(m_cmdBrowse, "cmdBrowse", nullptr, {4680, 420, 375, 315});
+    m_Label1 = new QLabel(QStringLiteral("Výchozí cesta:"), this);
+    control(m_Label1, "Label1", "105", {180, 180, 1035, 195});
+
+    m_lv = new QTreeView(this);
+    control(m_lv, "lv", nullptr, {180, 840, 6975, 3555});
+    m_lv->setRootIsDecorated(false);
+    m_lv->setItemsExpandable(false);
+    m_lv->setUniformRowHeights(true);
+    m_lv->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_lv->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_lv->setAllColumnsShowFocus(true);
+    m_lv->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_lv->setSortingEnabled(false); // the model keeps its own order
+    QHeaderView* header = m_lv->header();
+    header->setSectionsMovable(true);
+    header->setSectionsClickable(true);
+    header->setStretchLastSection(false);
+    header->setHighlightSections(false);
+    connect(header, &QHeaderView::sectionClicked, this, &frmExport::lv_ColumnClick);
+    connect(header, &QHeaderView::sectionMoved, this, [this](int column, int, int newVisual) {
+        if (m_syncingHeader) return;
+        m_syncingHeader = true;
+        m_model->setDisplayPosition(column, newVisual + 1);
+        m_syncingHeader = false;
+    });
+    connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int newSize) {
+        if (m_syncingHeader || m_lv->header()->isSectionHidden(column)) return;
+        m_syncingHeader = true;
+        m_model->setColumnWidth(column, TwipsScale::of(this).toTwipsX(newSize));
+        m_syncingHeader = false;
+    });
+    connect(m_model, &ListingModel::columnLayoutChanged, this, &frmExport::syncHeader);
+    m_lv->installEventFilter(this);
+    m_lv->viewport()->installEventFilter(this);
+    attachModel();
+
+    m_chkPath = new QCheckBox(QStringLiteral("Kopíruj včetně kompletní cesty"), this);
+    control(m_chkPath, "chkPath", "140", {180, 4440, 2595, 255});
+    m_chkSelected = new QCheckBox(QStringLiteral("Výstup pouze vybraného"), this);
+    control(m_chkSelected, "chkSelected", "145", {180, 4740, 2595, 255});
+    m_chkTree = new QCheckBox(QStringLiteral("Rozpadat i podsložky"), this);
+    control(m_chkTree, "chkTree", "150", {180, 5040, 2595, 255});
+    m_chkmp3 = new QCheckBox(QStringLiteral("Načíst délku/přen. rychlost u .mp3"), this);
+    control(m_chkmp3, "chkmp3", "152", {180, 5340, 3315, 255});
+
+    m_imgLogo = new QLabel(this);
+    control(m_imgLogo, "imgLogo", nullptr, {5280, 60, 1845, 720});
+    m_imgLogo->setPixmap(QPixmap(QStringLiteral(":/treelan/logo.gif")));
+    m_imgLogo->setToolTip(QStringLiteral(TREELAN_HOME_PAGE));
+    const QPixmap pointer(QStringLiteral(":/treelan/cursor.png"));
+    // The hand's fingertip is the hot spot.
+    m_imgLogo->setCursor(pointer.isNull() ? QCursor(Qt::PointingHandCursor)
+                                          : QCursor(pointer, 10, 1));
+    m_imgLogo->installEventFilter(this);
+
+    connect(m_cmdCopy, &QPushButton::clicked, this, &frmExport::cmdCopy_Click);
+    connect(m_cmdExport, &QPushButton::clicked, this, &frmExport::cmdExport_Click);
+    connect(m_cmdBrowse, &QPushButton::clicked, this, &frmExport::cmdBrowse_Click);
+    // Every change of state refreshes, by mouse or keyboard.
+    connect(m_chkTree, &QCheckBox::toggled, this, &frmExport::RefreshListing);
+    connect(m_chkmp3, &QCheckBox::toggled, this, &frmExport::RefreshListing);
+
+    const std::array<QWidget*, 10> tabOrder = {m_cmdCopy, m_cmdExport, m_Text1,   m_cmdBrowse,
+                                               m_Label1,  m_lv,        m_chkPath, m_chkSelected,
+                                               m_chkTree, m_chkmp3};
+    for (std::size_t i = 0; i + 1 < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i], tabOrder[i + 1]);
+
+    const TwipsScale scale = TwipsScale::of(this);
+    setMinimumSize(scale.toPixels(QSizeF(kMinWidthTwips, kMinHeightTwips)));
+    setOuterSizeTwips(7215, 5715); // the design client area
+}
+
+void frmExport::buildMenus() {
+    // Shown only as the list's pop-up; the window has no menu bar.
+    m_mnuPopUp = new QMenu(QStringLiteral("130"), this);
+    m_mnuPopUp->setObjectName(QStringLiteral("mnuPopUp"));
+    QMenu* mnuV = m_mnuPopUp->addMenu(QStringLiteral("130"));
+    mnuV->setObjectName(QStringLiteral("mnuV"));
+    for (int i = 0; i < int(kViewKeys.size()); ++i) {
+        QAction* item = mnuV->addAction(QString::fromLatin1(kViewKeys[std::size_t(i)]));
+        item->setObjectName(QStringLiteral("mnuView%1").arg(i));
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, i] { mnuView_Click(i); });
+        m_mnuView[std::size_t(i)] = item;
+    }
+    QMenu* mnuS = m_mnuPopUp->addMenu(QStringLiteral("132"));
+    mnuS->setObjectName(QStringLiteral("mnuS"));
+    for (int i = 0; i < int(kSortKeys.size()); ++i) {
+        QAction* item = mnuS->addAction(QString::fromLatin1(kSortKeys[std::size_t(i)]));
+        item->setObjectName(QStringLiteral("mnuSort%1").arg(i));
+        connect(item, &QAction::triggered, this, [this, i] { mnuSort_Click(i); });
+        m_mnuSort[std::size_t(i)] = item;
+    }
+}
+
+void frmExport::Form_Load(const QString& startPath) {
+    m_Text1->setText(WithTrailingSlash(startPath));
+    LocalizeForm(this);
+    // The label sizes itself to its text.
+    m_Label1->adjustSize();
+    QRectF label = m_twips.value(m_Label1);
+    label.setSize(TwipsScale::of(this).toTwips(m_Label1->size()));
+    m_twips.insert(m_Label1, label);
+
+    RefreshListing();
+    m_model->arrangeColumns(GetSetting(settingsApp(), QStringLiteral("Startup"),
+                                       QStringLiteral("Rows"), QStringLiteral("1100")));
+    for (int i = 0; i < kViewItems; ++i)
+        mnuView(i)->setChecked(m_model->viewItemTicked(i));
+}
+
+// --- state ---
+
+QString frmExport::path() const {
+    return m_Text1->text();
+}
+bool frmExport::browseSubfolders() const {
+    return m_chkTree->isChecked();
+}
+bool frmExport::mp3Info() const {
+    return m_chkmp3->isChecked();
+}
+bool frmExport::fullPathMode() const {
+    return m_chkPath->isChecked();
+}
+bool frmExport::selectedOnly() const {
+    return m_chkSelected->isChecked();
+}
+
+ExportOptions frmExport::exportOptions() const {
+    ExportOptions options;
+    options.browseSubfolders = browseSubfolders();
+    options.mp3Info = mp3Info();
+    options.selectedOnly = selectedOnly();
+    for (const QString& file : m_removedFiles.files())
+        options.removed.add(file);
+    for (const QString& folder : m_removedFolders.folders())
+        options.removed.add(folder);
+    if (options.selectedOnly) {
+        for (int row = 0; row < m_model->rowCount(); ++row) {
+            if (!m_model->isSelected(row)) continue;
+            const QString folder = m_model->text(row, ColFolder);
+            options.selected.add(
+                m_model->isSubfolderRow(row) ? folder : folder + m_model->text(row, ColName));
+        }
+    }
+    return options;
+}
+
+// --- listing ---
+
+void frmExport::detachModel() {
+    // The header drops its sections; that is no column width the user chose.
+    m_syncingHeader = true;
+    QItemSelectionModel* old = m_lv->selectionModel();
+    m_lv->setModel(nullptr);
+    delete old;
+    m_syncingHeader = false;
+}
+
+void frmExport::attachModel() {
+    m_syncingHeader = true; // fresh sections of default size are no user's choice either
+    QItemSelectionModel* old = m_lv->selectionModel();
+    m_lv->setModel(m_model);
+    delete old;
+    m_syncingHeader = false;
+    connect(m_lv->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &frmExport::onSelectionChanged);
+    // Connected after the view's own handlers, so the header is rebuilt before it is synced.
+    connect(m_model, &QAbstractItemModel::modelReset, m_lv->selectionModel(),
+            [this] { syncHeader(); });
+    syncHeader();
+}
+
+void frmExport::RefreshListing() {
+    m_removedFiles = PathSet();
+    m_removedFolders = PathSet();
+    WaitCursor wait;
+    // The scan adds row by row; with the view detached nobody listens to that.
+    detachModel();
+    ScanOptions options;
+    options.rootPath = path();
+    options.browseSubfolders = browseSubfolders();
+    options.mp3Info = mp3Info();
+    try {
+        treelan::RefreshListing(*m_model, options);
+    } catch (const FileError&) {
+        // A folder that cannot be listed gives no rows, like an empty one.
+        m_model->clear();
+    }
+    attachModel();
+    if (m_model->rowCount() > 0) {
+        m_cmdCopy->setEnabled(true);
+        m_cmdExport->setEnabled(true);
+        selectRow(0);
+    }
+}
+
+void frmExport::syncHeader() {
+    if (m_syncingHeader || m_lv->model() != m_model) return;
+    m_syncingHeader = true;
+    QHeaderView* header = m_lv->header();
+    const TwipsScale scale = TwipsScale::of(this);
+    for (int c = 0; c < kListingColumns; ++c) {
+        const double width = m_model->columnWidth(c);
+        // Hidden, not just narrow: a zero-width column must never be dragged open.
+        header->setSectionHidden(c, width <= 0);
+        if (width > 0) header->resizeSection(c, scale.toPixelsX(width));
+    }
+    const std::vector<int> order = m_model->displayOrder();
+    for (int visual = 0; visual < int(order.size()); ++visual) {
+        const int from = header->visualIndex(order[std::size_t(visual)]);
+        if (from != visual) header->moveSection(from, visual);
+    }
+    m_syncingHeader = false;
+}
+
+void frmExport::onSelectionChanged(const QItemSelection& selected,
+                                   const QItemSelection& deselected) {
+    for (const QItemSelectionRange& range : deselected)
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            m_model->setSelected(row, false);
+    for (const QItemSelectionRange& range : selected)
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            m_model->setSelected(row, true);
+}
+
+void frmExport::selectRow(int row) {
+    const QModelIndex index = m_model->index(row, 0);
+    m_lv->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                       QItemSelectionModel::Rows);
+    m_lv->scrollTo(index);
+}
+
+void frmExport::Form_Activate() {
+    // The first row becomes the selected one, but a selection the user made is kept: it may be
+    // what "Selected items only" is about to copy or export.
+    if (m_model->rowCount() > 0 && !m_lv->selectionModel()->hasSelection()) selectRow(0);
+}
+
+// --- commands ---
+
+void frmExport::flipSort(int key) {
+    const Qt::SortOrder order =
+        m_model->sortOrder() == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    WaitCursor wait;
+    m_model->sort(key, order); // one sort for key and order together
+}
+
+void frmExport::lv_ColumnClick(int column) {
+    if (column >= 0 && column < int(kColumnSortKeys.size()))
+        flipSort(kColumnSortKeys[std::size_t(column)]);
+}
+
+void frmExport::mnuSort_Click(int index) {
+    if (index >= 0 && index < int(kMenuSortKeys.size()))
+        flipSort(kMenuSortKeys[std::size_t(index)]);
+}
+
+void frmExport::mnuView_Click(int index) {
+    if (index < 0 || index >= kViewItems) return;
+    const bool ticked = !m_model->viewItemTicked(index);
+    m_model->setViewItemTicked(index, ticked);
+    mnuView(index)->setChecked(ticked);
+    m_model->ShowColumn(index);
+    SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("Rows"),
+                m_model->rowsSetting());
+}
+
+void frmExport::DeleteSelectedRows() {
+    std::vector<int> rows;
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        if (m_model->isSelected(row)) rows.push_back(row);
+    if (rows.empty()) return;
+
+    // Paths relative to the root, as the export matches them: a file as folder + name, a
+    // subfolder row of the flat listing as its folder text ("Sub/").
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+        const QString folder = m_model->text(*it, ColFolder);
+        if (m_model->isSubfolderRow(*it))
+            m_removedFolders.add(folder);
+        else
+            m_removedFiles.add(folder + m_model->text(*it, ColName));
+    }
+    const int lowest = rows.front();
+    removeRows(rows);
+
+    const int left = m_model->rowCount();
+    if (left == 0) {
+        m_cmdCopy->setEnabled(false);
+        m_cmdExport->setEnabled(false);
+        return;
+    }
+    // The row that followed the removed block, or the new last row.
+    selectRow(lowest < left ? lowest : left - 1);
+}
+
+void frmExport::removeRows(const std::vector<int>& ascendingRows) {
+    std::vector<std::pair<int, int>> blocks; // first row, count
+    for (int row : ascendingRows) {
+        if (!blocks.empty() && blocks.back().first + blocks.back().second == row)
+            ++blocks.back().second;
+        else
+            blocks.emplace_back(row, 1);
+    }
+    if (blocks.size() <= kMaxErasedBlocks) {
+        for (auto it = blocks.rbegin(); it != blocks.rend(); ++it)
+            m_model->removeRows(it->first, it->second);
+        return;
+    }
+    // Many scattered rows: keep the others in their order and put them back in one go, rather
+    // than erasing block after block from the middle of a long list.
+    WaitCursor wait;
+    std::vector<FileEntry> keep;
+    std::vector<bool> subfolder;
+    const int count = m_model->rowCount();
+    keep.reserve(std::size_t(count) - ascendingRows.size());
+    subfolder.reserve(keep.capacity());
+    std::size_t next = 0;
+    for (int row = 0; row < count; ++row) {
+        if (next < ascendingRows.size() && ascendingRows[next] == row) {
+            ++next;
+            continue;
+        }
+        keep.push_back(m_model->entry(row));
+        subfolder.push_back(m_model->isSubfolderRow(row));
+    }
+    m_model->clear();
+    m_model->appendRows(std::move(keep), subfolder);
+}
+
+void frmExport::cmdCopy_Click() {
+    QGuiApplication::clipboard()->setText(
+        ClipboardText(*m_model, path(), fullPathMode(), selectedOnly()));
+}
+
+void frmExport::cmdExport_Click() {
+    if (m_hooks.exportCommand) m_hooks.exportCommand(*this);
+}
+
+void frmExport::cmdBrowse_Click() {
+    std::unique_ptr<FolderDialog> dialog = m_hooks.folderDialog(this);
+    if (!dialog) return;
+    dialog->prompt = GetGuiString(110);
+    // Without its trailing "/"; the root stays "/" rather than becoming no folder at all.
+    const QString current = path();
+    dialog->startFolder = current.size() > 1 ? current.chopped(1) : current;
+    if (!dialog->Browse()) return;
+    const QString chosen = dialog->chosenPath();
+    if (chosen.isEmpty()) return; // nothing to list: as good as a cancel
+    m_Text1->setText(WithTrailingSlash(chosen));
+    SaveSetting(settingsApp(), QStringLiteral("StartUp"), QStringLiteral("Path"), path());
+    RefreshListing();
+}
+
+void frmExport::imgLogo_Click() {
+    m_hooks.openUrl(QUrl(QStringLiteral(TREELAN_HOME_PAGE)));
+}
+
+// --- events and layout ---
+
+bool frmExport::event(QEvent* e) {
+    if (e->type() == QEvent::WindowActivate) Form_Activate();
+    return QWidget::event(e);
+}
+
+bool frmExport::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == m_lv && e->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(e)->key() == Qt::Key_Delete) {
+        DeleteSelectedRows(); // whatever Shift, Ctrl and Alt say
+        return true;
+    }
+    if (watched == m_lv->viewport() && e->type() == QEvent::MouseButtonPress) {
+        const auto* mouse = static_cast<QMouseEvent*>(e);
+        if (mouse->button() == Qt::RightButton) {
+            // The selection stays as it is: the menu's commands act on the whole list.
+            m_mnuPopUp->popup(m_lv->viewport()->mapToGlobal(mouse->position().toPoint()));
+            return true;
+        }
+    }
+    if (watched == m_imgLogo && e->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(e);
+        if (mouse->button() == Qt::LeftButton &&
+            m_imgLogo->rect().contains(mouse->position().toPoint()))
+            imgLogo_Click();
+    }
+    return QWidget::eventFilter(watched, e);
+}
+
+void frmExport::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    Form_Resize();
+}
+
+QSize frmExport::frameExtra() const {
+    if (!isWindow() || !isVisible()) return {0, 0};
+    return frameGeometry().size() - size();
+}
+
+void frmExport::place(QWidget* control, const QRectF& twips) {
+    m_twips.insert(control, twips);
+    control->setGeometry(TwipsScale::of(this).toPixels(twips));
+}
+
+void frmExport::setOuterSizeTwips(double width, double height) {
+    const TwipsScale scale = TwipsScale::of(this);
+    m_outerTwips = QSizeF(width, height);
+    resize(scale.toPixels(m_outerTwips) - frameExtra());
+    Form_Resize();
+}
+
+void frmExport::Form_Resize() {
+    if (isMinimized()) return;
+    const TwipsScale scale = TwipsScale::of(this);
+    const QSize outerPixels = size() + frameExtra();
+    // Keep the exact twips of a size set in twips; a size the user dragged comes from pixels.
+    QSizeF outer =
+        scale.toPixels(m_outerTwips) == outerPixels ? m_outerTwips : scale.toTwips(outerPixels);
+    const bool tooSmall = outer.width() < kMinWidthTwips || outer.height() < kMinHeightTwips;
+    outer = outer.expandedTo(QSizeF(kMinWidthTwips, kMinHeightTwips));
+    m_outerTwips = outer;
+    const QSize floor = scale.toPixels(QSizeF(kMinWidthTwips, kMinHeightTwips)) - frameExtra();
+    if (minimumSize() != floor) setMinimumSize(floor);
+    if (tooSmall) {
+        const QSize wanted = scale.toPixels(outer) - frameExtra();
+        if (wanted != size()) resize(wanted);
+    }
+
+    const double W = outer.width();
+    const double H = outer.height();
+    QRectF logo = m_twips.value(m_imgLogo);
+    logo.moveLeft(W - logo.width() - 200);
+    place(m_imgLogo, logo);
+
+    QRectF lv = m_twips.value(m_lv);
+    lv.setWidth(W - lv.left() - 200);
+    lv.setHeight(H - 1750 - lv.top());
+    place(m_lv, lv);
+
+    QRectF browse = m_twips.value(m_cmdBrowse);
+    browse.moveLeft(logo.left() - 600);
+    place(m_cmdBrowse, browse);
+
+    QRectF text = m_twips.value(m_Text1);
+    text.setWidth(browse.left() - 100 - text.left());
+    place(m_Text1, text);
+
+    QRectF exportButton = m_twips.value(m_cmdExport);
+    exportButton.moveTo(W - exportButton.width() - 200, H - 1650);
+    place(m_cmdExport, exportButton);
+
+    QRectF copy = m_twips.value(m_cmdCopy);
+    copy.moveTo(exportButton.left() - copy.width() - 100, exportButton.top());
+    place(m_cmdCopy, copy);
+
+    // Stacked at the pitch of chkPath's height, not at their design pitch.
+    const double pitch = m_twips.value(m_chkPath).height();
+    double top = exportButton.top();
+    for (QCheckBox* box : {m_chkPath, m_chkSelected, m_chkTree, m_chkmp3}) {
+        QRectF r = m_twips.value(box);
+        r.moveTop(top);
+        place(box, r);
+        top += pitch;
+    }
+    m_laidOut = true;
+}
+
+} // namespace treelan

@@ -1,0 +1,136 @@
+#pragma once
+
+#include "export/ExportOptions.h"
+#include "ui/FolderDialog.h"
+
+#include <QHash>
+#include <QRectF>
+#include <QSizeF>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QItemSelection;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTreeView;
+
+namespace treelan {
+
+class ListingModel;
+class frmExport;
+
+// What the window asks of the outside; each has a working default, tests replace them.
+struct frmExportHooks {
+    FolderDialogFactory folderDialog; // default: FolderDialog over QFileDialog
+    UrlOpener openUrl;                // default: QDesktopServices::openUrl
+    std::function<void(frmExport&)>
+        exportCommand; // the Export button; none: the button does nothing
+};
+
+// Settings of the window, under the application "Treelan".
+inline constexpr const char* kSettingsApp = "Treelan";
+
+// The main window: the path box, the file list over a ListingModel, the option check boxes, the
+// Copy and Export buttons and the logo. Geometry is designed in twips and laid out from the outer
+// window size; without a window frame (offscreen) the outer size is the client size.
+class frmExport : public QWidget {
+    Q_OBJECT
+public:
+    // Lists `startPath` (a "/" is appended when missing) once the window is built.
+    explicit frmExport(const QString& startPath, frmExportHooks hooks = {},
+                       QWidget* parent = nullptr);
+    ~frmExport() override;
+
+    // --- state other commands read ---
+    QString path() const;
+    ListingModel* model() const { return m_model; }
+    QTreeView* listView() const { return m_lv; }
+    bool browseSubfolders() const;
+    bool mp3Info() const;
+    bool fullPathMode() const;
+    bool selectedOnly() const;
+    // Rows deleted since the last refresh, relative to the root: files "folder/name", folder
+    // rows of the flat listing "Sub/".
+    const PathSet& removedFiles() const { return m_removedFiles; }
+    const PathSet& removedFolders() const { return m_removedFolders; }
+    // The export's options from the check boxes, the removal lists and the selected rows.
+    ExportOptions exportOptions() const;
+    QAction* mnuView(int index) const { return m_mnuView.at(std::size_t(index)); }
+    QAction* mnuSort(int index) const { return m_mnuSort.at(std::size_t(index)); }
+    QMenu* popupMenu() const { return m_mnuPopUp; }
+
+    // --- geometry in twips ---
+    QSizeF outerSizeTwips() const { return m_outerTwips; }
+    // Resizes the window so that its outer size is exactly this many twips, and lays it out.
+    void setOuterSizeTwips(double width, double height);
+    // Where a control was last placed, in twips of the client area.
+    QRectF controlTwips(const QWidget* control) const { return m_twips.value(control); }
+
+    static constexpr double kMinWidthTwips = 6000;
+    static constexpr double kMinHeightTwips = 3500;
+
+public slots:
+    void RefreshListing();
+    void Form_Activate();
+    void Form_Resize();
+    void cmdCopy_Click();
+    void cmdExport_Click();
+    void cmdBrowse_Click();
+    void imgLogo_Click();
+    // Column number 0-based (the model's column), whatever its display position.
+    void lv_ColumnClick(int column);
+    void DeleteSelectedRows();
+    void mnuSort_Click(int index);
+    void mnuView_Click(int index);
+
+protected:
+    bool event(QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void Form_Load(const QString& startPath);
+    void place(QWidget* control, const QRectF& twips);
+    void attachModel();
+    void detachModel();
+    void syncHeader();
+    void onSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
+    void selectRow(int row);
+    void flipSort(int key);
+    void removeRows(const std::vector<int>& ascendingRows);
+    QSize frameExtra() const;
+
+    frmExportHooks m_hooks;
+    ListingModel* m_model = nullptr;
+    QPushButton* m_cmdCopy = nullptr;
+    QPushButton* m_cmdExport = nullptr;
+    QLineEdit* m_Text1 = nullptr;
+    QPushButton* m_cmdBrowse = nullptr;
+    QLabel* m_Label1 = nullptr;
+    QTreeView* m_lv = nullptr;
+    QCheckBox* m_chkPath = nullptr;
+    QCheckBox* m_chkSelected = nullptr;
+    QCheckBox* m_chkTree = nullptr;
+    QCheckBox* m_chkmp3 = nullptr;
+    QLabel* m_imgLogo = nullptr;
+    QMenu* m_mnuPopUp = nullptr;
+    std::array<QAction*, 4> m_mnuView{};
+    std::array<QAction*, 6> m_mnuSort{};
+
+    QHash<const QWidget*, QRectF> m_twips;
+    QSizeF m_outerTwips;
+    PathSet m_removedFiles;
+    PathSet m_removedFolders;
+    bool m_syncingHeader = false;
+    bool m_laidOut = false;
+};
+
+} // namespace treelan
