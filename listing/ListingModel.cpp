@@ -98,6 +98,7 @@ ListingModel::Row ListingModel::makeRow(const FileEntryView& e, bool subfolder) 
     for (int t = 0; t < count; ++t) {
         const QStringView text = e[std::size_t(kColumnOf[t])];
         r.length[std::size_t(t)] = quint32(text.size());
+        m_liveChars += std::size_t(text.size());
         const auto* u = reinterpret_cast<const char16_t*>(text.data());
         m_arena.insert(m_arena.end(), u, u + text.size());
     }
@@ -254,6 +255,7 @@ void ListingModel::clear() {
     m_rows.shrink_to_fit();
     m_arena.clear();
     m_arena.shrink_to_fit();
+    m_liveChars = 0;
     m_folders.clear();
     m_types.assign(1, QString());
     m_folderIndex.clear();
@@ -315,6 +317,8 @@ std::vector<int> ListingModel::selectedRows() const {
 bool ListingModel::removeRows(int row, int count, const QModelIndex& parent) {
     if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount()) return false;
     beginRemoveRows({}, row, row + count - 1);
+    for (int r = row; r < row + count; ++r)
+        m_liveChars -= packedLength(m_rows[std::size_t(r)]);
     m_rows.erase(m_rows.begin() + row, m_rows.begin() + row + count);
     endRemoveRows();
     compactArena();
@@ -328,6 +332,7 @@ void ListingModel::removeRowsAt(const std::vector<int>& rows) {
     for (std::size_t r = 0; r < m_rows.size(); ++r) {
         if (next < rows.size() && std::size_t(rows[next]) == r) {
             ++next;
+            m_liveChars -= packedLength(m_rows[r]);
             continue;
         }
         m_rows[kept++] = m_rows[r];
@@ -337,22 +342,22 @@ void ListingModel::removeRowsAt(const std::vector<int>& rows) {
     endResetModel();
 }
 
+std::size_t ListingModel::packedLength(const Row& row) {
+    std::size_t total = 0;
+    for (quint32 l : row.length)
+        total += l;
+    return total;
+}
+
 void ListingModel::compactArena() {
     // Removed rows leave their texts behind; once they are most of the arena, repack it.
-    std::size_t used = 0;
-    for (const Row& r : m_rows)
-        for (quint32 l : r.length)
-            used += l;
-    if (used * 2 >= m_arena.size()) return;
+    if (m_liveChars * 2 >= m_arena.size()) return;
     std::vector<char16_t> arena;
-    arena.reserve(used);
+    arena.reserve(m_liveChars);
     for (Row& r : m_rows) {
-        std::size_t total = 0;
-        for (quint32 l : r.length)
-            total += l;
         const qsizetype at = qsizetype(arena.size());
         arena.insert(arena.end(), m_arena.begin() + r.offset,
-                     m_arena.begin() + r.offset + qsizetype(total));
+                     m_arena.begin() + r.offset + qsizetype(packedLength(r)));
         r.offset = at;
     }
     m_arena = std::move(arena);

@@ -166,9 +166,11 @@ private:
     // `signal` false inside a model reset, which already tells the views.
     void sortRows(bool signal = true);
     void compactArena();
+    static std::size_t packedLength(const Row& row);
 
     std::vector<Row> m_rows;
     std::vector<char16_t> m_arena;
+    std::size_t m_liveChars = 0; // arena characters that belong to rows still in the list
     std::vector<QString> m_folders, m_types;
     QHash<QString, quint32> m_folderIndex, m_typeIndex;
     std::array<Column, kListingColumns> m_columns;

@@ -414,25 +414,9 @@ void frmExport::removeRows(const std::vector<int>& ascendingRows) {
             m_model->removeRows(it->first, it->second);
         return;
     }
-    // Many scattered rows: keep the others in their order and put them back in one go, rather
-    // than erasing block after block from the middle of a long list.
+    // Many scattered rows: one pass over the list rather than block after block from the middle.
     WaitCursor wait;
-    std::vector<FileEntry> keep;
-    std::vector<bool> subfolder;
-    const int count = m_model->rowCount();
-    keep.reserve(std::size_t(count) - ascendingRows.size());
-    subfolder.reserve(keep.capacity());
-    std::size_t next = 0;
-    for (int row = 0; row < count; ++row) {
-        if (next < ascendingRows.size() && ascendingRows[next] == row) {
-            ++next;
-            continue;
-        }
-        keep.push_back(m_model->entry(row));
-        subfolder.push_back(m_model->isSubfolderRow(row));
-    }
-    m_model->clear();
-    m_model->appendRows(std::move(keep), subfolder);
+    m_model->removeRowsAt(ascendingRows);
 }
 
 void frmExport::cmdCopy_Click() {
