@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -59,16 +60,21 @@ private:
             return;
         }
         const Step step = m_steps.takeFirst();
-        if (auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
-            combo->setCurrentIndex(step.pair);
-            emit combo->activated(step.pair);
-        }
-        if (!step.name.isEmpty()) dialog->selectFile(step.name);
         m_busy = true;
         // Queued, so that the prompts' own event loops run with this timer free to answer them.
+        // The fields are filled in the same turn as the click, before the dialog's own
+        // directory loading can reset the name field.
         QMetaObject::invokeMethod(
             dialog,
             [this, dialog, step] {
+                if (auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+                    combo->setCurrentIndex(step.pair);
+                    emit combo->activated(step.pair);
+                }
+                // Typed, as a user would: selectFile() leaves a focused name field alone.
+                if (!step.name.isEmpty())
+                    dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                        ->setText(step.name);
                 if (step.accept) // protected in QFileDialog, a slot all the same
                     QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
                 else
