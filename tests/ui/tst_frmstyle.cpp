@@ -29,15 +29,6 @@ QStringList entries(QComboBox* combo) {
     return items;
 }
 
-class FixedChooser : public TemplateChooser {
-public:
-    QString Choose(QWidget*, const QString& resourceDir) override {
-        seenDir = resourceDir;
-        return QStringLiteral("table");
-    }
-    QString seenDir;
-};
-
 } // namespace
 
 class TestFrmStyle : public QObject {
@@ -118,7 +109,6 @@ private slots:
         QTest::newRow("ok on empty list") << QStringList{} << -1 << "" << true << "";
         QTest::newRow("typed text, empty list") << QStringList{} << -1 << "x" << true << "";
         QTest::newRow("close box") << two << 1 << "" << false << "";
-        QTest::newRow("close box, empty list") << QStringList{} << -1 << "" << false << "";
     }
     void result() {
         QFETCH(QStringList, files);
@@ -191,15 +181,6 @@ private slots:
         timer.start(10);
         QCOMPARE(ChooseTemplate(nullptr, tree.path(QStringLiteral("Resource"))),
                  QStringLiteral("tree"));
-    }
-
-    void replacedChooser() {
-        FixedChooser fixed;
-        TemplateChooser* previous = SetTemplateChooser(&fixed);
-        const QString chosen = ChooseTemplate(nullptr, QStringLiteral("/opt/treelan/Resource"));
-        SetTemplateChooser(previous);
-        QCOMPARE(chosen, QStringLiteral("table"));
-        QCOMPARE(fixed.seenDir, QStringLiteral("/opt/treelan/Resource"));
     }
 };
 
