@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that a build needs and are missing. Usage: install-deps.sh [build|test|bench]
+# Installs the Debian packages that a build needs and are missing. Usage: install-deps.sh [build|test|bench|shots]
 set -euo pipefail
 packages=(cmake g++ make qt6-base-dev libgl-dev)
 case "${1:-build}" in
     test) packages+=(xsltproc libxml2-utils python3 nodejs) ;;
     bench) packages+=(tree findutils time) ;;
+    # Screenshots of the window on a virtual display (scripts/screenshot.sh); desktop-file-utils
+    # checks desktop/treelan.desktop.
+    shots) packages+=(xvfb xauth xdotool imagemagick desktop-file-utils) ;;
 esac
 missing=()
 for p in "${packages[@]}"; do

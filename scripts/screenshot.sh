@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Screenshot of the main window on a virtual X display.
+# Usage: screenshot.sh FOLDER OUT.png [--menu]
+#   FOLDER   the folder the program lists at start
+#   OUT.png  the picture to write (the screen trimmed to the windows shown)
+#   --menu   also open the list's pop-up menu (right click on the list) before the shot
+# Environment: TREELAN (program, default build/bin/treelan), SHOT_SIZE (screen, default
+# 1024x768), SHOT_DELAY (seconds to let the window draw, default 1).
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+"$here/install-deps.sh" shots
+
+usage() { echo "usage: $0 FOLDER OUT.png [--menu]" >&2; exit 2; }
+[ $# -ge 2 ] && [ $# -le 3 ] || usage
+folder="$1"
+out="$2"
+menu=0
+if [ $# -eq 3 ]; then
+    [ "$3" = "--menu" ] || usage
+    menu=1
+fi
+[ -d "$folder" ] || { echo "$0: $folder: not a folder" >&2; exit 2; }
+program="${TREELAN:-$here/../build/bin/treelan}"
+[ -x "$program" ] || { echo "$0: $program: no such program (build it first)" >&2; exit 2; }
+size="${SHOT_SIZE:-1024x768}"
+delay="${SHOT_DELAY:-1}"
+
+xvfb_pid=""
+app_pid=""
+runtime="$(mktemp -d)"
+cleanup() {
+    local status=$?
+    set +e # a killed process reports failure; go on cleaning up
+    # Only the two processes started here, the program first.
+    for pid in "$app_pid" "$xvfb_pid"; do
+        if [ -n "$pid" ]; then
+            kill "$pid" 2>/dev/null
+            wait "$pid" 2>/dev/null
+        fi
+    done
+    rm -rf "$runtime"
+    exit "$status"
+}
+trap cleanup EXIT
+
+# A display number nobody uses, from 99 up.
+display=99
+while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do
+    display=$((display + 1))
+done
+Xvfb ":$display" -screen 0 "${size}x24" -nolisten tcp -br >"$runtime/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY=":$display"
+for _ in $(seq 1 100); do
+    xdotool getdisplaygeometry >/dev/null 2>&1 && break
+    kill -0 "$xvfb_pid" 2>/dev/null || { cat "$runtime/xvfb.log" >&2; exit 1; }
+    sleep 0.1
+done
+
+chmod 700 "$runtime"
+XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=xcb "$program" "$folder" >"$runtime/app.log" 2>&1 &
+app_pid=$!
+
+# The program's first visible top-level window.
+window=""
+for _ in $(seq 1 150); do
+    window="$(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | head -n 1 || true)"
+    [ -n "$window" ] && break
+    kill -0 "$app_pid" 2>/dev/null || { echo "$0: the program ended early:" >&2; cat "$runtime/app.log" >&2; exit 1; }
+    sleep 0.1
+done
+[ -n "$window" ] || { echo "$0: no window appeared" >&2; exit 1; }
+# Without a window manager the window may sit anywhere; put it in the corner.
+xdotool windowmove "$window" 0 0
+sleep "$delay"
+
+if [ "$menu" -eq 1 ]; then
+    # The list fills the window between the path box and the check boxes; 40 % across and
+    # down lies inside it at any window size the program allows.
+    read -r width height < <(xdotool getwindowgeometry --shell "$window" |
+        awk -F= '/^WIDTH/{w=$2} /^HEIGHT/{h=$2} END{print w, h}')
+    xdotool mousemove --window "$window" $((width * 2 / 5)) $((height * 2 / 5)) click 3
+    sleep "$delay"
+fi
+
+import -window root -trim +repage "$out"
+echo "$out"
