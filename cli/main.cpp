@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHash>
+#include <QStringEncoder>
 #include <QTextStream>
 
 #include <cstdio>
@@ -265,14 +266,17 @@ int runList(const QStringList& args) {
     constexpr qsizetype kPiece = 256 * 1024;
     QString piece;
     piece.reserve(kPiece + 4096);
-    auto write = [&piece] {
-        const QByteArray bytes = piece.toUtf8();
+    QStringEncoder encoder(QStringEncoder::Utf8);
+    QByteArray bytes; // reused: a fresh buffer per piece would fault its pages in every time
+    auto write = [&] {
+        bytes.resize(encoder.requiredSpace(piece.size()));
+        const qsizetype n = encoder.appendToBuffer(bytes.data(), piece) - bytes.data();
         piece.truncate(0);
-        return std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout) ==
-               std::size_t(bytes.size());
+        return std::fwrite(bytes.constData(), 1, std::size_t(n), stdout) == std::size_t(n);
     };
     bool ok = true;
     for (int row = 0; ok && row < model.rowCount(); ++row) {
+        model.prefetch(row + 16);
         AppendClipboardLine(piece, model, row, root, full);
         if (piece.size() >= kPiece) ok = write();
     }

@@ -6,7 +6,8 @@ namespace treelan {
 
 namespace {
 constexpr double kVisibleTwips = 10.0;
-}
+constexpr int kPrefetchRows = 16;
+} // namespace
 
 void AppendClipboardLine(QString& out, const ListingModel& model, int row, const QString& rootPath,
                          bool fullPath) {
@@ -30,9 +31,11 @@ QString ClipboardLine(const ListingModel& model, int row, const QString& rootPat
 QString ClipboardText(const ListingModel& model, const QString& rootPath, bool fullPath,
                       bool selectedOnly) {
     QString text;
-    for (int row = 0; row < model.rowCount(); ++row)
+    for (int row = 0; row < model.rowCount(); ++row) {
+        model.prefetch(row + kPrefetchRows);
         if (!selectedOnly || model.isSelected(row))
             AppendClipboardLine(text, model, row, rootPath, fullPath);
+    }
     return text;
 }
 

@@ -74,6 +74,13 @@ public:
     QString text(int row, int column) const;
     // The same without a copy; valid until the rows change.
     QStringView cell(int row, int column) const;
+    // Asks the processor to fetch a row's texts ahead of reading them: after a sort the rows'
+    // texts lie in the order they were added, and reading them in list order would otherwise
+    // wait on memory for nearly every row.
+    void prefetch(int row) const {
+        if (row >= 0 && std::size_t(row) < m_rows.size())
+            __builtin_prefetch(m_arena.data() + m_rows[std::size_t(row)].offset);
+    }
     FileEntry entry(int row) const;
     bool isSubfolderRow(int row) const;
 

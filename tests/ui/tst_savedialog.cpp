@@ -92,6 +92,8 @@ private:
 
 } // namespace
 
+Q_DECLARE_METATYPE(Step)
+
 class TestSaveDialog : public QObject {
     Q_OBJECT
 
@@ -245,8 +247,6 @@ private slots:
         QCOMPARE(QFile(tree.path(QStringLiteral("existing.xml"))).size(), 6);
     }
 };
-
-Q_DECLARE_METATYPE(Step)
 
 QTEST_MAIN(TestSaveDialog)
 #include "tst_savedialog.moc"
