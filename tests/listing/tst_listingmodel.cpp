@@ -4,6 +4,8 @@
 #include <QAbstractItemModelTester>
 #include <QTest>
 
+#include <numeric>
+
 using namespace treelan;
 
 namespace {
@@ -138,6 +140,25 @@ private slots:
         QTest::newRow("descending, ties by adding order")
             << QStringList{"b", "A", "a", "c"} << int(Qt::DescendingOrder)
             << QStringList{"c", "b", "A", "a"};
+        // The sort decides most comparisons by a prefix of the first 16 characters; these
+        // differ only beyond it, or in characters outside ASCII.
+        QTest::newRow("long shared prefix")
+            << QStringList{"holiday photos 2019 b.jpg", "Holiday Photos 2019 A.jpg",
+                           "holiday photos 2019.jpg", "holiday photos 2019 a.jpg"}
+            << int(Qt::AscendingOrder)
+            << QStringList{"Holiday Photos 2019 A.jpg", "holiday photos 2019 a.jpg",
+                           "holiday photos 2019 b.jpg", "holiday photos 2019.jpg"};
+        QTest::newRow("exactly 16 and 17 characters")
+            << QStringList{"abcdefghijklmnopq", "ABCDEFGHIJKLMNOP", "abcdefghijklmnoo"}
+            << int(Qt::AscendingOrder)
+            << QStringList{"abcdefghijklmnoo", "ABCDEFGHIJKLMNOP", "abcdefghijklmnopq"};
+        QTest::newRow("non-ASCII letters fold too")
+            << QStringList{"Ölbild", "zebra", "öl", "apple", "Étude", "étude"}
+            << int(Qt::AscendingOrder)
+            << QStringList{"apple", "zebra", "Étude", "étude", "öl", "Ölbild"};
+        QTest::newRow("Kelvin sign folds to k")
+            << QStringList{"l", "\u212A", "j"} << int(Qt::AscendingOrder)
+            << QStringList{"j", "\u212A", "l"};
     }
     void sortedOrder() {
         QFETCH(QStringList, added);
@@ -177,6 +198,67 @@ private slots:
         QCOMPARE(names(m), (QStringList{"tiny", "small", "mid", "big"}));
         m.setSortOrder(Qt::DescendingOrder);
         QCOMPARE(names(m), (QStringList{"big", "mid", "small", "tiny"}));
+    }
+
+    void keyColumnsOrderNumerically_data() {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QStringList>("expected");
+        // A size of 1 TB and more has 13 digits; as plain text it would sort before 999 GB.
+        QTest::newRow("size beyond 12 digits")
+            << int(ColSizeKey) << QStringList{"1000000000000", "999999999999", "000000000512"}
+            << QStringList{"000000000512", "999999999999", "1000000000000"};
+        QTest::newRow("empty bit rate first")
+            << int(ColBitrateKey) << QStringList{"00320", "", "00128"}
+            << QStringList{"", "00128", "00320"};
+        QTest::newRow("dates of different lengths")
+            << int(ColDateKey) << QStringList{"30000000", "9999999", "29000000"}
+            << QStringList{"9999999", "29000000", "30000000"};
+        QTest::newRow("not a number: as text")
+            << int(ColSizeKey) << QStringList{"b", "12", "A"} << QStringList{"12", "A", "b"};
+    }
+    void keyColumnsOrderNumerically() {
+        QFETCH(int, column);
+        QFETCH(QStringList, keys);
+        QFETCH(QStringList, expected);
+        ListingModel m;
+        m.setSortKey(column);
+        for (const QString& k : keys) {
+            FileEntry e = file(k);
+            e.sizeKey = e.dateKey = e.bitrateKey = k;
+            m.addRow(e);
+        }
+        QCOMPARE(names(m), expected); // placed one by one
+        m.setSortOrder(Qt::DescendingOrder);
+        m.setSortOrder(Qt::AscendingOrder);
+        QCOMPARE(names(m), expected); // and sorted as a whole
+    }
+
+    void scatteredRemoval() {
+        ListingModel m;
+        QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        m.beginBatch();
+        for (int i = 0; i < 1000; ++i)
+            m.addRow(file(QStringLiteral("f%1").arg(i, 4, 10, QLatin1Char('0'))));
+        m.endBatch();
+        std::vector<int> gone;
+        for (int i = 0; i < 1000; i += 3)
+            gone.push_back(i);
+        m.setSelected(1, true);
+        m.removeRowsAt(gone);
+        QCOMPARE(m.rowCount(), 666);
+        QCOMPARE(m.text(0, ColName), QStringLiteral("f0001"));
+        QVERIFY(m.isSelected(0));
+        QCOMPARE(m.text(665, ColName), QStringLiteral("f0998"));
+        QCOMPARE(m.selectedRows(), std::vector<int>{0});
+        // Removing most rows repacks the texts; every row still reads its own.
+        std::vector<int> most(600);
+        std::iota(most.begin(), most.end(), 0);
+        m.removeRowsAt(most);
+        QCOMPARE(m.rowCount(), 66);
+        QCOMPARE(m.text(0, ColName), QStringLiteral("f0901"));
+        QCOMPARE(m.text(0, ColSize), QStringLiteral(" 1 kB"));
+        QCOMPARE(m.text(65, ColName), QStringLiteral("f0998"));
     }
 
     void selectionAndRemoval() {
