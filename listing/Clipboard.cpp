@@ -1,5 +1,6 @@
 #include "listing/Clipboard.h"
 
+#include "codec/Bytes.h"
 #include "listing/ListingModel.h"
 
 namespace treelan {
@@ -11,15 +12,15 @@ constexpr int kPrefetchRows = 16;
 
 void AppendClipboardLine(QString& out, const ListingModel& model, int row, const QString& rootPath,
                          bool fullPath) {
-    if (fullPath) out += rootPath;
-    out += model.cell(row, ColFolder);
-    out += model.cell(row, ColName);
+    if (fullPath) AppendText(out, rootPath);
+    AppendText(out, model.cell(row, ColFolder));
+    AppendText(out, model.cell(row, ColName));
     for (int c = ColSize; c <= ColBitrate; ++c)
         if (model.columnWidth(c) > kVisibleTwips) {
-            out += QLatin1Char('\t');
-            out += model.cell(row, c).trimmed();
+            AppendText(out, u"\t");
+            AppendText(out, model.cell(row, c).trimmed());
         }
-    out += QLatin1String("\r\n");
+    AppendText(out, u"\r\n");
 }
 
 QString ClipboardLine(const ListingModel& model, int row, const QString& rootPath, bool fullPath) {

@@ -1,5 +1,6 @@
 #include "listing/ListingModel.h"
 
+#include "codec/Bytes.h"
 #include "settings/GuiStrings.h"
 
 #include <algorithm>
@@ -21,8 +22,7 @@ ListingModel::ListingModel(QObject* parent) : QAbstractTableModel(parent) {
         col.alignment = c == ColSize ? Qt::AlignRight : Qt::AlignLeft;
         m_order.push_back(c);
     }
-    m_types.assign(1, QString());
-    m_typeIndex.insert(QString(), 0);
+    m_types.intern(QString()); // type 0: no type name
 }
 
 int ListingModel::rowCount(const QModelIndex& parent) const {
@@ -70,37 +70,45 @@ bool ListingModel::setHeaderData(int section, Qt::Orientation orientation, const
     return true;
 }
 
-quint32 ListingModel::intern(std::vector<QString>& texts, QHash<QString, quint32>& index,
-                             QStringView text) {
-    // A scan hands over the same folder text for a run of rows.
-    if (!texts.empty() && texts.back() == text) return quint32(texts.size() - 1);
+quint32 ListingModel::SharedTexts::intern(QStringView text) {
+    // A scan hands over the same folder for a run of rows, and a few type names in turn.
+    for (const quint32 i : recent)
+        if (i < texts.size() && texts[i] == text) return i;
     const QString copy = text.toString();
-    const auto it = index.constFind(copy);
-    if (it != index.constEnd()) return *it;
-    const quint32 i = quint32(texts.size());
-    texts.push_back(copy);
-    index.insert(copy, i);
-    return i;
+    auto it = index.constFind(copy);
+    if (it == index.constEnd()) {
+        it = index.insert(copy, quint32(texts.size()));
+        texts.push_back(copy);
+    }
+    recent[nextRecent++ % recent.size()] = *it;
+    return *it;
+}
+
+void ListingModel::SharedTexts::clear() {
+    texts.clear();
+    index.clear();
+    recent.fill(0);
+    nextRecent = 0;
 }
 
 ListingModel::Row ListingModel::makeRow(const FileEntryView& e, bool subfolder) {
     Row r;
     r.seq = m_nextSeq++;
     r.subfolder = subfolder;
-    r.folder = intern(m_folders, m_folderIndex, e[ColFolder]);
+    r.folder = m_folders.intern(e[ColFolder]);
     static constexpr int kColumnOf[kPackedTexts] = {
         ColName, ColSize, ColDate, ColDuration, ColBitrate, ColSizeKey, ColDateKey, ColBitrateKey};
     // A subfolder row has no fields beyond the sixth.
     const int count = subfolder ? PSizeKey : kPackedTexts;
-    if (!subfolder && !e[ColTypeName].isEmpty())
-        r.type = intern(m_types, m_typeIndex, e[ColTypeName]);
+    if (!subfolder && !e[ColTypeName].isEmpty()) r.type = m_types.intern(e[ColTypeName]);
     r.offset = qsizetype(m_arena.size());
     for (int t = 0; t < count; ++t) {
         const QStringView text = e[std::size_t(kColumnOf[t])];
         r.length[std::size_t(t)] = quint32(text.size());
         m_liveChars += std::size_t(text.size());
-        const auto* u = reinterpret_cast<const char16_t*>(text.data());
-        m_arena.insert(m_arena.end(), u, u + text.size());
+        const std::size_t at = m_arena.size();
+        m_arena.resize(at + std::size_t(text.size()));
+        CopyBytes(m_arena.data() + at, text.data(), std::size_t(text.size()) * sizeof(char16_t));
     }
     return r;
 }
@@ -117,7 +125,7 @@ QStringView ListingModel::view(const Row& row, int column) const {
     case ColName:
         return packed(row, PName);
     case ColFolder:
-        return m_folders[row.folder];
+        return m_folders.texts[row.folder];
     case ColSize:
         return packed(row, PSize);
     case ColDate:
@@ -127,7 +135,7 @@ QStringView ListingModel::view(const Row& row, int column) const {
     case ColBitrate:
         return packed(row, PBitrate);
     case ColTypeName:
-        return m_types[row.type];
+        return m_types.texts[row.type];
     case ColSizeKey:
         return packed(row, PSizeKey);
     case ColDateKey:
@@ -257,10 +265,8 @@ void ListingModel::clear() {
     m_arena.shrink_to_fit();
     m_liveChars = 0;
     m_folders.clear();
-    m_types.assign(1, QString());
-    m_folderIndex.clear();
-    m_typeIndex.clear();
-    m_typeIndex.insert(QString(), 0);
+    m_types.clear();
+    m_types.intern(QString());
     m_nextSeq = 0;
     if (m_batch == 0) endResetModel();
 }
@@ -425,7 +431,7 @@ void ListingModel::sortRows(bool signal) {
     const bool shared = m_sortKey == ColFolder || m_sortKey == ColTypeName;
     const bool key = m_sortKey >= ColSizeKey;
     std::vector<quint32> rank;
-    if (shared) rank = ranks(m_sortKey == ColFolder ? m_folders : m_types);
+    if (shared) rank = ranks(m_sortKey == ColFolder ? m_folders.texts : m_types.texts);
     for (std::size_t r = 0; r < n; ++r) {
         const Row& row = m_rows[r];
         Item& item = items[r];

@@ -168,8 +168,15 @@ private:
     // Sort ranks of the shared texts (folders, types), so comparing those columns is an integer
     // comparison.
     std::vector<quint32> ranks(const std::vector<QString>& texts) const;
-    static quint32 intern(std::vector<QString>& texts, QHash<QString, quint32>& index,
-                          QStringView text);
+    // Texts that many rows share (folders, type names), each kept once.
+    struct SharedTexts {
+        std::vector<QString> texts;
+        QHash<QString, quint32> index;
+        std::array<quint32, 8> recent{}; // recently used, tried before the hash
+        std::size_t nextRecent = 0;
+        quint32 intern(QStringView text);
+        void clear();
+    };
     // `signal` false inside a model reset, which already tells the views.
     void sortRows(bool signal = true);
     void compactArena();
@@ -178,8 +185,7 @@ private:
     std::vector<Row> m_rows;
     std::vector<char16_t> m_arena;
     std::size_t m_liveChars = 0; // arena characters that belong to rows still in the list
-    std::vector<QString> m_folders, m_types;
-    QHash<QString, quint32> m_folderIndex, m_typeIndex;
+    SharedTexts m_folders, m_types;
     std::array<Column, kListingColumns> m_columns;
     std::vector<int> m_order; // columns in display order
     std::array<bool, kViewItems> m_ticks{};
