@@ -1,10 +1,12 @@
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
 #include "platform/DirWalker.h"
+#include "platform/FileError.h"
 #include "settings/GuiStrings.h"
 
 #include "TempTree.h"
 
+#include <QAbstractItemModelTester>
 #include <QFile>
 #include <QTest>
 
@@ -187,10 +189,40 @@ private slots:
     void invalidUtf8Name() {
         TempTree t;
         t.createRawFile(QString(), QByteArray("caf\xe9.txt"), "x");
+        t.createRawFile(QString(), QByteArray("m\xfcsic.mp3"), mp3Content());
         ListingModel m;
-        scan(m, t.root(), false);
-        QCOMPARE(m.rowCount(), 1);
-        QCOMPARE(m.text(0, ColName), QString::fromLatin1("caf\xe9.txt"));
+        scan(m, t.root(), false, true);
+        QCOMPARE(m.rowCount(), 2);
+        const int text = rowOf(m, QString(), QString::fromLatin1("caf\xe9.txt"));
+        const int song = rowOf(m, QString(), QString::fromLatin1("m\xfcsic.mp3"));
+        QVERIFY(text >= 0 && song >= 0);
+        // The file is opened by its bytes on disk, not by the decoded name.
+        QCOMPARE(m.text(song, ColBitrate), QStringLiteral("128 kbps"));
+        QCOMPARE(m.text(song, ColBitrateKey), QStringLiteral("00128"));
+    }
+
+    void progressAndCancel() {
+        TempTree t;
+        for (const char* f : {"a/1.txt", "b/2.txt", "c/3.txt"})
+            t.createFile(QString::fromLatin1(f), "x");
+        ListingModel m;
+        QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        ScanOptions o;
+        o.rootPath = t.root();
+        o.browseSubfolders = true;
+        QStringList seen;
+        o.progress = [&seen](const WalkProgress& p) {
+            seen << p.currentFolder;
+            return true;
+        };
+        RefreshListing(m, o);
+        QCOMPARE(seen.size(), 4); // the root and its three folders
+        QCOMPARE(m.rowCount(), 3);
+        int calls = 0;
+        o.progress = [&calls](const WalkProgress&) { return ++calls < 2; };
+        QVERIFY_THROWS_EXCEPTION(Cancelled, RefreshListing(m, o));
+        // What was listed before the cancel stays, sorted; the model is consistent.
+        QVERIFY(m.rowCount() < 3);
     }
 
     void sortedOnceAtEnd() {
