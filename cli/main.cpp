@@ -95,6 +95,16 @@ private:
     bool m_shown = false;
 };
 
+// The --strings option: texts from this file instead of the built-in ones.
+bool useStringFile(const QString& file) {
+    if (!QFileInfo(file).isReadable()) {
+        err() << "treelan-cli: " << file << ": cannot read the string file\n";
+        return false;
+    }
+    SetIniPath(QFileInfo(file).absoluteFilePath());
+    return true;
+}
+
 int runExport(const QStringList& args) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
@@ -148,14 +158,7 @@ int runExport(const QStringList& args) {
     if (!QFileInfo(request.rootPath).isDir())
         return usageError(QStringLiteral("%1: not a folder").arg(positional[0]));
 
-    if (parser.isSet(strings)) {
-        const QString file = parser.value(strings);
-        if (!QFileInfo(file).isReadable()) {
-            err() << "treelan-cli: " << file << ": cannot read the string file\n";
-            return kExitFailed;
-        }
-        SetIniPath(QFileInfo(file).absoluteFilePath());
-    }
+    if (parser.isSet(strings) && !useStringFile(parser.value(strings))) return kExitFailed;
     request.resourceDir = parser.isSet(resources) ? parser.value(resources) : DefaultResourceDir();
 
     ExportOptions& o = request.options;
@@ -235,14 +238,7 @@ int runList(const QStringList& args) {
     const QString root = NormalizeRootPath(positional[0]);
     if (!QFileInfo(root).isDir())
         return usageError(QStringLiteral("%1: not a folder").arg(positional[0]));
-    if (parser.isSet(strings)) {
-        const QString file = parser.value(strings);
-        if (!QFileInfo(file).isReadable()) {
-            err() << "treelan-cli: " << file << ": cannot read the string file\n";
-            return kExitFailed;
-        }
-        SetIniPath(QFileInfo(file).absoluteFilePath());
-    }
+    if (parser.isSet(strings) && !useStringFile(parser.value(strings))) return kExitFailed;
 
     ListingModel model;
     model.arrangeColumns(rows);

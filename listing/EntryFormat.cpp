@@ -11,19 +11,6 @@ namespace {
 constexpr qint64 kFileTimeUnitsPerSecond = 10'000'000;
 constexpr qint64 kSecondsFrom1601To1970 = 11'644'473'600;
 
-void appendNumber(QByteArray& out, qint64 value) {
-    char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = char('0' + value % 10);
-        value /= 10;
-    } while (value > 0);
-    char text[24];
-    for (int i = 0; i < n; ++i)
-        text[i] = digits[n - 1 - i];
-    AppendRaw(out, text, n);
-}
-
 // Civil date from days since 1970-01-01 (proleptic Gregorian).
 void civilFromDays(qint64 days, qint64& year, int& month, int& day) {
     days += 719468;
@@ -39,16 +26,31 @@ void civilFromDays(qint64 days, qint64& year, int& month, int& day) {
 
 } // namespace
 
+void AppendDecimal(QByteArray& out, quint64 value, int width) {
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    while (n < width && n < int(sizeof digits))
+        digits[n++] = '0';
+    char text[24];
+    for (int i = 0; i < n; ++i)
+        text[i] = digits[n - 1 - i];
+    AppendRaw(out, text, n);
+}
+
 void AppendSizeText(QByteArray& out, qint64 bytes) {
     const qint64 kb = bytes <= 0 ? 0 : (bytes + 512) / 1024;
     if (kb >= 1000) {
-        appendNumber(out, kb / 1000);
+        AppendDecimal(out, kb / 1000);
         const int low = int(kb % 1000);
         const char digits[4] = {' ', char('0' + low / 100), char('0' + low / 10 % 10),
                                 char('0' + low % 10)};
         AppendRaw(out, digits, 4);
     } else {
-        appendNumber(out, kb);
+        AppendDecimal(out, kb);
     }
     AppendLiteral(out, " kB");
 }
@@ -70,11 +72,11 @@ void AppendDateText(QByteArray& out, qint64 fileTime) {
     qint64 year;
     int month, day;
     civilFromDays(days, year, month, day);
-    appendNumber(out, day);
+    AppendDecimal(out, day);
     AppendChar(out, '.');
-    appendNumber(out, month);
+    AppendDecimal(out, month);
     AppendChar(out, '.');
-    appendNumber(out, year);
+    AppendDecimal(out, year);
 }
 
 QString FormatDateText(qint64 fileTime) {

@@ -4,6 +4,9 @@
 
 namespace treelan {
 
+// Decimal digits of `value`, left-padded with "0" to at least `width` characters.
+void AppendDecimal(QByteArray& out, quint64 value, int width = 1);
+
 // "# ##0 kB" of bytes / 1024, rounded half away from zero, with its leading space: " 0 kB",
 // " 1 024 kB", " 1464 844 kB". The export trims it; the listing keeps it.
 QString FormatSizeText(qint64 bytes);

@@ -72,22 +72,6 @@ QString BitrateKey(const QString& bitrateText) {
 
 namespace {
 
-// Decimal digits of `value`, left-padded with "0" to at least `width`.
-void appendDigits(QByteArray& out, quint64 value, int width) {
-    char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = char('0' + value % 10);
-        value /= 10;
-    } while (value > 0);
-    while (n < width)
-        digits[n++] = '0';
-    char text[24];
-    for (int i = 0; i < n; ++i)
-        text[i] = digits[n - 1 - i];
-    AppendRaw(out, text, n);
-}
-
 class ScanVisitor final : public WalkVisitor {
 public:
     ScanVisitor(ListingModel& model, const ScanOptions& options)
@@ -134,9 +118,9 @@ private:
         AppendDateText(m_bytes, e.fileTime);
         const qsizetype dateEnd = m_bytes.size();
         // The size key: the byte count left-padded with "0" to at least 12 digits.
-        appendDigits(m_bytes, quint64(qMax<qint64>(e.size, 0)), 12);
+        AppendDecimal(m_bytes, quint64(qMax<qint64>(e.size, 0)), 12);
         const qsizetype sizeKeyEnd = m_bytes.size();
-        appendDigits(m_bytes, quint64(e.fileTime) >> 32, 1);
+        AppendDecimal(m_bytes, quint64(e.fileTime) >> 32, 1);
         m_text.resize(m_bytes.size());
         QChar* out = m_text.data();
         for (qsizetype i = 0; i < m_bytes.size(); ++i)

@@ -239,15 +239,7 @@ private slots:
     void veryDeepTree() {
         TempTree t;
         const int depth = 10000;
-        int fd = ::open(QFile::encodeName(t.root()).constData(), O_RDONLY | O_DIRECTORY);
-        for (int i = 0; i < depth; ++i) {
-            QVERIFY(::mkdirat(fd, "d", 0755) == 0);
-            const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
-            ::close(fd);
-            fd = next;
-        }
-        ::close(::openat(fd, "leaf.txt", O_CREAT | O_WRONLY, 0644));
-        ::close(fd);
+        t.createDeepChain("d", depth, "leaf.txt");
         ExportOptions o;
         o.browseSubfolders = true;
         const QByteArray xml = body(t.root(), TreeForm::Xml, o);

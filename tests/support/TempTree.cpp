@@ -86,6 +86,20 @@ void TempTree::setMode(const QString& relative, int mode) {
         qFatal("TempTree: cannot chmod %s", qPrintable(relative));
 }
 
+void TempTree::createDeepChain(const char* folderName, int depth, const char* leafName) {
+    // Each folder is made relative to its parent: the whole path would exceed PATH_MAX.
+    int fd = ::open(QFile::encodeName(root()).constData(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < depth && fd >= 0; ++i) {
+        if (::mkdirat(fd, folderName, 0755) != 0) qFatal("TempTree: cannot make level %d", i);
+        const int next = ::openat(fd, folderName, O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    if (fd < 0) qFatal("TempTree: cannot open the deep chain");
+    ::close(::openat(fd, leafName, O_CREAT | O_WRONLY, 0644));
+    ::close(fd);
+}
+
 QDateTime TempTree::defaultTime() {
     return utc(2004, 3, 5);
 }

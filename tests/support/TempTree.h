@@ -25,6 +25,8 @@ public:
                        const QByteArray& content, const QDateTime& mtime = defaultTime());
     void setTime(const QString& relative, const QDateTime& mtime);
     void setMode(const QString& relative, int mode);
+    // `depth` nested folders named `folderName` from the root, with an empty file at the bottom.
+    void createDeepChain(const char* folderName, int depth, const char* leafName);
 
     static QDateTime defaultTime();
     static QDateTime utc(int year, int month, int day, int hour = 12, int minute = 0);
