@@ -266,6 +266,38 @@ private slots:
                  QStringLiteral("Old[ a.txt ]"));
     }
 
+    // Row texts and the export's paths must agree on names that are not valid UTF-8, or a
+    // selected or deleted row of such a file would be missed.
+    void undecodableNames_data() {
+        QTest::addColumn<bool>("deleteIt");
+        QTest::newRow("selected") << false;
+        QTest::newRow("deleted") << true;
+    }
+    void undecodableNames() {
+        QFETCH(bool, deleteIt);
+        TempTree t;
+        t.createRawFile(QStringLiteral("raw"), QByteArray("bad\xff.txt"), "x");
+        t.createFile(QStringLiteral("raw/good.txt"), "g");
+        auto w = window(t.root());
+        child<QCheckBox>(*w, "chkTree")->setChecked(true);
+        int row = -1;
+        for (int r = 0; r < w->model()->rowCount(); ++r)
+            if (w->model()->text(r, ColName).startsWith(QLatin1String("bad"))) row = r;
+        QVERIFY(row >= 0);
+        const QString rowPath = RowPath(*w->model(), row);
+        QCOMPARE(SelectRowsByPath(*w, {rowPath}), 1);
+        if (deleteIt)
+            w->DeleteSelectedRows();
+        else
+            child<QCheckBox>(*w, "chkSelected")->setChecked(true);
+        ScriptedExport script;
+        script.run(*w, target(QStringLiteral("out.xml")), 3);
+        const QString shape = Shape(ReadFileBytes(target(QStringLiteral("out.xml"))));
+        // Selected: the undecodable file alone; deleted: the other one alone.
+        QCOMPARE(shape.count(QLatin1String(".txt")), 1);
+        QCOMPARE(shape.contains(QLatin1String("good.txt")), deleteIt);
+    }
+
     // The real chooser over a Resource folder of the test's making.
     void chooserNamesAnExistingTemplate_data() {
         QTest::addColumn<QStringList>("files");
