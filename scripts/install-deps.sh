@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that a build needs and are missing. Usage: install-deps.sh [build|test|bench|shots]
+# Installs the Debian packages that a build needs and are missing. Usage: install-deps.sh [build|test|bench|shots|render]
 set -euo pipefail
 packages=(cmake g++ make qt6-base-dev libgl-dev)
 case "${1:-build}" in
@@ -8,6 +8,8 @@ case "${1:-build}" in
     # Screenshots of the window on a virtual display (scripts/screenshot.sh); desktop-file-utils
     # checks desktop/treelan.desktop.
     shots) packages+=(xvfb xauth xdotool imagemagick desktop-file-utils) ;;
+    # Web archives rendered in headless Chromium (scripts/render-mht.sh).
+    render) packages=(chromium) ;; # the browser alone: rendering builds nothing
 esac
 missing=()
 for p in "${packages[@]}"; do

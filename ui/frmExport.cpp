@@ -1,10 +1,12 @@
 #include "ui/frmExport.h"
 
+#include "export/ExportDocument.h"
 #include "listing/Clipboard.h"
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
 #include "platform/FileError.h"
 #include "settings/GuiStrings.h"
+#include "ui/ExportCommand.h"
 #include "ui/LocalizeForm.h"
 #include "ui/Startup.h"
 #include "ui/Twips.h"
@@ -67,6 +69,8 @@ frmExport::frmExport(const QString& startPath, frmExportHooks hooks, QWidget* pa
     if (!m_hooks.folderDialog)
         m_hooks.folderDialog = [](QWidget* owner) { return std::make_unique<FolderDialog>(owner); };
     if (!m_hooks.openUrl) m_hooks.openUrl = DefaultUrlOpener();
+    if (!m_hooks.exportCommand) m_hooks.exportCommand = RunExportCommand;
+    if (m_hooks.resourceDir.isEmpty()) m_hooks.resourceDir = DefaultResourceDir();
     buildControls();
     buildMenus();
     Form_Load(startPath);
@@ -425,7 +429,7 @@ void frmExport::cmdCopy_Click() {
 }
 
 void frmExport::cmdExport_Click() {
-    if (m_hooks.exportCommand) m_hooks.exportCommand(*this);
+    m_hooks.exportCommand(*this);
 }
 
 void frmExport::cmdBrowse_Click() {

@@ -27,10 +27,10 @@ class frmExport;
 
 // What the window asks of the outside; each has a working default, tests replace them.
 struct frmExportHooks {
-    FolderDialogFactory folderDialog; // default: FolderDialog over QFileDialog
-    UrlOpener openUrl;                // default: QDesktopServices::openUrl
-    std::function<void(frmExport&)>
-        exportCommand; // the Export button; none: the button does nothing
+    FolderDialogFactory folderDialog;              // default: FolderDialog over QFileDialog
+    UrlOpener openUrl;                             // default: QDesktopServices::openUrl
+    std::function<void(frmExport&)> exportCommand; // the Export button; default: RunExportCommand
+    QString resourceDir; // the templates and the web archive's parts; default: DefaultResourceDir()
 };
 
 // Settings of the window, under the application "Treelan".
@@ -49,6 +49,7 @@ public:
 
     // --- state other commands read ---
     QString path() const;
+    QString resourceDir() const { return m_hooks.resourceDir; }
     ListingModel* model() const { return m_model; }
     QTreeView* listView() const { return m_lv; }
     bool browseSubfolders() const;

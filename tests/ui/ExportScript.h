@@ -1,0 +1,123 @@
+#pragma once
+
+// Stand-ins for the dialogs of the Export button, so that widget tests run without a person.
+
+#include "listing/ListingModel.h"
+#include "ui/ExportCommand.h"
+#include "ui/SaveDialog.h"
+#include "ui/frmExport.h"
+#include "ui/frmStyle.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QItemSelection>
+#include <QItemSelectionModel>
+#include <QStringList>
+#include <QTreeView>
+
+// Answers the save dialog with a path and a type index, or cancels with an empty path.
+class ScriptedSaveDialog : public treelan::SaveDialog {
+public:
+    QString answer;
+    int answerIndex = 1;
+    int calls = 0;
+    QString seenFilter, seenTitle, seenDir, seenName;
+    bool busyPointer = false; // the hourglass showed while the dialog waited
+
+    QString Show(QWidget*, const QString& filterText, const QString& title,
+                 const QString& initialDir, const QString& initialName, int& filterIndex) override {
+        ++calls;
+        seenFilter = filterText;
+        seenTitle = title;
+        seenDir = initialDir;
+        seenName = initialName;
+        busyPointer = busyPointer || QApplication::overrideCursor() != nullptr;
+        if (!answer.isEmpty()) filterIndex = answerIndex;
+        return answer;
+    }
+};
+
+// Answers the template chooser: a name, or "" for the close box.
+class ScriptedChooser : public treelan::TemplateChooser {
+public:
+    QString answer;
+    int calls = 0;
+    bool busyPointer = false;
+    bool owned = false; // shown with an owner window
+
+    QString Choose(QWidget* owner, const QString&) override {
+        ++calls;
+        owned = owned || owner != nullptr;
+        busyPointer = busyPointer || QApplication::overrideCursor() != nullptr;
+        return answer;
+    }
+};
+
+class RecordingReporter : public treelan::ErrorReporter {
+public:
+    QStringList messages;
+    bool busyPointer = false;
+
+    void Report(QWidget*, const QString& message) override {
+        messages << message;
+        busyPointer = busyPointer || QApplication::overrideCursor() != nullptr;
+    }
+};
+
+// Installs the three stand-ins for the lifetime of one test and puts the real ones back.
+class ScriptedExport {
+public:
+    ScriptedSaveDialog save;
+    ScriptedChooser chooser;
+    RecordingReporter reporter;
+
+    ScriptedExport()
+        : m_save(treelan::SetSaveDialog(&save)), m_chooser(treelan::SetTemplateChooser(&chooser)),
+          m_reporter(treelan::SetErrorReporter(&reporter)) {}
+    ~ScriptedExport() {
+        treelan::SetSaveDialog(m_save);
+        treelan::SetTemplateChooser(m_chooser);
+        treelan::SetErrorReporter(m_reporter);
+    }
+    ScriptedExport(const ScriptedExport&) = delete;
+    ScriptedExport& operator=(const ScriptedExport&) = delete;
+
+    // Clicks Export with the save dialog answering `target` and type `index`.
+    void run(treelan::frmExport& window, const QString& target, int index) {
+        save.answer = target;
+        save.answerIndex = index;
+        window.cmdExport_Click();
+    }
+
+private:
+    treelan::SaveDialog* m_save;
+    treelan::TemplateChooser* m_chooser;
+    treelan::ErrorReporter* m_reporter;
+};
+
+inline QByteArray ReadFileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A row's path relative to the root: folder + name, or for a subfolder row its folder text.
+inline QString RowPath(const treelan::ListingModel& model, int row) {
+    const QString folder = model.text(row, treelan::ColFolder);
+    return model.isSubfolderRow(row) ? folder : folder + model.text(row, treelan::ColName);
+}
+
+// Selects exactly the rows whose path is listed, through the view as a click would. Returns how
+// many rows it found.
+inline int SelectRowsByPath(treelan::frmExport& window, const QStringList& paths) {
+    const treelan::ListingModel& model = *window.model();
+    QItemSelection selection;
+    int found = 0;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        if (!paths.contains(RowPath(model, row))) continue;
+        selection.select(model.index(row, 0), model.index(row, 0));
+        ++found;
+    }
+    window.listView()->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect |
+                                                               QItemSelectionModel::Rows);
+    return found;
+}
