@@ -8,20 +8,19 @@ Plain Python 3: the GIF reuses the LZW writer of make-images.py; the PNGs are wr
 Usage: make-icons.py [OUTPUT_DIR]   (default: ui/images of this checkout)
 """
 
-import importlib.util
 import os
+import runpy
 import struct
 import sys
+import types
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def load_gif_writer():
-    spec = importlib.util.spec_from_file_location("make_images", os.path.join(HERE, "make-images.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    # make-images.py has a dash in its name, so it is run as a file rather than imported.
+    return types.SimpleNamespace(**runpy.run_path(os.path.join(HERE, "make-images.py")))
 
 
 # 16 colours, as the logo's format allows.
