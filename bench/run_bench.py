@@ -28,6 +28,16 @@ def run(cmd, stdout_path):
     return wall, int(err.strip().splitlines()[-1]) / 1024.0  # MiB
 
 
+def report(checks):
+    """Prints each (label, value, limit) against its limit; True when all are within."""
+    ok = True
+    for label, value, limit in checks:
+        good = value <= limit
+        ok &= good
+        print("  %-20s %8.3f  (limit %g) %s" % (label, value, limit, "ok" if good else "OVER"))
+    return ok
+
+
 def best(cmd, out, runs):
     run(cmd, out)  # warm the cache
     results = [run(cmd, out) for _ in range(runs)]
@@ -65,12 +75,7 @@ def export_bench(bindir, files, folders, runs):
         ("xml peak MiB", res["treelan xml"][1], 64),
         ("mht peak MiB", res["treelan mht"][1], 64),
     ]
-    ok = True
-    for label, value, limit in checks:
-        good = value <= limit
-        ok &= good
-        print("  %-14s %7.3f  (limit %g) %s" % (label, value, limit, "ok" if good else "OVER"))
-    return ok
+    return report(checks)
 
 
 def list_bench(bindir, files, folders, runs):
@@ -99,12 +104,7 @@ def list_bench(bindir, files, folders, runs):
         ("model B/row (heap)", heap_row, 256),
         ("slowest sort s", sort, 0.3),
     ]
-    ok = True
-    for label, value, limit in checks:
-        good = value <= limit
-        ok &= good
-        print("  %-20s %8.3f  (limit %g) %s" % (label, value, limit, "ok" if good else "OVER"))
-    return ok
+    return report(checks)
 
 
 def mp3_bench(bindir, count):
