@@ -55,11 +55,16 @@ void AppendSizeText(QByteArray& out, qint64 bytes) {
     AppendLiteral(out, " kB");
 }
 
+void AppendListingSizeText(QByteArray& out, qint64 bytes) {
+    // Rounds as AppendSizeText does; below 999.5 kB the number has at most three digits.
+    if (bytes < 999 * 1024 + 512) AppendChar(out, ' ');
+    AppendSizeText(out, bytes);
+}
+
 QString FormatSizeText(qint64 bytes) {
     QByteArray text;
     text.reserve(32);
-    AppendChar(text, ' ');
-    AppendSizeText(text, bytes);
+    AppendListingSizeText(text, bytes);
     return QString::fromLatin1(text);
 }
 

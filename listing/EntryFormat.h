@@ -7,9 +7,11 @@ namespace treelan {
 // Decimal digits of `value`, left-padded with "0" to at least `width` characters.
 void AppendDecimal(QByteArray& out, quint64 value, int width = 1);
 
-// "# ##0 kB" of bytes / 1024, rounded half away from zero, with its leading space: " 0 kB",
-// " 1 024 kB", " 1464 844 kB". The export trims it; the listing keeps it.
+// "# ##0 kB" of bytes / 1024, rounded half away from zero, as the listing shows it: the pattern's
+// leading space stands only before a number of up to three digits (" 0 kB", " 999 kB"); a longer
+// one begins with its digits ("1 024 kB", "1464 844 kB"). The export trims it.
 QString FormatSizeText(qint64 bytes);
+void AppendListingSizeText(QByteArray& out, qint64 bytes);
 // Appends the trimmed size text ("1 024 kB") as ASCII bytes.
 void AppendSizeText(QByteArray& out, qint64 bytes);
 

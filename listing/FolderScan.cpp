@@ -112,8 +112,7 @@ private:
             return;
         }
         m_bytes.truncate(0);
-        AppendChar(m_bytes, ' ');
-        AppendSizeText(m_bytes, e.size);
+        AppendListingSizeText(m_bytes, e.size);
         const qsizetype sizeEnd = m_bytes.size();
         AppendDateText(m_bytes, e.fileTime);
         const qsizetype dateEnd = m_bytes.size();

@@ -173,11 +173,13 @@ private slots:
         QTest::newRow("512") << qint64(512) << " 1 kB";
         QTest::newRow("1000") << qint64(1000) << " 1 kB";
         QTest::newRow("12345") << qint64(12345) << " 12 kB";
-        QTest::newRow("1 MiB") << qint64(1048576) << " 1 024 kB";
-        QTest::newRow("5 000 000") << qint64(5000000) << " 4 883 kB";
-        QTest::newRow("1 264 193 126") << qint64(1264193126) << " 1234 564 kB";
-        QTest::newRow("1 500 000 000") << qint64(1500000000) << " 1464 844 kB";
-        QTest::newRow("3 GiB") << qint64(3221225472) << " 3145 728 kB";
+        QTest::newRow("999 kB, last with the space") << qint64(999 * 1024 + 511) << " 999 kB";
+        QTest::newRow("1000 kB by rounding") << qint64(999 * 1024 + 512) << "1 000 kB";
+        QTest::newRow("1 MiB") << qint64(1048576) << "1 024 kB";
+        QTest::newRow("5 000 000") << qint64(5000000) << "4 883 kB";
+        QTest::newRow("1 264 193 126") << qint64(1264193126) << "1234 564 kB";
+        QTest::newRow("1 500 000 000") << qint64(1500000000) << "1464 844 kB";
+        QTest::newRow("3 GiB") << qint64(3221225472) << "3145 728 kB";
     }
     void sizesAndDates() {
         QFETCH(qint64, size);

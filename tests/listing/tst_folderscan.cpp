@@ -74,9 +74,9 @@ private slots:
                                << "000000000512";
         QTest::newRow("1536 B") << qint64(1536) << " 2 kB"
                                 << "000000001536";
-        QTest::newRow("1 MiB") << qint64(1048576) << " 1 024 kB"
+        QTest::newRow("1 MiB") << qint64(1048576) << "1 024 kB"
                                << "000001048576";
-        QTest::newRow("3 GiB sparse") << qint64(3221225472) << " 3145 728 kB"
+        QTest::newRow("3 GiB sparse") << qint64(3221225472) << "3145 728 kB"
                                       << "003221225472";
     }
     void sizes() {
