@@ -7,7 +7,6 @@
 #include "media/Mp3Info.h"
 #include "platform/FileError.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace treelan {
@@ -293,16 +292,17 @@ private:
             m_options.walk.warning(
                 m_root + folder.relPath + entry.name,
                 QStringLiteral("cannot be examined; written without size and date"));
-        if (m_options.mp3Info && r.examined && IsMp3Name(entry.name))
+        if (m_options.mp3Info && entry.kind == DirEntry::Kind::File && IsMp3Name(entry.name))
             r.mp3 = readMp3(folder, entry);
         return r;
     }
 
     MP3Info readMp3(const WalkFolder& folder, const DirEntry& entry) {
         const QString display = m_root + folder.relPath + entry.name;
-        const int fd = ::openat(folder.fd, entry.rawName.constData(), O_RDONLY | O_CLOEXEC);
+        int error = 0;
+        const int fd = OpenRegularFile(folder.fd, entry.rawName, error);
         if (fd < 0) {
-            warnMp3(display, errno);
+            warnMp3(display, error);
             return {};
         }
         MP3Info info;

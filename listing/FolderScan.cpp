@@ -13,7 +13,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace treelan {
@@ -131,7 +130,7 @@ private:
         row[ColDateKey] = all.sliced(sizeKeyEnd);
         MP3Info info;
         QString bitrateKey;
-        if (m_options.mp3Info && IsMp3Name(e.name)) {
+        if (m_options.mp3Info && e.kind == DirEntry::Kind::File && IsMp3Name(e.name)) {
             info = readMp3(folder, e);
             bitrateKey = BitrateKey(info.Bitrate);
             row[ColDuration] = info.Duration;
@@ -151,11 +150,12 @@ private:
     // A file the reader cannot open or read gets empty MP3 fields; the scan goes on.
     MP3Info readMp3(const WalkFolder& folder, const DirEntry& e) const {
         const QString display = m_root + folder.relPath + e.name;
-        const int fd = ::openat(folder.fd, e.rawName.constData(), O_RDONLY | O_CLOEXEC);
+        int error = 0;
+        const int fd = OpenRegularFile(folder.fd, e.rawName, error);
         if (fd < 0) {
             if (m_options.warning)
                 m_options.warning(display, QStringLiteral("cannot read MP3 information: ") +
-                                               QString::fromLocal8Bit(std::strerror(errno)));
+                                               QString::fromLocal8Bit(std::strerror(error)));
             return {};
         }
         MP3Info info;

@@ -49,7 +49,9 @@ void examine(int dirFd, const char* rawName, unsigned char type, DirEntry& entry
     }
     const int flags = type == DT_REG ? AT_SYMLINK_NOFOLLOW : 0;
     if (::fstatat(dirFd, rawName, &st, flags) == 0) {
-        entry.kind = S_ISDIR(st.st_mode) ? DirEntry::Kind::Folder : DirEntry::Kind::File;
+        entry.kind = S_ISDIR(st.st_mode)   ? DirEntry::Kind::Folder
+                     : S_ISREG(st.st_mode) ? DirEntry::Kind::File
+                                           : DirEntry::Kind::Special;
         entry.size = S_ISREG(st.st_mode) || S_ISLNK(st.st_mode) ? qint64(st.st_size) : 0;
         entry.fileTime = fileTimeOf(st);
         return;
@@ -264,6 +266,25 @@ private:
 
 qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds) {
     return (seconds + 11'644'473'600LL) * 10'000'000LL + nanoseconds / 100;
+}
+
+int OpenRegularFile(int folderFd, const QByteArray& rawName, int& error) {
+    const int fd =
+        ::openat(folderFd, rawName.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    struct stat st;
+    const bool examined = ::fstat(fd, &st) == 0;
+    if (!examined || !S_ISREG(st.st_mode)) {
+        error = !examined ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return -1;
+    }
+    // Reads of a regular file do not block anyway; the flag only kept the open from waiting.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
 QString NormalizeRootPath(const QString& path) {

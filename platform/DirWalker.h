@@ -16,6 +16,7 @@ struct DirEntry {
     enum class Kind : unsigned char {
         File,
         Folder,
+        Special,    // FIFO, socket or device: listed like a file, never opened
         Unexamined, // neither the entry nor its link could be examined: no size, no time
     };
     QString name;       // decoded for display and export
@@ -72,6 +73,13 @@ struct WalkOptions {
 // Walks the folder `rootPath` (with or without its trailing "/"). Throws FileError when the root
 // itself cannot be opened, Cancelled when the progress callback says so.
 void WalkTree(const QString& rootPath, WalkVisitor& visitor, const WalkOptions& options = {});
+
+// Opens for reading a file that the walk found in the open folder `folderFd`. Only a regular
+// file, after following links, is opened: a FIFO would block the open or the read for ever, and
+// opening a device can have effects of its own. The open does not wait (O_NONBLOCK) and the type
+// is checked again on the open file, so an entry swapped for a FIFO after the walk examined it
+// is refused too. Returns the descriptor, or -1 with `error` set to an errno value.
+int OpenRegularFile(int folderFd, const QByteArray& rawName, int& error);
 
 // Root path as written into documents and listings: absolute, ending in "/".
 QString NormalizeRootPath(const QString& path);

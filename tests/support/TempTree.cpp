@@ -5,8 +5,11 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <cstring>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -64,6 +67,28 @@ void TempTree::createSymlink(const QString& relative, const QString& target) {
     QDir().mkpath(QFileInfo(full).path());
     if (::symlink(QFile::encodeName(target).constData(), QFile::encodeName(full).constData()) != 0)
         qFatal("TempTree: cannot link %s", qPrintable(full));
+}
+
+void TempTree::createFifo(const QString& relative) {
+    const QString full = path(relative);
+    QDir().mkpath(QFileInfo(full).path());
+    if (::mkfifo(QFile::encodeName(full).constData(), 0644) != 0)
+        qFatal("TempTree: cannot make the FIFO %s", qPrintable(full));
+}
+
+void TempTree::createSocket(const QString& relative) {
+    const QString full = path(relative);
+    QDir().mkpath(QFileInfo(full).path());
+    const QByteArray raw = QFile::encodeName(full);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (std::size_t(raw.size()) >= sizeof address.sun_path)
+        qFatal("TempTree: socket path too long: %s", raw.constData());
+    std::memcpy(address.sun_path, raw.constData(), std::size_t(raw.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        qFatal("TempTree: cannot make the socket %s", raw.constData());
+    ::close(fd);
 }
 
 void TempTree::createRawFile(const QString& relativeDir, const QByteArray& rawName,

@@ -20,6 +20,9 @@ public:
                           const QDateTime& mtime = defaultTime());
     void createDir(const QString& relative);
     void createSymlink(const QString& relative, const QString& target);
+    // A FIFO, and a Unix socket whose node stays after its descriptor is closed.
+    void createFifo(const QString& relative);
+    void createSocket(const QString& relative);
     // Raw file name bytes (for names that are not valid UTF-8), inside the folder `relativeDir`.
     void createRawFile(const QString& relativeDir, const QByteArray& rawName,
                        const QByteArray& content, const QDateTime& mtime = defaultTime());

@@ -1,0 +1,155 @@
+#include "TempTree.h"
+#include "export/TreeWriter.h"
+#include "listing/FolderScan.h"
+#include "listing/ListingModel.h"
+#include "platform/DirWalker.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QTest>
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <functional>
+#include <future>
+#include <thread>
+#include <unistd.h>
+
+using namespace treelan;
+
+namespace {
+
+// An MPEG-1 Layer III frame header, 128 kbps at 44.1 kHz, at the start of zeroed audio.
+QByteArray mp3Content() {
+    QByteArray b(16000, '\0');
+    b[0] = char(0xFF);
+    b[1] = char(0xFB);
+    b[2] = char(0x90);
+    return b;
+}
+
+// Runs `work` and fails instead of hanging: when it does not end in time, the FIFO is opened
+// for writing and closed again, which lets a reader blocked on it go on.
+bool endsInTime(const std::function<void()>& work, const QString& fifo) {
+    std::packaged_task<void()> task(work);
+    std::future<void> done = task.get_future();
+    std::thread thread(std::move(task));
+    bool inTime = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    while (done.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+        const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    }
+    thread.join();
+    done.get();
+    return inTime;
+}
+
+} // namespace
+
+class WalkTest : public QObject {
+    Q_OBJECT
+private slots:
+    // Nothing but a regular file is opened for MP3 information, whatever its name says.
+    void specialFilesAreNeverOpened_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("listing"); // else the export
+        for (const char* kind : {"fifo", "socket", "link to fifo", "link to socket"}) {
+            QTest::addRow("%s, listing", kind) << QString::fromLatin1(kind) << true;
+            QTest::addRow("%s, export", kind) << QString::fromLatin1(kind) << false;
+        }
+    }
+    void specialFilesAreNeverOpened() {
+        QFETCH(QString, kind);
+        QFETCH(bool, listing);
+        TempTree t;
+        t.createFifo(QStringLiteral("pipe"));
+        t.createSocket(QStringLiteral("sock"));
+        const QString special = QStringLiteral("special.mp3");
+        if (kind == QLatin1String("fifo")) t.createFifo(special);
+        if (kind == QLatin1String("socket")) t.createSocket(special);
+        if (kind == QLatin1String("link to fifo")) t.createSymlink(special, t.path("pipe"));
+        if (kind == QLatin1String("link to socket")) t.createSymlink(special, t.path("sock"));
+        t.createFile(QStringLiteral("song.mp3"), mp3Content());
+
+        QStringList warnings;
+        const auto warn = [&warnings](const QString& path, const QString&) { warnings << path; };
+        ListingModel model;
+        QByteArray xml;
+        const auto work = [&] {
+            if (listing) {
+                ScanOptions o;
+                o.rootPath = t.root();
+                o.mp3Info = true;
+                o.warning = warn;
+                RefreshListing(model, o);
+                return;
+            }
+            QBuffer device(&xml);
+            device.open(QIODevice::WriteOnly);
+            OutputBuffer out(device, QStringLiteral("buffer"));
+            ExportOptions o;
+            o.mp3Info = true;
+            o.walk.warning = warn;
+            Export(t.root(), TreeForm::Xml, o, out);
+            out.flush();
+        };
+        QVERIFY2(endsInTime(work, t.path("pipe")), "the walk waited on a FIFO");
+        QVERIFY(warnings.isEmpty());
+        // The special file is still listed, without MP3 fields; the real MP3 beside it has them.
+        if (listing) {
+            QStringList rows;
+            for (int r = 0; r < model.rowCount(); ++r)
+                rows << model.text(r, ColName) + QLatin1Char('|') + model.text(r, ColDuration) +
+                            QLatin1Char('|') + model.text(r, ColBitrate);
+            QVERIFY2(rows.contains(QStringLiteral("special.mp3||")), qPrintable(rows.join(',')));
+            QVERIFY2(rows.contains(QStringLiteral("song.mp3|00:00:01|128 kbps")),
+                     qPrintable(rows.join(',')));
+        } else {
+            const qsizetype at = xml.indexOf("<file title=\"special.mp3\" size=\"0 kB\"");
+            QVERIFY2(at >= 0, xml.constData());
+            QVERIFY2(!xml.mid(at, xml.indexOf('\n', at) - at).contains("length="), xml.constData());
+            QVERIFY2(xml.contains("length=\"00:00:01\" bitrate=\"128 kbps\""), xml.constData());
+        }
+    }
+
+    void openRegularFile_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("error"); // 0: opened
+        QTest::newRow("regular file") << "file.mp3" << 0;
+        QTest::newRow("link to a regular file") << "link-to-file.mp3" << 0;
+        QTest::newRow("fifo") << "pipe.mp3" << EINVAL;
+        QTest::newRow("link to a fifo") << "link-to-pipe.mp3" << EINVAL;
+        QTest::newRow("socket") << "sock.mp3" << ENXIO;
+        QTest::newRow("folder") << "dir.mp3" << EISDIR;
+        QTest::newRow("dangling link") << "dangling.mp3" << ENOENT;
+        QTest::newRow("missing") << "none.mp3" << ENOENT;
+    }
+    void openRegularFile() {
+        QFETCH(QString, name);
+        QFETCH(int, error);
+        TempTree t;
+        t.createFile(QStringLiteral("file.mp3"), "abc");
+        t.createSymlink(QStringLiteral("link-to-file.mp3"), t.path("file.mp3"));
+        t.createFifo(QStringLiteral("pipe.mp3"));
+        t.createSymlink(QStringLiteral("link-to-pipe.mp3"), t.path("pipe.mp3"));
+        t.createSocket(QStringLiteral("sock.mp3"));
+        t.createDir(QStringLiteral("dir.mp3"));
+        t.createSymlink(QStringLiteral("dangling.mp3"), t.path("gone"));
+        const int dirFd = ::open(QFile::encodeName(t.root()).constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(dirFd >= 0);
+        int got = 0;
+        const int fd = OpenRegularFile(dirFd, QFile::encodeName(name), got);
+        if (fd >= 0) {
+            char buffer[8];
+            QCOMPARE(::read(fd, buffer, sizeof buffer), ssize_t(3));
+            ::close(fd);
+        }
+        ::close(dirFd);
+        QCOMPARE(fd >= 0, error == 0);
+        QCOMPARE(got, error);
+    }
+};
+
+QTEST_GUILESS_MAIN(WalkTest)
+#include "tst_walk.moc"
