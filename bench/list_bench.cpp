@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     treelan::LoadDefaultStrings();
     treelan::ListingModel model;
     treelan::ScanOptions options;
-    options.rootPath = QString::fromLocal8Bit(argv[1]);
+    options.rootPath = RootPath::fromBytes(argv[1]);
     options.browseSubfolders = true;
     // Warm the type-name cache and the page cache, then start from an empty model.
     treelan::RefreshListing(model, options);

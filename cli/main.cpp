@@ -8,6 +8,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QStringEncoder>
@@ -59,6 +60,26 @@ const char kUsage[] =
     "      --strings FILE     an interface string file instead of the built-in English texts\n"
     "\n"
     "Exit status: 0 written, 1 failed, 2 usage error.\n";
+
+// The command line as the system gave it. QCoreApplication::arguments() decodes each argument,
+// and a folder name that is not valid UTF-8 does not survive that.
+QList<QByteArray>& rawArguments() {
+    static QList<QByteArray> arguments;
+    return arguments;
+}
+
+// The bytes of a parsed argument value: the argument itself, or the part after "=" of
+// "--option=value". The value of a compacted short option ("-tNAME") is not looked up.
+QByteArray rawArgument(const QString& value) {
+    for (const QByteArray& raw : rawArguments())
+        if (QFile::decodeName(raw) == value) return raw;
+    for (const QByteArray& raw : rawArguments()) {
+        const qsizetype equals = raw.indexOf('=');
+        if (raw.startsWith("--") && equals > 0 && QFile::decodeName(raw.mid(equals + 1)) == value)
+            return raw.mid(equals + 1);
+    }
+    return QFile::encodeName(value);
+}
 
 QTextStream& err() {
     static QTextStream stream(stderr);
@@ -129,7 +150,7 @@ int runExport(const QStringList& args) {
     if (positional.size() != 2) return usageError(QStringLiteral("export needs FOLDER and OUTPUT"));
 
     ExportRequest request;
-    request.rootPath = NormalizeRootPath(positional[0]);
+    request.rootPath = RootPath::fromBytes(rawArgument(positional[0]));
     request.targetPath = positional[1];
 
     QString formatName = parser.value(format).toLower();
@@ -155,7 +176,7 @@ int runExport(const QStringList& args) {
     const QString templateName = parser.value(templ);
     request.templateRequest = [templateName] { return templateName; };
 
-    if (!QFileInfo(request.rootPath).isDir())
+    if (!request.rootPath.isFolder())
         return usageError(QStringLiteral("%1: not a folder").arg(positional[0]));
 
     if (parser.isSet(strings) && !useStringFile(parser.value(strings))) return kExitFailed;
@@ -235,9 +256,8 @@ int runList(const QStringList& args) {
         key = *it;
     }
 
-    const QString root = NormalizeRootPath(positional[0]);
-    if (!QFileInfo(root).isDir())
-        return usageError(QStringLiteral("%1: not a folder").arg(positional[0]));
+    const RootPath root = RootPath::fromBytes(rawArgument(positional[0]));
+    if (!root.isFolder()) return usageError(QStringLiteral("%1: not a folder").arg(positional[0]));
     if (parser.isSet(strings) && !useStringFile(parser.value(strings))) return kExitFailed;
 
     ListingModel model;
@@ -273,7 +293,7 @@ int runList(const QStringList& args) {
     bool ok = true;
     for (int row = 0; ok && row < model.rowCount(); ++row) {
         model.prefetch(row + 16);
-        AppendClipboardLine(piece, model, row, root, full);
+        AppendClipboardLine(piece, model, row, root.display(), full);
         if (piece.size() >= kPiece) ok = write();
     }
     if (!ok || !write() || std::fflush(stdout) != 0) {
@@ -287,6 +307,8 @@ int runList(const QStringList& args) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    for (int i = 0; i < argc; ++i)
+        rawArguments().append(QByteArray(argv[i]));
     QCoreApplication::setApplicationName(QStringLiteral("treelan-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TREELAN_VERSION));
     LoadDefaultStrings();

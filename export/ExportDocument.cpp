@@ -62,7 +62,7 @@ void writeXml(const ExportRequest& r, OutputBuffer& out) {
             out.writeLine("<?xml-stylesheet type=\"text/xsl\" href=\"" + Normalize(name) +
                           ".xsl\"?>");
     }
-    out.writeLine("<folders path=\"" + Normalize(r.rootPath) + "\">");
+    out.writeLine("<folders path=\"" + Normalize(r.rootPath.display()) + "\">");
     out.writeLine("");
     Export(r.rootPath, TreeForm::Xml, r.options, out);
     out.writeLine("</folders>");
@@ -81,7 +81,8 @@ void writeWebArchive(const ExportRequest& r, const QByteArray resources[4], Outp
     out.writeLine("<html xmlns=\"http://www.w3.org/1999/xhtml\">");
     out.writeLine("<head>");
     out.writeLine("  <meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />");
-    out.writeLine("  <title>" + Normalize(GetGuiString(101) + QLatin1Char(' ') + r.rootPath) +
+    out.writeLine("  <title>" +
+                  Normalize(GetGuiString(101) + QLatin1Char(' ') + r.rootPath.display()) +
                   "</title>");
     out.writeLine("  <meta name=\"generator\" content=\"treelan (" TREELAN_HOME_PAGE ")\" />");
     out.writeLine("</head>");

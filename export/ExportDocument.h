@@ -16,7 +16,7 @@ using TemplateRequest = std::function<QString()>;
 struct ExportRequest {
     QString targetPath; // "-" writes to standard output
     ExportFormat format = ExportFormat::GenericXml;
-    QString rootPath;    // the folder to export, made absolute and ending in "/"
+    RootPath rootPath;   // the folder to export
     QString resourceDir; // holds tree.css, tree.js, open.gif, close.gif
     TemplateRequest templateRequest;
     ExportOptions options;

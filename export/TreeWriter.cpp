@@ -333,10 +333,8 @@ private:
 
 } // namespace
 
-void Export(const QString& rootPath, TreeForm form, const ExportOptions& options,
-            OutputBuffer& out) {
-    const QString root = NormalizeRootPath(rootPath);
-    ExportVisitor visitor(root, form, options, out);
+void Export(const RootPath& root, TreeForm form, const ExportOptions& options, OutputBuffer& out) {
+    ExportVisitor visitor(root.display(), form, options, out);
     WalkTree(root, visitor, options.walk);
 }
 

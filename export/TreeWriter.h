@@ -46,8 +46,7 @@ void AppendNormalized(QByteArray& out, QStringView text);
 
 enum class TreeForm { Xml, Html };
 
-// Writes the tree body of `rootPath` in the given form.
-void Export(const QString& rootPath, TreeForm form, const ExportOptions& options,
-            OutputBuffer& out);
+// Writes the tree body of `root` in the given form.
+void Export(const RootPath& root, TreeForm form, const ExportOptions& options, OutputBuffer& out);
 
 } // namespace treelan

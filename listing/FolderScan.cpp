@@ -74,7 +74,7 @@ namespace {
 class ScanVisitor final : public WalkVisitor {
 public:
     ScanVisitor(ListingModel& model, const ScanOptions& options)
-        : m_model(model), m_options(options), m_root(NormalizeRootPath(options.rootPath)),
+        : m_model(model), m_options(options), m_root(options.rootPath.display()),
           m_folderMarker(QLatin1Char('<') + GetGuiString(121) + QLatin1Char('>')) {}
 
     void folderOpened(WalkFolder& folder, std::vector<std::size_t>& children) override {

@@ -9,7 +9,7 @@ namespace treelan {
 class ListingModel;
 
 struct ScanOptions {
-    QString rootPath;              // the folder to list
+    RootPath rootPath;             // the folder to list
     bool browseSubfolders = false; // list the files of every subfolder instead of one row each
     bool mp3Info = false;          // read playing time and bit rate of MP3 files
     ProgressCallback progress;     // per folder; false cancels (the scan then throws Cancelled)

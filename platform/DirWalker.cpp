@@ -3,10 +3,6 @@
 #include "codec/Utf8.h"
 #include "platform/FileError.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -102,12 +98,11 @@ QString describe(int err) {
 
 class Walk {
 public:
-    Walk(const QString& rootPath, WalkVisitor& visitor, const WalkOptions& options)
-        : m_root(NormalizeRootPath(rootPath)), m_visitor(visitor), m_options(options) {}
+    Walk(const RootPath& root, WalkVisitor& visitor, const WalkOptions& options)
+        : m_rawRoot(root.raw()), m_root(root.display()), m_visitor(visitor), m_options(options) {}
 
     void run() {
-        const QByteArray rawRoot = QFile::encodeName(m_root);
-        const int fd = ::open(rawRoot.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int fd = ::open(m_rawRoot.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
             throw FileError::fromErrno(m_root, QStringLiteral("cannot open the folder"), errno);
         auto root = std::make_unique<Frame>();
@@ -253,6 +248,7 @@ private:
         }
     }
 
+    QByteArray m_rawRoot;
     QString m_root;
     WalkVisitor& m_visitor;
     const WalkOptions& m_options;
@@ -288,13 +284,11 @@ int OpenRegularFile(int folderFd, const QByteArray& rawName, int& error) {
 }
 
 QString NormalizeRootPath(const QString& path) {
-    QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    if (!absolute.endsWith(QLatin1Char('/'))) absolute += QLatin1Char('/');
-    return absolute;
+    return RootPath(path).display();
 }
 
-void WalkTree(const QString& rootPath, WalkVisitor& visitor, const WalkOptions& options) {
-    Walk(rootPath, visitor, options).run();
+void WalkTree(const RootPath& root, WalkVisitor& visitor, const WalkOptions& options) {
+    Walk(root, visitor, options).run();
 }
 
 } // namespace treelan

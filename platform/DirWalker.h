@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/RootPath.h"
+
 #include <QByteArray>
 #include <QString>
 #include <functional>
@@ -70,9 +72,9 @@ struct WalkOptions {
     WarningCallback warning;
 };
 
-// Walks the folder `rootPath` (with or without its trailing "/"). Throws FileError when the root
-// itself cannot be opened, Cancelled when the progress callback says so.
-void WalkTree(const QString& rootPath, WalkVisitor& visitor, const WalkOptions& options = {});
+// Walks the folder `root`. Throws FileError when the root itself cannot be opened, Cancelled when
+// the progress callback says so.
+void WalkTree(const RootPath& root, WalkVisitor& visitor, const WalkOptions& options = {});
 
 // Opens for reading a file that the walk found in the open folder `folderFd`. Only a regular
 // file, after following links, is opened: a FIFO would block the open or the read for ever, and
@@ -81,7 +83,7 @@ void WalkTree(const QString& rootPath, WalkVisitor& visitor, const WalkOptions& 
 // is refused too. Returns the descriptor, or -1 with `error` set to an errno value.
 int OpenRegularFile(int folderFd, const QByteArray& rawName, int& error);
 
-// Root path as written into documents and listings: absolute, ending in "/".
+// Root path as written into documents and listings: absolute, ending in "/" (RootPath's text).
 QString NormalizeRootPath(const QString& path);
 
 } // namespace treelan

@@ -73,8 +73,9 @@ void RunExportCommand(frmExport& window) {
     ExportRequest request;
     request.targetPath = target;
     request.format = ExportFormatForFilterIndex(filterIndex);
-    // Made absolute the way the command line makes it, so both write the same root.
-    request.rootPath = NormalizeRootPath(window.path());
+    // Made absolute the way the command line makes it, so both write the same root; the folder
+    // box's text is looked up on disk once, so a name that is not UTF-8 is found as it is.
+    request.rootPath = RootPath(window.path());
     request.resourceDir = window.resourceDir();
     // Built now, after the dialog: the selection is the one at the moment of the export.
     request.options = window.exportOptions();

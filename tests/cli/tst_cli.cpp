@@ -4,6 +4,8 @@
 #include <QProcess>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -17,6 +19,24 @@ struct Run {
 Run cli(const QStringList& args) {
     QProcess p;
     p.start(QStringLiteral(TREELAN_CLI), args);
+    if (!p.waitForFinished(60000)) qFatal("treelan-cli did not finish");
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+// Runs treelan-cli through the shell so that arguments reach it as raw bytes: `rawPath` may hold
+// bytes that are not UTF-8, which QProcess could not pass.
+Run cliWithRawPath(const QStringList& before, const QByteArray& rawPath, const QStringList& after) {
+    QString escaped; // printf %b octal escapes for every byte
+    for (const char c : rawPath)
+        escaped += QStringLiteral("\\0%1").arg(uint(uchar(c)), 3, 8, QLatin1Char('0'));
+    QStringList args{QStringLiteral("-c"),
+                     QStringLiteral("exec \"$0\" \"$@\" \"$(printf '%b' '%1')\" %2")
+                         .arg(escaped, after.join(QLatin1Char(' '))),
+                     QStringLiteral(TREELAN_CLI)};
+    args += before;
+    QProcess p;
+    p.start(QStringLiteral("/bin/sh"), args);
     if (!p.waitForFinished(60000)) qFatal("treelan-cli did not finish");
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
             p.readAllStandardError()};
@@ -108,6 +128,48 @@ private slots:
         const QByteArray doc = readAll(target);
         QVERIFY2(doc.startsWith(begins), doc.left(200).constData());
         QVERIFY(doc.contains(t.root().toUtf8()));
+    }
+
+    // The root folder's own name is taken as the bytes it has on disk, and shown decoded like
+    // any other name.
+    void rootNameNotUtf8_data() {
+        QTest::addColumn<QByteArray>("rawName");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("listing"); // else the export
+        const struct {
+            const char* row;
+            QByteArray raw;
+            QString shown;
+        } names[] = {{"Latin-1 e-acute", "caf\xe9", QStringLiteral("caf\u00e9")},
+                     {"lone 0xFF", "\xff", QStringLiteral("\u00ff")},
+                     {"cut UTF-8 sequence", "x\xc3", QStringLiteral("x\u00c3")},
+                     {"valid UTF-8", "caf\xc3\xa9", QStringLiteral("caf\u00e9")}};
+        for (const auto& n : names) {
+            QTest::addRow("%s, list", n.row) << n.raw << n.shown << true;
+            QTest::addRow("%s, export", n.row) << n.raw << n.shown << false;
+        }
+    }
+    void rootNameNotUtf8() {
+        QFETCH(QByteArray, rawName);
+        QFETCH(QString, shown);
+        QFETCH(bool, listing);
+        TempTree t;
+        const QByteArray root = QFile::encodeName(t.root()) + rawName;
+        QVERIFY(::mkdir(root.constData(), 0755) == 0);
+        const int fd = ::open((root + "/inner.txt").constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        const Run r = listing ? cliWithRawPath({"list", "--full-path"}, root, {})
+                              : cliWithRawPath({"export", "-q", "-f", "xml"}, root, {"-"});
+        QVERIFY2(r.status == 0, r.err.constData());
+        const QByteArray shownRoot = (t.root() + shown + QLatin1Char('/')).toUtf8();
+        if (listing)
+            QVERIFY2(r.out.startsWith(shownRoot + "inner.txt\t0 kB\t") && r.out.count('\n') == 1,
+                     r.out.constData());
+        else
+            QVERIFY2(r.out.contains("<folders path=\"" + shownRoot +
+                                    "\">\r\n\r\n<file title=\"inner.txt\""),
+                     r.out.constData());
     }
 
     void standardOutputAndSelections() {

@@ -1,4 +1,5 @@
 #include "TempTree.h"
+#include "codec/Utf8.h"
 #include "export/TreeWriter.h"
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <future>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -111,6 +113,39 @@ private slots:
             QVERIFY2(!xml.mid(at, xml.indexOf('\n', at) - at).contains("length="), xml.constData());
             QVERIFY2(xml.contains("length=\"00:00:01\" bitrate=\"128 kbps\""), xml.constData());
         }
+    }
+
+    // The window holds its folder as text; the root value finds the bytes on disk that the text
+    // stands for, also when two names read alike.
+    void rootFromText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("raw");
+        const QByteArray latin1("caf\xe9"), utf8("caf\xc3\xa9");
+        QTest::newRow("UTF-8 name, typed") << QStringLiteral("caf\u00e9") << utf8;
+        QTest::newRow("Latin-1 name as Qt's dialog gives it")
+            << QFile::decodeName(latin1) << latin1;
+        QTest::newRow("Latin-1 name as the listing shows it, only it on disk")
+            << QStringLiteral("only/caf\u00e9") << QByteArray("only/") + latin1;
+        QTest::newRow("inner part not UTF-8")
+            << QFile::decodeName("caf\xe9/inner") << latin1 + "/inner";
+        QTest::newRow("missing: UTF-8 bytes")
+            << QStringLiteral("gone/caf\u00e9") << QByteArray("gone/") + utf8;
+        QTest::newRow("dot parts") << QStringLiteral("./only/../caf\u00e9/") << utf8;
+    }
+    void rootFromText() {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, raw);
+        TempTree t;
+        const QByteArray base = QFile::encodeName(t.root());
+        for (const QByteArray& dir :
+             {QByteArray("caf\xe9"), QByteArray("caf\xc3\xa9"), QByteArray("caf\xe9/inner"),
+              QByteArray("only"), QByteArray("only/caf\xe9")})
+            QVERIFY(::mkdir((base + dir).constData(), 0755) == 0);
+        const RootPath root(t.root() + text);
+        QCOMPARE(root.raw(), base + raw + '/');
+        QCOMPARE(root.display(), t.root() + DecodeFileName(raw) + QLatin1Char('/'));
+        QCOMPARE(root.isFolder(), !raw.startsWith("gone"));
+        QCOMPARE(RootPath::fromBytes(root.raw()).raw(), root.raw());
     }
 
     void openRegularFile_data() {

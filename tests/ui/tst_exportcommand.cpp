@@ -1,5 +1,6 @@
 #include "ExportScript.h"
 #include "TempTree.h"
+#include "codec/Utf8.h"
 #include "settings/GuiStrings.h"
 
 #include <QCheckBox>
@@ -12,6 +13,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace treelan;
@@ -296,6 +298,30 @@ private slots:
         // Selected: the undecodable file alone; deleted: the other one alone.
         QCOMPARE(shape.count(QLatin1String(".txt")), 1);
         QCOMPARE(shape.contains(QLatin1String("good.txt")), deleteIt);
+    }
+
+    // A root folder whose own name is not valid UTF-8, as the folder dialog or the command line
+    // hands it to the window, is listed and exported.
+    void rootNameNotUtf8_data() {
+        QTest::addColumn<QByteArray>("rawName");
+        QTest::newRow("Latin-1 e-acute") << QByteArray("caf\xe9");
+        QTest::newRow("lone 0xFF") << QByteArray("\xff");
+    }
+    void rootNameNotUtf8() {
+        QFETCH(QByteArray, rawName);
+        TempTree t;
+        QVERIFY(::mkdir((QFile::encodeName(t.root()) + rawName).constData(), 0755) == 0);
+        t.createRawFile(QStringLiteral("."), rawName + "/inner.txt", "i");
+        auto w = window(QFile::decodeName(QFile::encodeName(t.root()) + rawName));
+        QCOMPARE(w->model()->rowCount(), 1);
+        QCOMPARE(w->model()->text(0, ColName), QStringLiteral("inner.txt"));
+        ScriptedExport script;
+        script.run(*w, target(QStringLiteral("out.xml")), 3);
+        const QByteArray xml = ReadFileBytes(target(QStringLiteral("out.xml")));
+        QVERIFY2(xml.contains("<folders path=\"" + t.root().toUtf8() +
+                              ToUTF8(DecodeFileName(rawName)) + "/\">"),
+                 xml.constData());
+        QVERIFY2(xml.contains("<file title=\"inner.txt\""), xml.constData());
     }
 
     // The real chooser over a Resource folder of the test's making.
