@@ -1,4 +1,4 @@
-#include "settings/GuiStrings.h"
+#include "settings/StringTable.h"
 #include "ui/Startup.h"
 #include "ui/frmExport.h"
 

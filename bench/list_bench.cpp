@@ -2,7 +2,7 @@
 // memory per row and the time of a sort by every column.
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
-#include "settings/GuiStrings.h"
+#include "settings/StringTable.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
 #include "platform/FileError.h"
-#include "settings/GuiStrings.h"
+#include "settings/StringTable.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -261,7 +261,7 @@ int runList(const QStringList& args) {
     if (parser.isSet(strings) && !useStringFile(parser.value(strings))) return kExitFailed;
 
     ListingModel model;
-    model.arrangeColumns(rows);
+    model.columns().arrangeColumns(rows);
     model.sort(key, parser.isSet(descending) ? Qt::DescendingOrder : Qt::AscendingOrder);
     ScanOptions options;
     options.rootPath = root;

@@ -1,8 +1,6 @@
 #include "codec/Base64.h"
 
-#include "platform/FileError.h"
-
-#include <QFile>
+#include "platform/ReadFile.h"
 
 #include <algorithm>
 #include <utility>
@@ -22,15 +20,7 @@ clsBase64::clsBase64() {
 }
 
 void clsBase64::Load(const QString& strPathName, QByteArray& pbArrayOutput) const {
-    QFile file(strPathName);
-    if (!file.open(QIODevice::ReadOnly))
-        throw FileError(strPathName, QStringLiteral("cannot read the file: ") + file.errorString());
-    // readAll rather than the size known up front, so files whose reported size is wrong
-    // (growing, or pseudo files that report 0) are still read to their end.
-    QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw FileError(strPathName, QStringLiteral("cannot read the file: ") + file.errorString());
-    pbArrayOutput = std::move(content);
+    pbArrayOutput = ReadWholeFile(strPathName, QStringLiteral("file"));
 }
 
 void clsBase64::Encode(const QByteArray& pbArrayInput, QByteArray& pbArrayOutput) const {

@@ -4,7 +4,8 @@
 #include "codec/Utf8.h"
 #include "export/TreeWriter.h"
 #include "platform/FileError.h"
-#include "settings/GuiStrings.h"
+#include "platform/ReadFile.h"
+#include "settings/StringTable.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,16 +20,7 @@ namespace {
 const char* const kResourceFiles[] = {"tree.css", "tree.js", "open.gif", "close.gif"};
 
 QByteArray readResource(const QString& dir, const char* name) {
-    const QString path = QDir(dir).filePath(QLatin1String(name));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw FileError(path,
-                        QStringLiteral("cannot read the resource file: ") + file.errorString());
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw FileError(path,
-                        QStringLiteral("cannot read the resource file: ") + file.errorString());
-    return bytes;
+    return ReadWholeFile(QDir(dir).filePath(QLatin1String(name)), QStringLiteral("resource file"));
 }
 
 // Copies a text resource line by line: a line ends at CR or CR LF; a lone LF stays in the line.
@@ -82,7 +74,7 @@ void writeWebArchive(const ExportRequest& r, const QByteArray resources[4], Outp
     out.writeLine("<head>");
     out.writeLine("  <meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />");
     out.writeLine("  <title>" +
-                  Normalize(GetGuiString(101) + QLatin1Char(' ') + r.rootPath.display()) +
+                  Normalize(GetGuiString(Str::FolderListing) + QLatin1Char(' ') + r.rootPath.display()) +
                   "</title>");
     out.writeLine("  <meta name=\"generator\" content=\"treelan (" TREELAN_HOME_PAGE ")\" />");
     out.writeLine("</head>");
@@ -92,9 +84,9 @@ void writeWebArchive(const ExportRequest& r, const QByteArray resources[4], Outp
         "<script type=\"text/javascript\" language=\"javascript\" src=\"tree.js\"></script>");
     out.writeLine("<br/><br/>");
     out.writeLine("<A class=\"clsButton\" href=\"#+\" onclick=\"ShowAll('UL')\">" +
-                  Normalize(GetGuiString(170)) + "</A>");
+                  Normalize(GetGuiString(Str::ShowAll)) + "</A>");
     out.writeLine("<A class=\"clsButton\" href=\"#-\" onclick=\"HideAll('UL')\">" +
-                  Normalize(GetGuiString(171)) + "</A>");
+                  Normalize(GetGuiString(Str::HideAll)) + "</A>");
     out.writeLine("<br/><br/><ul>");
     Export(r.rootPath, TreeForm::Html, r.options, out);
     out.writeLine("</ul></body>\r\n</html>");

@@ -16,26 +16,29 @@ void AppendClipboardLine(QString& out, const ListingModel& model, int row, const
     AppendText(out, model.cell(row, ColFolder));
     AppendText(out, model.cell(row, ColName));
     for (int c = ColSize; c <= ColBitrate; ++c)
-        if (model.columnWidth(c) > kVisibleTwips) {
+        if (model.columns().columnWidth(c) > kVisibleTwips) {
             AppendText(out, u"\t");
             AppendText(out, model.cell(row, c).trimmed());
         }
     AppendText(out, u"\r\n");
 }
 
-QString ClipboardLine(const ListingModel& model, int row, const QString& rootPath, bool fullPath) {
-    QString line;
-    AppendClipboardLine(line, model, row, rootPath, fullPath);
-    return line;
-}
-
-QString ClipboardText(const ListingModel& model, const QString& rootPath, bool fullPath,
-                      bool selectedOnly) {
+QString ClipboardText(const ListingModel& model, const QString& rootPath, bool fullPath) {
     QString text;
     for (int row = 0; row < model.rowCount(); ++row) {
         model.prefetch(row + kPrefetchRows);
-        if (!selectedOnly || model.isSelected(row))
-            AppendClipboardLine(text, model, row, rootPath, fullPath);
+        AppendClipboardLine(text, model, row, rootPath, fullPath);
+    }
+    return text;
+}
+
+QString ClipboardText(const ListingModel& model, const QString& rootPath, bool fullPath,
+                      const std::vector<int>& rows) {
+    QString text;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i + kPrefetchRows < rows.size()) model.prefetch(rows[i + kPrefetchRows]);
+        if (rows[i] < model.rowCount())
+            AppendClipboardLine(text, model, rows[i], rootPath, fullPath);
     }
     return text;
 }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <vector>
+
 namespace treelan {
 
 class ListingModel;
@@ -10,9 +12,10 @@ class ListingModel;
 // each of Size, Date, Duration and Bitrate that is wider than 10 twips, then CR LF.
 void AppendClipboardLine(QString& out, const ListingModel& model, int row, const QString& rootPath,
                          bool fullPath);
-QString ClipboardLine(const ListingModel& model, int row, const QString& rootPath, bool fullPath);
-// All rows, or only the selected ones, in list order.
+// All rows in list order.
+QString ClipboardText(const ListingModel& model, const QString& rootPath, bool fullPath);
+// Only the given rows (ascending), as "Selected items only" copies them.
 QString ClipboardText(const ListingModel& model, const QString& rootPath, bool fullPath,
-                      bool selectedOnly);
+                      const std::vector<int>& rows);
 
 } // namespace treelan

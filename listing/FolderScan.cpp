@@ -5,7 +5,7 @@
 #include "listing/ListingModel.h"
 #include "media/Mp3Info.h"
 #include "platform/FileError.h"
-#include "settings/GuiStrings.h"
+#include "settings/StringTable.h"
 
 #include <QHash>
 #include <QMimeDatabase>
@@ -75,7 +75,7 @@ class ScanVisitor final : public WalkVisitor {
 public:
     ScanVisitor(ListingModel& model, const ScanOptions& options)
         : m_model(model), m_options(options), m_root(options.rootPath.display()),
-          m_folderMarker(QLatin1Char('<') + GetGuiString(121) + QLatin1Char('>')) {}
+          m_folderMarker(QLatin1Char('<') + GetGuiString(Str::Folder) + QLatin1Char('>')) {}
 
     void folderOpened(WalkFolder& folder, std::vector<std::size_t>& children) override {
         for (const DirEntry& e : folder.entries)

@@ -1,27 +1,14 @@
 #include "listing/ListingModel.h"
 
 #include "codec/Bytes.h"
-#include "settings/GuiStrings.h"
+#include "settings/StringTable.h"
 
 #include <algorithm>
 
 namespace treelan {
 
-namespace {
-const char* const kTags[] = {"120", "121", "122", "123", "125", "126"};
-constexpr int kSubfolderFields = 6;
-} // namespace
-
-ListingModel::ListingModel(QObject* parent) : QAbstractTableModel(parent) {
-    for (int c = 0; c < kListingColumns; ++c) {
-        Column& col = m_columns[std::size_t(c)];
-        if (c < kSubfolderFields) {
-            col.width = kColumnTwips;
-            col.tag = QString::fromLatin1(kTags[c]);
-        }
-        col.alignment = c == ColSize ? Qt::AlignRight : Qt::AlignLeft;
-        m_order.push_back(c);
-    }
+ListingModel::ListingModel(QObject* parent)
+    : QAbstractTableModel(parent), m_layout(new ColumnLayout(this)) {
     m_types.intern(QString()); // type 0: no type name
 }
 
@@ -40,8 +27,7 @@ QVariant ListingModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         return view(m_rows[std::size_t(index.row())], index.column()).toString();
     case Qt::TextAlignmentRole:
-        return QVariant::fromValue(m_columns[std::size_t(index.column())].alignment |
-                                   Qt::AlignVCenter);
+        return QVariant::fromValue(m_layout->columnAlignment(index.column()) | Qt::AlignVCenter);
     default:
         return {};
     }
@@ -49,12 +35,14 @@ QVariant ListingModel::data(const QModelIndex& index, int role) const {
 
 QVariant ListingModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section >= kListingColumns) return {};
-    const Column& col = m_columns[std::size_t(section)];
     if (role == Qt::DisplayRole) {
-        if (col.headingSet) return col.heading;
-        return col.tag.isEmpty() ? QString() : GetGuiString(col.tag);
+        const Heading& heading = m_headings[std::size_t(section)];
+        if (heading.set) return heading.text;
+        const QString tag = m_layout->columnTag(section);
+        return tag.isEmpty() ? QString() : GetGuiString(tag);
     }
-    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(col.alignment | Qt::AlignVCenter);
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(m_layout->columnAlignment(section) | Qt::AlignVCenter);
     return {};
 }
 
@@ -63,9 +51,7 @@ bool ListingModel::setHeaderData(int section, Qt::Orientation orientation, const
     if (orientation != Qt::Horizontal || section < 0 || section >= kListingColumns ||
         (role != Qt::EditRole && role != Qt::DisplayRole))
         return false;
-    Column& col = m_columns[std::size_t(section)];
-    col.heading = value.toString();
-    col.headingSet = true;
+    m_headings[std::size_t(section)] = {value.toString(), true};
     emit headerDataChanged(orientation, section, section);
     return true;
 }
@@ -295,31 +281,6 @@ bool ListingModel::isSubfolderRow(int row) const {
     return m_rows.at(std::size_t(row)).subfolder;
 }
 
-bool ListingModel::isSelected(int row) const {
-    return row >= 0 && row < rowCount() && m_rows[std::size_t(row)].selected;
-}
-
-void ListingModel::setSelected(int row, bool selected) {
-    if (row >= 0 && row < rowCount()) m_rows[std::size_t(row)].selected = selected;
-}
-
-void ListingModel::clearSelection() {
-    for (Row& r : m_rows)
-        r.selected = false;
-}
-
-int ListingModel::selectedCount() const {
-    return int(
-        std::count_if(m_rows.begin(), m_rows.end(), [](const Row& r) { return r.selected; }));
-}
-
-std::vector<int> ListingModel::selectedRows() const {
-    std::vector<int> out;
-    for (std::size_t r = 0; r < m_rows.size(); ++r)
-        if (m_rows[r].selected) out.push_back(int(r));
-    return out;
-}
-
 bool ListingModel::removeRows(int row, int count, const QModelIndex& parent) {
     if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount()) return false;
     beginRemoveRows({}, row, row + count - 1);
@@ -504,84 +465,6 @@ void ListingModel::setSortOrder(Qt::SortOrder order) {
 void ListingModel::setSorted(bool sorted) {
     m_sorted = sorted;
     if (m_sorted && m_batch == 0) sortRows();
-}
-
-double ListingModel::columnWidth(int column) const {
-    return column >= 0 && column < kListingColumns ? m_columns[std::size_t(column)].width : 0.0;
-}
-
-void ListingModel::setColumnWidth(int column, double twips) {
-    if (column < 0 || column >= kListingColumns) return;
-    m_columns[std::size_t(column)].width = std::max(0.0, twips);
-    emit columnLayoutChanged();
-}
-
-Qt::Alignment ListingModel::columnAlignment(int column) const {
-    return column >= 0 && column < kListingColumns ? m_columns[std::size_t(column)].alignment
-                                                   : Qt::AlignLeft;
-}
-
-QString ListingModel::columnTag(int column) const {
-    return column >= 0 && column < kListingColumns ? m_columns[std::size_t(column)].tag : QString();
-}
-
-int ListingModel::displayPosition(int column) const {
-    const auto it = std::find(m_order.begin(), m_order.end(), column);
-    return it == m_order.end() ? 0 : int(it - m_order.begin()) + 1;
-}
-
-void ListingModel::setDisplayPosition(int column, int position) {
-    if (column < 0 || column >= kListingColumns) return;
-    position = std::clamp(position, 1, int(kListingColumns));
-    m_order.erase(std::find(m_order.begin(), m_order.end(), column));
-    m_order.insert(m_order.begin() + (position - 1), column);
-    emit columnLayoutChanged();
-}
-
-std::vector<int> ListingModel::visibleColumns() const {
-    std::vector<int> out;
-    for (int c : m_order)
-        if (m_columns[std::size_t(c)].width > 0) out.push_back(c);
-    return out;
-}
-
-bool ListingModel::viewItemTicked(int index) const {
-    return index >= 0 && index < kViewItems && m_ticks[std::size_t(index)];
-}
-
-void ListingModel::setViewItemTicked(int index, bool ticked) {
-    if (index >= 0 && index < kViewItems) m_ticks[std::size_t(index)] = ticked;
-}
-
-void ListingModel::ShowColumn(int index) {
-    if (index < 0 || index >= kViewItems) return;
-    const int c = ColSize + index;
-    if (m_ticks[std::size_t(index)]) {
-        int position = displayPosition(ColFolder);
-        for (int i = 0; i < index; ++i)
-            position += m_ticks[std::size_t(i)] ? 1 : 0;
-        setDisplayPosition(c, position);
-        setColumnWidth(c, kColumnTwips);
-    } else {
-        setColumnWidth(c, 0);
-        setDisplayPosition(c, 1);
-    }
-}
-
-void ListingModel::arrangeColumns(const QString& rows) {
-    for (int c = ColSize; c < kListingColumns; ++c)
-        setDisplayPosition(c, 1);
-    for (int i = 0; i < kViewItems; ++i) {
-        setViewItemTicked(i, i < rows.size() && rows[i] == QLatin1Char('1'));
-        ShowColumn(i);
-    }
-}
-
-QString ListingModel::rowsSetting() const {
-    QString s;
-    for (bool t : m_ticks)
-        s += t ? QLatin1Char('1') : QLatin1Char('0');
-    return s;
 }
 
 } // namespace treelan

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "listing/ColumnLayout.h"
+
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QString>
@@ -7,21 +9,6 @@
 #include <vector>
 
 namespace treelan {
-
-// Column indexes of the listing, 0-based as the model's columns (field n is column n - 1).
-enum ListingColumn : int {
-    ColName = 0,
-    ColFolder,
-    ColSize,
-    ColDate,
-    ColDuration,
-    ColBitrate,
-    ColTypeName,
-    ColSizeKey,
-    ColDateKey,
-    ColBitrateKey,
-    kListingColumns
-};
 
 // One row of the listing. A subfolder row sets only the first six texts.
 struct FileEntry {
@@ -32,12 +19,8 @@ struct FileEntry {
 // The ten texts of a row as views, for adding rows without building their strings first.
 using FileEntryView = std::array<QStringView, kListingColumns>;
 
-// Number of View menu items: the optional columns Size, Date, Duration and Bitrate.
-constexpr int kViewItems = 4;
-constexpr double kColumnTwips = 1440.0;
-
-// The listing's only store of rows, with the column layout a details view shows. Rows are kept in
-// sort order at all times while sorted mode is on (the default: column 0, ascending).
+// The listing's only store of rows. Rows are kept in sort order at all times while sorted mode is
+// on (the default: column 0, ascending). The column layout a details view shows is columns().
 class ListingModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -67,8 +50,6 @@ public:
     void clear();
     // Removes the given rows (ascending, no repeats) in one pass, however scattered they are.
     void removeRowsAt(const std::vector<int>& rows);
-    // The selected rows, ascending.
-    std::vector<int> selectedRows() const;
 
     // Field `column` (0 = the row text, k = sub-item k); empty for a missing field.
     QString text(int row, int column) const;
@@ -84,15 +65,9 @@ public:
     FileEntry entry(int row) const;
     bool isSubfolderRow(int row) const;
 
-    bool isSelected(int row) const;
-    void setSelected(int row, bool selected);
-    void clearSelection();
-    int selectedCount() const;
-
     // --- sorting ---
     int sortKey() const { return m_sortKey; }
     Qt::SortOrder sortOrder() const { return m_sortOrder; }
-    bool isSorted() const { return m_sorted; }
     void setSortKey(int column);
     void setSortOrder(Qt::SortOrder order);
     void setSorted(bool sorted);
@@ -102,34 +77,9 @@ public:
     // larger numbers, so a size of 1 TB or more does not sort before 999 GB.
     static int compareKeys(QStringView a, QStringView b);
 
-    // --- columns (0-based column index; display positions 1-based) ---
-    double columnWidth(int column) const;
-    void setColumnWidth(int column, double twips);
-    Qt::Alignment columnAlignment(int column) const;
-    QString columnTag(int column) const;
-    int displayPosition(int column) const;
-    // Moves the column to `position` and shifts the others, as a heading drag would.
-    void setDisplayPosition(int column, int position);
-    // Header visual index of a column (display position - 1), and the columns in display order.
-    int visualIndex(int column) const { return displayPosition(column) - 1; }
-    std::vector<int> displayOrder() const { return m_order; }
-    // Columns with a width, in display order.
-    std::vector<int> visibleColumns() const;
-
-    // --- View menu ticks and the Rows setting ---
-    bool viewItemTicked(int index) const;
-    void setViewItemTicked(int index, bool ticked);
-    // Applies item `index`'s tick to column index + 3 (1-based), i.e. ColSize + index.
-    void ShowColumn(int index);
-    // The start-up arrangement: every column from Size on parked in front, then each View item
-    // ticked from its character of `rows` ("1" shown; a missing character counts as hidden).
-    void arrangeColumns(const QString& rows);
-    // The Rows setting text of the current ticks.
-    QString rowsSetting() const;
-
-signals:
-    // Widths, positions or ticks changed; a view re-reads them.
-    void columnLayoutChanged();
+    // --- columns ---
+    ColumnLayout& columns() { return *m_layout; }
+    const ColumnLayout& columns() const { return *m_layout; }
 
 private:
     // Texts of a row other than the folder and type name, in this order, packed into m_arena.
@@ -152,14 +102,11 @@ private:
         quint32 type = 0;     // index into m_types; 0 is the empty text
         std::array<quint32, kPackedTexts> length{};
         bool subfolder = false;
-        bool selected = false;
     };
-    struct Column {
-        double width = 0;
-        Qt::Alignment alignment = Qt::AlignLeft;
-        QString tag;
-        QString heading;
-        bool headingSet = false;
+    // A heading text the window's localisation set, in place of the one looked up by tag.
+    struct Heading {
+        QString text;
+        bool set = false;
     };
 
     Row makeRow(const FileEntryView& e, bool subfolder);
@@ -186,9 +133,8 @@ private:
     std::vector<char16_t> m_arena;
     std::size_t m_liveChars = 0; // arena characters that belong to rows still in the list
     SharedTexts m_folders, m_types;
-    std::array<Column, kListingColumns> m_columns;
-    std::vector<int> m_order; // columns in display order
-    std::array<bool, kViewItems> m_ticks{};
+    ColumnLayout* m_layout;
+    std::array<Heading, kListingColumns> m_headings;
     quint64 m_nextSeq = 0;
     int m_batch = 0;
     int m_sortKey = 0;

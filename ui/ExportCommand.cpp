@@ -2,54 +2,24 @@
 
 #include "platform/DirWalker.h"
 #include "platform/FileError.h"
-#include "settings/GuiStrings.h"
+#include "settings/StringTable.h"
+#include "ui/Dialogs.h"
 #include "ui/SaveDialog.h"
+#include "ui/WaitCursor.h"
 #include "ui/frmExport.h"
 #include "ui/frmStyle.h"
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QMessageBox>
 
 #include <exception>
 
 namespace treelan {
 
-namespace {
-
-MessageBoxReporter g_messageBox;
-ErrorReporter* g_reporter = &g_messageBox;
-
-// The hourglass while the document is written. It is lifted while a dialog waits for the user,
-// and before the error report, so neither shows a busy pointer.
-class WaitCursor {
-public:
-    WaitCursor() { set(); }
-    ~WaitCursor() { lift(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-    void set() {
-        if (m_set) return;
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        m_set = true;
-    }
-    void lift() {
-        if (!m_set) return;
-        QApplication::restoreOverrideCursor();
-        m_set = false;
-    }
-
-private:
-    bool m_set = false;
-};
-
-} // namespace
-
 QString ExportFilterText() {
-    return GetGuiString(168) + QStringLiteral(" (*.mht)|*.mht|") + GetGuiString(167) +
-           QStringLiteral(" (*.xml)|*.xml|") + GetGuiString(166) +
-           QStringLiteral(" (*.xml)|*.xml|");
+    return GetGuiString(Str::WebArchive) + QStringLiteral(" (*.mht)|*.mht|") +
+           GetGuiString(Str::XmlWithTemplate) + QStringLiteral(" (*.xml)|*.xml|") +
+           GetGuiString(Str::GenericXml) + QStringLiteral(" (*.xml)|*.xml|");
 }
 
 ExportFormat ExportFormatForFilterIndex(int filterIndex) {
@@ -66,7 +36,7 @@ ExportFormat ExportFormatForFilterIndex(int filterIndex) {
 void RunExportCommand(frmExport& window) {
     int filterIndex = 1;
     const QString target =
-        ShowSaveDialog(&window, ExportFilterText(), GetGuiString(165),
+        ShowSaveDialog(&window, ExportFilterText(), GetGuiString(Str::Export),
                        QCoreApplication::applicationDirPath(), QString(), filterIndex);
     if (target.isEmpty()) return;
 
@@ -101,23 +71,7 @@ void RunExportCommand(frmExport& window) {
                   QString::fromLocal8Bit(e.what());
     }
     wait.lift();
-    if (!failure.isEmpty()) ReportError(&window, failure);
-}
-
-void MessageBoxReporter::Report(QWidget* owner, const QString& message) {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Treelan"), message, QMessageBox::Ok,
-                    owner);
-    box.exec();
-}
-
-void ReportError(QWidget* owner, const QString& message) {
-    g_reporter->Report(owner, message);
-}
-
-ErrorReporter* SetErrorReporter(ErrorReporter* reporter) {
-    ErrorReporter* previous = g_reporter;
-    g_reporter = reporter ? reporter : &g_messageBox;
-    return previous;
+    if (!failure.isEmpty()) CurrentDialogs().reportError(&window, failure);
 }
 
 } // namespace treelan

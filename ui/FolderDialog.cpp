@@ -1,6 +1,5 @@
 #include "ui/FolderDialog.h"
 
-#include <QDesktopServices>
 #include <QFileDialog>
 
 namespace treelan {
@@ -13,10 +12,6 @@ bool FolderDialog::Browse() {
     if (chosen.isEmpty()) return false;
     m_chosen = chosen;
     return true;
-}
-
-UrlOpener DefaultUrlOpener() {
-    return [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 }
 
 } // namespace treelan

@@ -1,7 +1,7 @@
 #include "ui/LocalizeForm.h"
 
 #include "listing/ListingModel.h"
-#include "settings/GuiStrings.h"
+#include "settings/StringTable.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -77,7 +77,7 @@ void localizeToolbar(QToolBar* bar) {
 
 void localizeHeaders(ListingModel* model) {
     for (int c = 0; c < model->columnCount(); ++c) {
-        const QString tag = model->columnTag(c);
+        const QString tag = model->columns().columnTag(c);
         if (IsNumericKey(tag)) model->setHeaderData(c, Qt::Horizontal, GetGuiString(tag));
     }
 }
@@ -127,7 +127,7 @@ void localizeControl(QObject* object, std::optional<int> charset) {
 
 void LocalizeForm(QWidget* window) {
     if (!window) return;
-    const std::optional<int> charset = charsetFrom(GetGuiString(100));
+    const std::optional<int> charset = charsetFrom(GetGuiString(Str::Charset));
     const QString tag = tagOf(window);
     if (IsNumericKey(tag)) window->setWindowTitle(GetGuiString(tag));
     // Writing a text can delete inner objects of a control (a text document's frames), so the

@@ -1,5 +1,7 @@
 #include "ui/SaveDialog.h"
 
+#include "ui/Dialogs.h"
+
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -109,14 +111,11 @@ private:
     QList<SaveFilterPair> m_pairs;
 };
 
-FileSaveDialog g_fileSaveDialog;
-SaveDialog* g_saveDialog = &g_fileSaveDialog;
-
 } // namespace
 
-QString FileSaveDialog::Show(QWidget* owner, const QString& filterText, const QString& title,
-                             const QString& initialDir, const QString& initialName,
-                             int& filterIndex) {
+QString ShowFileSaveDialog(QWidget* owner, const QString& filterText, const QString& title,
+                           const QString& initialDir, const QString& initialName,
+                           int& filterIndex) {
     SaveFileDialog dialog(owner, ParseSaveFilter(filterText));
     dialog.setWindowTitle(title);
     if (!initialDir.isEmpty()) dialog.setDirectory(initialDir);
@@ -130,13 +129,8 @@ QString FileSaveDialog::Show(QWidget* owner, const QString& filterText, const QS
 
 QString ShowSaveDialog(QWidget* owner, const QString& filterText, const QString& title,
                        const QString& initialDir, const QString& initialName, int& filterIndex) {
-    return g_saveDialog->Show(owner, filterText, title, initialDir, initialName, filterIndex);
-}
-
-SaveDialog* SetSaveDialog(SaveDialog* dialog) {
-    SaveDialog* previous = g_saveDialog;
-    g_saveDialog = dialog ? dialog : &g_fileSaveDialog;
-    return previous;
+    return CurrentDialogs().saveFile(owner, filterText, title, initialDir, initialName,
+                                     filterIndex);
 }
 
 } // namespace treelan

@@ -29,31 +29,15 @@ QStringList QtNameFilters(const QList<SaveFilterPair>& pairs);
 QString ExtensionForPattern(const QString& pattern,
                             const QString& fallback = QStringLiteral("mht"));
 
-// Asks for the name of a file to write. Returns the chosen path, or "" when the user cancelled;
-// on success `filterIndex` gets the 1-based number of the filter pair selected at the time,
-// after a cancel it is left as it was.
-class SaveDialog {
-public:
-    virtual ~SaveDialog() = default;
-    virtual QString Show(QWidget* owner, const QString& filterText, const QString& title,
-                         const QString& initialDir, const QString& initialName,
-                         int& filterIndex) = 0;
-};
-
 // The interactive dialog: a QFileDialog that asks before replacing an existing file and before
-// creating a new one.
-class FileSaveDialog : public SaveDialog {
-public:
-    QString Show(QWidget* owner, const QString& filterText, const QString& title,
-                 const QString& initialDir, const QString& initialName, int& filterIndex) override;
-};
+// creating a new one. Returns the chosen path, or "" when the user cancelled; on success
+// `filterIndex` gets the 1-based number of the filter pair selected at the time, after a cancel
+// it is left as it was.
+QString ShowFileSaveDialog(QWidget* owner, const QString& filterText, const QString& title,
+                           const QString& initialDir, const QString& initialName, int& filterIndex);
 
-// Shows the save dialog currently installed (a FileSaveDialog unless replaced).
+// Asks through the dialogs in use (CurrentDialogs), with the same contract.
 QString ShowSaveDialog(QWidget* owner, const QString& filterText, const QString& title,
                        const QString& initialDir, const QString& initialName, int& filterIndex);
-
-// Installs the dialog that ShowSaveDialog uses (not owned; nullptr restores the interactive one)
-// and returns the one installed before. Tests answer the dialog this way.
-SaveDialog* SetSaveDialog(SaveDialog* dialog);
 
 } // namespace treelan

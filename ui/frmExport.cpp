@@ -5,11 +5,15 @@
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
 #include "platform/FileError.h"
-#include "settings/GuiStrings.h"
+#include "settings/SettingsStore.h"
+#include "settings/StringTable.h"
+#include "ui/Dialogs.h"
 #include "ui/ExportCommand.h"
+#include "ui/FolderDialog.h"
 #include "ui/LocalizeForm.h"
 #include "ui/Startup.h"
 #include "ui/Twips.h"
+#include "ui/WaitCursor.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -27,6 +31,9 @@
 #include <QPushButton>
 #include <QTreeView>
 
+#include <algorithm>
+#include <optional>
+
 // Resources of a static library must be registered by name, outside any namespace.
 static void initTreelanImages() {
     Q_INIT_RESOURCE(images);
@@ -42,8 +49,9 @@ constexpr std::array<int, 6> kColumnSortKeys = {ColName,    ColFolder,   ColSize
 // Sort-by items Name, Size, Type, Date, Duration, Bitrate -> sort key.
 constexpr std::array<int, 6> kMenuSortKeys = {ColName,    ColSizeKey,  ColTypeName,
                                               ColDateKey, ColDuration, ColBitrateKey};
-constexpr std::array<const char*, 4> kViewKeys = {"122", "123", "125", "126"};
-constexpr std::array<const char*, 6> kSortKeys = {"120", "122", "124", "123", "125", "126"};
+constexpr std::array<Str, 4> kViewKeys = {Str::Size, Str::Date, Str::Duration, Str::Bitrate};
+constexpr std::array<Str, 6> kSortKeys = {Str::Name, Str::Size,     Str::Type,
+                                          Str::Date, Str::Duration, Str::Bitrate};
 constexpr int kDesignCharset = 238;
 
 // Beyond this many separate blocks, deleting rebuilds the rows instead of erasing block by block.
@@ -53,24 +61,11 @@ QString settingsApp() {
     return QString::fromLatin1(kSettingsApp);
 }
 
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
 } // namespace
 
-frmExport::frmExport(const QString& startPath, frmExportHooks hooks, QWidget* parent)
-    : QWidget(parent), m_hooks(std::move(hooks)) {
+frmExport::frmExport(const QString& startPath, const QString& resourceDir, QWidget* parent)
+    : QWidget(parent), m_resourceDir(resourceDir.isEmpty() ? DefaultResourceDir() : resourceDir) {
     initTreelanImages();
-    if (!m_hooks.folderDialog)
-        m_hooks.folderDialog = [](QWidget* owner) { return std::make_unique<FolderDialog>(owner); };
-    if (!m_hooks.openUrl) m_hooks.openUrl = DefaultUrlOpener();
-    if (!m_hooks.exportCommand) m_hooks.exportCommand = RunExportCommand;
-    if (m_hooks.resourceDir.isEmpty()) m_hooks.resourceDir = DefaultResourceDir();
     buildControls();
     buildMenus();
     Form_Load(startPath);
@@ -89,29 +84,30 @@ void frmExport::buildControls() {
 
     m_model = new ListingModel(this);
 
-    auto control = [this](QWidget* w, const char* name, const char* tag, const QRectF& twips) {
+    auto control = [this](QWidget* w, const char* name, std::optional<Str> tag,
+                          const QRectF& twips) {
         w->setObjectName(QString::fromLatin1(name));
-        if (tag) w->setProperty("tag", QString::fromLatin1(tag));
+        if (tag) w->setProperty("tag", KeyText(*tag));
         w->setProperty("charset", kDesignCharset);
         place(w, twips);
         return w;
     };
     m_cmdCopy = new QPushButton(QStringLiteral("Kopíruj"), this);
-    control(m_cmdCopy, "cmdCopy", "160", {4560, 4500, 1215, 315});
+    control(m_cmdCopy, "cmdCopy", Str::Copy, {4560, 4500, 1215, 315});
     m_cmdCopy->setEnabled(false);
     m_cmdExport = new QPushButton(QStringLiteral("Export..."), this);
-    control(m_cmdExport, "cmdExport", "165", {5880, 4500, 1215, 315});
+    control(m_cmdExport, "cmdExport", Str::Export, {5880, 4500, 1215, 315});
     m_cmdExport->setEnabled(false);
     m_Text1 = new QLineEdit(QStringLiteral("Text1"), this);
-    control(m_Text1, "Text1", nullptr, {180, 420, 4395, 315});
+    control(m_Text1, "Text1", std::nullopt, {180, 420, 4395, 315});
     m_Text1->setEnabled(false); // the folder changes only through the browse button
     m_cmdBrowse = new QPushButton(QStringLiteral("..."), this);
-    control(m_cmdBrowse, "cmdBrowse", nullptr, {4680, 420, 375, 315});
+    control(m_cmdBrowse, "cmdBrowse", std::nullopt, {4680, 420, 375, 315});
     m_Label1 = new QLabel(QStringLiteral("Výchozí cesta:"), this);
-    control(m_Label1, "Label1", "105", {180, 180, 1035, 195});
+    control(m_Label1, "Label1", Str::PathLabel, {180, 180, 1035, 195});
 
     m_lv = new QTreeView(this);
-    control(m_lv, "lv", nullptr, {180, 840, 6975, 3555});
+    control(m_lv, "lv", std::nullopt, {180, 840, 6975, 3555});
     m_lv->setRootIsDecorated(false);
     m_lv->setItemsExpandable(false);
     m_lv->setUniformRowHeights(true);
@@ -125,35 +121,37 @@ void frmExport::buildControls() {
     header->setSectionsClickable(true);
     header->setStretchLastSection(false);
     header->setHighlightSections(false);
+    // A column can be dragged down to nothing; the copy then leaves it out.
+    header->setMinimumSectionSize(0);
     connect(header, &QHeaderView::sectionClicked, this, &frmExport::lv_ColumnClick);
     connect(header, &QHeaderView::sectionMoved, this, [this](int column, int, int newVisual) {
         if (m_syncingHeader) return;
         m_syncingHeader = true;
-        m_model->setDisplayPosition(column, newVisual + 1);
+        m_model->columns().setDisplayPosition(column, newVisual + 1);
         m_syncingHeader = false;
     });
     connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int newSize) {
         if (m_syncingHeader || m_lv->header()->isSectionHidden(column)) return;
         m_syncingHeader = true;
-        m_model->setColumnWidth(column, TwipsScale::of(this).toTwipsX(newSize));
+        m_model->columns().setColumnWidth(column, TwipsScale::of(this).toTwipsX(newSize));
         m_syncingHeader = false;
     });
-    connect(m_model, &ListingModel::columnLayoutChanged, this, &frmExport::syncHeader);
+    connect(&m_model->columns(), &ColumnLayout::changed, this, &frmExport::syncHeader);
     m_lv->installEventFilter(this);
     m_lv->viewport()->installEventFilter(this);
     attachModel();
 
     m_chkPath = new QCheckBox(QStringLiteral("Kopíruj včetně kompletní cesty"), this);
-    control(m_chkPath, "chkPath", "140", {180, 4440, 2595, 255});
+    control(m_chkPath, "chkPath", Str::CopyFullPath, {180, 4440, 2595, 255});
     m_chkSelected = new QCheckBox(QStringLiteral("Výstup pouze vybraného"), this);
-    control(m_chkSelected, "chkSelected", "145", {180, 4740, 2595, 255});
+    control(m_chkSelected, "chkSelected", Str::SelectedOnly, {180, 4740, 2595, 255});
     m_chkTree = new QCheckBox(QStringLiteral("Rozpadat i podsložky"), this);
-    control(m_chkTree, "chkTree", "150", {180, 5040, 2595, 255});
+    control(m_chkTree, "chkTree", Str::BrowseSubfolders, {180, 5040, 2595, 255});
     m_chkmp3 = new QCheckBox(QStringLiteral("Načíst délku/přen. rychlost u .mp3"), this);
-    control(m_chkmp3, "chkmp3", "152", {180, 5340, 3315, 255});
+    control(m_chkmp3, "chkmp3", Str::Mp3Info, {180, 5340, 3315, 255});
 
     m_imgLogo = new QLabel(this);
-    control(m_imgLogo, "imgLogo", nullptr, {5280, 60, 1845, 720});
+    control(m_imgLogo, "imgLogo", std::nullopt, {5280, 60, 1845, 720});
     m_imgLogo->setPixmap(QPixmap(QStringLiteral(":/treelan/logo.gif")));
     m_imgLogo->setToolTip(QStringLiteral(TREELAN_HOME_PAGE));
     const QPixmap pointer(QStringLiteral(":/treelan/cursor.png"));
@@ -182,21 +180,21 @@ void frmExport::buildControls() {
 
 void frmExport::buildMenus() {
     // Shown only as the list's pop-up; the window has no menu bar.
-    m_mnuPopUp = new QMenu(QStringLiteral("130"), this);
+    m_mnuPopUp = new QMenu(KeyText(Str::View), this);
     m_mnuPopUp->setObjectName(QStringLiteral("mnuPopUp"));
-    QMenu* mnuV = m_mnuPopUp->addMenu(QStringLiteral("130"));
+    QMenu* mnuV = m_mnuPopUp->addMenu(KeyText(Str::View));
     mnuV->setObjectName(QStringLiteral("mnuV"));
     for (int i = 0; i < int(kViewKeys.size()); ++i) {
-        QAction* item = mnuV->addAction(QString::fromLatin1(kViewKeys[std::size_t(i)]));
+        QAction* item = mnuV->addAction(KeyText(kViewKeys[std::size_t(i)]));
         item->setObjectName(QStringLiteral("mnuView%1").arg(i));
         item->setCheckable(true);
         connect(item, &QAction::triggered, this, [this, i] { mnuView_Click(i); });
         m_mnuView[std::size_t(i)] = item;
     }
-    QMenu* mnuS = m_mnuPopUp->addMenu(QStringLiteral("132"));
+    QMenu* mnuS = m_mnuPopUp->addMenu(KeyText(Str::SortBy));
     mnuS->setObjectName(QStringLiteral("mnuS"));
     for (int i = 0; i < int(kSortKeys.size()); ++i) {
-        QAction* item = mnuS->addAction(QString::fromLatin1(kSortKeys[std::size_t(i)]));
+        QAction* item = mnuS->addAction(KeyText(kSortKeys[std::size_t(i)]));
         item->setObjectName(QStringLiteral("mnuSort%1").arg(i));
         connect(item, &QAction::triggered, this, [this, i] { mnuSort_Click(i); });
         m_mnuSort[std::size_t(i)] = item;
@@ -213,10 +211,11 @@ void frmExport::Form_Load(const QString& startPath) {
     m_twips.insert(m_Label1, label);
 
     RefreshListing();
-    m_model->arrangeColumns(GetSetting(settingsApp(), QStringLiteral("Startup"),
-                                       QStringLiteral("Rows"), QStringLiteral("1100")));
+    ColumnLayout& layout = m_model->columns();
+    layout.arrangeColumns(GetSetting(settingsApp(), QStringLiteral("Startup"),
+                                     QStringLiteral("Rows"), QStringLiteral("1100")));
     for (int i = 0; i < kViewItems; ++i)
-        mnuView(i)->setChecked(m_model->viewItemTicked(i));
+        mnuView(i)->setChecked(layout.viewItemTicked(i));
 }
 
 // --- state ---
@@ -247,8 +246,7 @@ ExportOptions frmExport::exportOptions() const {
     for (const QString& folder : m_removedFolders.folders())
         options.removed.add(folder);
     if (options.selectedOnly) {
-        for (int row = 0; row < m_model->rowCount(); ++row) {
-            if (!m_model->isSelected(row)) continue;
+        for (const int row : selectedRows()) {
             const QString folder = m_model->text(row, ColFolder);
             options.selected.add(
                 m_model->isSubfolderRow(row) ? folder : folder + m_model->text(row, ColName));
@@ -274,8 +272,6 @@ void frmExport::attachModel() {
     m_lv->setModel(m_model);
     delete old;
     m_syncingHeader = false;
-    connect(m_lv->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &frmExport::onSelectionChanged);
     // Connected after the view's own handlers, so the header is rebuilt before it is synced.
     connect(m_model, &QAbstractItemModel::modelReset, m_lv->selectionModel(),
             [this] { syncHeader(); });
@@ -311,13 +307,15 @@ void frmExport::syncHeader() {
     m_syncingHeader = true;
     QHeaderView* header = m_lv->header();
     const TwipsScale scale = TwipsScale::of(this);
+    const ColumnLayout& layout = m_model->columns();
     for (int c = 0; c < kListingColumns; ++c) {
-        const double width = m_model->columnWidth(c);
-        // Hidden, not just narrow: a zero-width column must never be dragged open.
-        header->setSectionHidden(c, width <= 0);
-        if (width > 0) header->resizeSection(c, scale.toPixelsX(width));
+        // The key columns and unticked View columns are hidden, not just narrow: they must never
+        // be dragged open. A shown column the user dragged to no width keeps its heading.
+        const bool offered = layout.isOffered(c);
+        header->setSectionHidden(c, !offered);
+        if (offered) header->resizeSection(c, scale.toPixelsX(layout.columnWidth(c)));
     }
-    const std::vector<int> order = m_model->displayOrder();
+    const std::vector<int> order = layout.displayOrder();
     for (int visual = 0; visual < int(order.size()); ++visual) {
         const int from = header->visualIndex(order[std::size_t(visual)]);
         if (from != visual) header->moveSection(from, visual);
@@ -325,14 +323,21 @@ void frmExport::syncHeader() {
     m_syncingHeader = false;
 }
 
-void frmExport::onSelectionChanged(const QItemSelection& selected,
-                                   const QItemSelection& deselected) {
-    for (const QItemSelectionRange& range : deselected)
+std::vector<int> frmExport::selectedRows() const {
+    std::vector<int> rows;
+    const QItemSelectionModel* selection = m_lv->selectionModel();
+    if (!selection) return rows;
+    for (const QItemSelectionRange& range : selection->selection())
         for (int row = range.top(); row <= range.bottom(); ++row)
-            m_model->setSelected(row, false);
-    for (const QItemSelectionRange& range : selected)
-        for (int row = range.top(); row <= range.bottom(); ++row)
-            m_model->setSelected(row, true);
+            rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+bool frmExport::isRowSelected(int row) const {
+    const QItemSelectionModel* selection = m_lv->selectionModel();
+    return selection && selection->isRowSelected(row, {});
 }
 
 void frmExport::selectRow(int row) {
@@ -369,18 +374,17 @@ void frmExport::mnuSort_Click(int index) {
 
 void frmExport::mnuView_Click(int index) {
     if (index < 0 || index >= kViewItems) return;
-    const bool ticked = !m_model->viewItemTicked(index);
-    m_model->setViewItemTicked(index, ticked);
+    ColumnLayout& layout = m_model->columns();
+    const bool ticked = !layout.viewItemTicked(index);
+    layout.setViewItemTicked(index, ticked);
     mnuView(index)->setChecked(ticked);
-    m_model->ShowColumn(index);
+    layout.ShowColumn(index);
     SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("Rows"),
-                m_model->rowsSetting());
+                layout.rowsSetting());
 }
 
 void frmExport::DeleteSelectedRows() {
-    std::vector<int> rows;
-    for (int row = 0; row < m_model->rowCount(); ++row)
-        if (m_model->isSelected(row)) rows.push_back(row);
+    const std::vector<int> rows = selectedRows();
     if (rows.empty()) return;
 
     // Paths relative to the root, as the export matches them: a file as folder + name, a
@@ -425,17 +429,18 @@ void frmExport::removeRows(const std::vector<int>& ascendingRows) {
 
 void frmExport::cmdCopy_Click() {
     QGuiApplication::clipboard()->setText(
-        ClipboardText(*m_model, path(), fullPathMode(), selectedOnly()));
+        selectedOnly() ? ClipboardText(*m_model, path(), fullPathMode(), selectedRows())
+                       : ClipboardText(*m_model, path(), fullPathMode()));
 }
 
 void frmExport::cmdExport_Click() {
-    m_hooks.exportCommand(*this);
+    RunExportCommand(*this);
 }
 
 void frmExport::cmdBrowse_Click() {
-    std::unique_ptr<FolderDialog> dialog = m_hooks.folderDialog(this);
+    std::unique_ptr<FolderDialog> dialog = CurrentDialogs().folderDialog(this);
     if (!dialog) return;
-    dialog->prompt = GetGuiString(110);
+    dialog->prompt = GetGuiString(Str::ChooseFolder);
     // Without its trailing "/"; the root stays "/" rather than becoming no folder at all.
     const QString current = path();
     dialog->startFolder = current.size() > 1 ? current.chopped(1) : current;
@@ -448,7 +453,7 @@ void frmExport::cmdBrowse_Click() {
 }
 
 void frmExport::imgLogo_Click() {
-    m_hooks.openUrl(QUrl(QStringLiteral(TREELAN_HOME_PAGE)));
+    CurrentDialogs().openUrl(QUrl(QStringLiteral(TREELAN_HOME_PAGE)));
 }
 
 // --- events and layout ---
@@ -459,10 +464,20 @@ bool frmExport::event(QEvent* e) {
 }
 
 bool frmExport::eventFilter(QObject* watched, QEvent* e) {
-    if (watched == m_lv && e->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(e)->key() == Qt::Key_Delete) {
-        DeleteSelectedRows(); // whatever Shift, Ctrl and Alt say
-        return true;
+    if (watched == m_lv && e->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(e);
+        if (key->key() == Qt::Key_Delete) {
+            DeleteSelectedRows(); // whatever Shift, Ctrl and Alt say
+            return true;
+        }
+        if (key->key() == Qt::Key_Menu ||
+            (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+            // From the keyboard the menu opens at the current row, or the list's corner.
+            const QRect current = m_lv->visualRect(m_lv->currentIndex());
+            const QPoint at = current.isValid() ? current.bottomLeft() : QPoint(0, 0);
+            m_mnuPopUp->popup(m_lv->viewport()->mapToGlobal(at));
+            return true;
+        }
     }
     if (watched == m_lv->viewport() && e->type() == QEvent::MouseButtonPress) {
         const auto* mouse = static_cast<QMouseEvent*>(e);

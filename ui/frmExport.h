@@ -1,7 +1,6 @@
 #pragma once
 
 #include "export/ExportOptions.h"
-#include "ui/FolderDialog.h"
 
 #include <QHash>
 #include <QRectF>
@@ -9,7 +8,7 @@
 #include <QWidget>
 
 #include <array>
-#include <functional>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -25,31 +24,22 @@ namespace treelan {
 class ListingModel;
 class frmExport;
 
-// What the window asks of the outside; each has a working default, tests replace them.
-struct frmExportHooks {
-    FolderDialogFactory folderDialog;              // default: FolderDialog over QFileDialog
-    UrlOpener openUrl;                             // default: QDesktopServices::openUrl
-    std::function<void(frmExport&)> exportCommand; // the Export button; default: RunExportCommand
-    QString resourceDir; // the templates and the web archive's parts; default: DefaultResourceDir()
-};
-
-// Settings of the window, under the application "Treelan".
-inline constexpr const char* kSettingsApp = "Treelan";
-
 // The main window: the path box, the file list over a ListingModel, the option check boxes, the
 // Copy and Export buttons and the logo. Geometry is designed in twips and laid out from the outer
 // window size; without a window frame (offscreen) the outer size is the client size.
 class frmExport : public QWidget {
     Q_OBJECT
 public:
-    // Lists `startPath` (a "/" is appended when missing) once the window is built.
-    explicit frmExport(const QString& startPath, frmExportHooks hooks = {},
+    // Lists `startPath` (a "/" is appended when missing) once the window is built. The
+    // templates and the web archive's parts come from `resourceDir` (default:
+    // DefaultResourceDir()). Dialogs go through CurrentDialogs().
+    explicit frmExport(const QString& startPath, const QString& resourceDir = {},
                        QWidget* parent = nullptr);
     ~frmExport() override;
 
     // --- state other commands read ---
     QString path() const;
-    QString resourceDir() const { return m_hooks.resourceDir; }
+    QString resourceDir() const { return m_resourceDir; }
     ListingModel* model() const { return m_model; }
     QTreeView* listView() const { return m_lv; }
     bool browseSubfolders() const;
@@ -60,6 +50,9 @@ public:
     // rows of the flat listing "Sub/".
     const PathSet& removedFiles() const { return m_removedFiles; }
     const PathSet& removedFolders() const { return m_removedFolders; }
+    // The selected rows, ascending: the view's selection is the only record of it.
+    std::vector<int> selectedRows() const;
+    bool isRowSelected(int row) const;
     // The export's options from the check boxes, the removal lists and the selected rows.
     ExportOptions exportOptions() const;
     QAction* mnuView(int index) const { return m_mnuView.at(std::size_t(index)); }
@@ -103,13 +96,12 @@ private:
     void attachModel();
     void detachModel();
     void syncHeader();
-    void onSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
     void selectRow(int row);
     void flipSort(int key);
     void removeRows(const std::vector<int>& ascendingRows);
     QSize frameExtra() const;
 
-    frmExportHooks m_hooks;
+    QString m_resourceDir;
     ListingModel* m_model = nullptr;
     QPushButton* m_cmdCopy = nullptr;
     QPushButton* m_cmdExport = nullptr;

@@ -1,5 +1,7 @@
 #include "ui/frmStyle.h"
 
+#include "settings/StringTable.h"
+#include "ui/Dialogs.h"
 #include "ui/LocalizeForm.h"
 
 #include <QComboBox>
@@ -51,7 +53,7 @@ frmStyle::frmStyle(const QString& resourceDir, QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("frmStyle"));
-    setProperty("tag", QStringLiteral("180"));
+    setProperty("tag", KeyText(Str::ChooseTemplate));
     QFont tahoma(QStringLiteral("Tahoma"));
     tahoma.setPointSizeF(8.25);
     setFont(tahoma);
@@ -67,12 +69,12 @@ frmStyle::frmStyle(const QString& resourceDir, QWidget* owner)
 
     cmdStyle = new QPushButton(QStringLiteral("Ok"), this);
     cmdStyle->setObjectName(QStringLiteral("cmdStyle"));
-    cmdStyle->setProperty("tag", QStringLiteral("185"));
+    cmdStyle->setProperty("tag", KeyText(Str::Ok));
     cmdStyle->setGeometry(twipsRect(this, 2640, 180, 975, 315));
 
     txtCaution = new QPlainTextEdit(QStringLiteral("Text1"), this);
     txtCaution->setObjectName(QStringLiteral("txtCaution"));
-    txtCaution->setProperty("tag", QStringLiteral("187"));
+    txtCaution->setProperty("tag", KeyText(Str::CopyNote));
     txtCaution->setGeometry(twipsRect(this, 180, 900, 3375, 915));
     QPalette palette = txtCaution->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Button));
@@ -80,7 +82,7 @@ frmStyle::frmStyle(const QString& resourceDir, QWidget* owner)
 
     lblCaution = new QLabel(QStringLiteral("Label1"), this);
     lblCaution->setObjectName(QStringLiteral("lblCaution"));
-    lblCaution->setProperty("tag", QStringLiteral("186"));
+    lblCaution->setProperty("tag", KeyText(Str::Caution));
     lblCaution->setGeometry(twipsRect(this, 180, 660, 555, 195));
     QFont bold = lblCaution->font();
     bold.setBold(true);
@@ -110,27 +112,8 @@ void frmStyle::cmdStyle_Click() {
     accept();
 }
 
-namespace {
-
-DialogTemplateChooser g_dialogChooser;
-TemplateChooser* g_chooser = &g_dialogChooser;
-
-} // namespace
-
-QString DialogTemplateChooser::Choose(QWidget* owner, const QString& resourceDir) {
-    frmStyle dialog(resourceDir, owner);
-    dialog.exec();
-    return dialog.chosenTemplate();
-}
-
 QString ChooseTemplate(QWidget* owner, const QString& resourceDir) {
-    return g_chooser->Choose(owner, resourceDir);
-}
-
-TemplateChooser* SetTemplateChooser(TemplateChooser* chooser) {
-    TemplateChooser* previous = g_chooser;
-    g_chooser = chooser ? chooser : &g_dialogChooser;
-    return previous;
+    return CurrentDialogs().chooseTemplate(owner, resourceDir);
 }
 
 } // namespace treelan

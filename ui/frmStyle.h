@@ -37,24 +37,8 @@ private:
     QString m_chosenTemplate;
 };
 
-// Asks which template the export names. Returns the name without ".xsl", or "" for none.
-class TemplateChooser {
-public:
-    virtual ~TemplateChooser() = default;
-    virtual QString Choose(QWidget* owner, const QString& resourceDir) = 0;
-};
-
-// Shows frmStyle modally.
-class DialogTemplateChooser : public TemplateChooser {
-public:
-    QString Choose(QWidget* owner, const QString& resourceDir) override;
-};
-
-// Asks the chooser currently installed (a DialogTemplateChooser unless replaced).
+// Asks the dialogs in use (CurrentDialogs) which template the export names. Returns the name
+// without ".xsl", or "" for none.
 QString ChooseTemplate(QWidget* owner, const QString& resourceDir);
-
-// Installs the chooser that ChooseTemplate uses (not owned; nullptr restores the dialog) and
-// returns the one installed before. Tests answer the chooser this way.
-TemplateChooser* SetTemplateChooser(TemplateChooser* chooser);
 
 } // namespace treelan

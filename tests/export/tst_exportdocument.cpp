@@ -2,7 +2,7 @@
 #include "TempTree.h"
 #include "export/ExportDocument.h"
 #include "platform/FileError.h"
-#include "settings/GuiStrings.h"
+#include "settings/StringTable.h"
 
 #include <QDir>
 #include <QFile>

@@ -56,19 +56,18 @@ private slots:
         QFETCH(QString, expected);
         ListingModel m;
         fill(m);
-        m.arrangeColumns(rows);
-        if (narrowColumn >= 0) m.setColumnWidth(narrowColumn, 10.0);
-        QCOMPARE(ClipboardText(m, kRoot, fullPath, false), expected);
+        m.columns().arrangeColumns(rows);
+        if (narrowColumn >= 0) m.columns().setColumnWidth(narrowColumn, 10.0);
+        QCOMPARE(ClipboardText(m, kRoot, fullPath), expected);
     }
 
     void selectedOnly() {
         ListingModel m;
         fill(m);
-        m.arrangeColumns(QStringLiteral("0000"));
-        QCOMPARE(ClipboardText(m, kRoot, false, true), QString());
-        m.setSelected(1, true);
-        QCOMPARE(ClipboardText(m, kRoot, false, true), QStringLiteral("sub/\r\n"));
-        QCOMPARE(ClipboardText(ListingModel(), kRoot, true, false), QString());
+        m.columns().arrangeColumns(QStringLiteral("0000"));
+        QCOMPARE(ClipboardText(m, kRoot, false, std::vector<int>{}), QString());
+        QCOMPARE(ClipboardText(m, kRoot, false, std::vector<int>{1}), QStringLiteral("sub/\r\n"));
+        QCOMPARE(ClipboardText(ListingModel(), kRoot, true), QString());
     }
 };
 

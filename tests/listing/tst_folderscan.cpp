@@ -2,7 +2,7 @@
 #include "listing/ListingModel.h"
 #include "platform/DirWalker.h"
 #include "platform/FileError.h"
-#include "settings/GuiStrings.h"
+#include "settings/StringTable.h"
 
 #include "TempTree.h"
 
@@ -119,7 +119,8 @@ private slots:
         if (!tree) {
             const int sub = rowOf(m, QStringLiteral("a/"), QString());
             QVERIFY(m.isSubfolderRow(sub));
-            QCOMPARE(m.text(sub, ColSize), QLatin1Char('<') + GetGuiString(121) + QLatin1Char('>'));
+            QCOMPARE(m.text(sub, ColSize),
+                     QLatin1Char('<') + GetGuiString(Str::Folder) + QLatin1Char('>'));
             for (int c = ColDate; c < kListingColumns; ++c)
                 QVERIFY(m.text(sub, c).isEmpty());
         }

@@ -1,7 +1,8 @@
 #include "listing/ListingModel.h"
-#include "settings/GuiStrings.h"
+#include "settings/StringTable.h"
 
 #include <QAbstractItemModelTester>
+#include <QItemSelectionModel>
 #include <QTest>
 
 #include <numeric>
@@ -30,7 +31,7 @@ QStringList names(const ListingModel& m) {
 // Visible columns in display order, as 1-based column numbers.
 QList<int> visible(const ListingModel& m) {
     QList<int> out;
-    for (int c : m.visibleColumns())
+    for (int c : m.columns().visibleColumns())
         out << c + 1;
     return out;
 }
@@ -60,19 +61,19 @@ private slots:
         QFETCH(QList<int>, columns);
         QFETCH(QString, setting);
         ListingModel m;
-        m.arrangeColumns(rows);
+        m.columns().arrangeColumns(rows);
         QCOMPARE(visible(m), columns);
-        QCOMPARE(m.rowsSetting(), setting);
+        QCOMPARE(m.columns().rowsSetting(), setting);
         for (int c = ColTypeName; c < kListingColumns; ++c)
-            QCOMPARE(m.columnWidth(c), 0.0);
+            QCOMPARE(m.columns().columnWidth(c), 0.0);
         // Every display position is taken exactly once, and maps onto a header's visual index.
         QList<int> seen;
         for (int c = 0; c < kListingColumns; ++c)
-            seen << m.displayPosition(c);
+            seen << m.columns().displayPosition(c);
         std::sort(seen.begin(), seen.end());
         for (int i = 0; i < kListingColumns; ++i)
             QCOMPARE(seen[i], i + 1);
-        QCOMPARE(m.visualIndex(ColName), m.displayPosition(ColName) - 1);
+        QCOMPARE(m.columns().visualIndex(ColName), m.columns().displayPosition(ColName) - 1);
     }
 
     void toggleOrder_data() {
@@ -91,30 +92,30 @@ private slots:
         QFETCH(QList<int>, toggles);
         QFETCH(QList<int>, columns);
         ListingModel m;
-        m.arrangeColumns(rows);
+        m.columns().arrangeColumns(rows);
         for (int i : toggles) {
-            m.setViewItemTicked(i, !m.viewItemTicked(i));
-            m.ShowColumn(i);
+            m.columns().setViewItemTicked(i, !m.columns().viewItemTicked(i));
+            m.columns().ShowColumn(i);
         }
         QCOMPARE(visible(m), columns);
     }
 
     void displayPositionShiftsOthers() {
         ListingModel m;
-        m.setDisplayPosition(ColDate, 1); // a drag of Date to the front
-        QCOMPARE(m.displayPosition(ColDate), 1);
-        QCOMPARE(m.displayPosition(ColName), 2);
-        QCOMPARE(m.displayPosition(ColSize), 4);
-        QCOMPARE(m.displayPosition(ColDuration), 5);
+        m.columns().setDisplayPosition(ColDate, 1); // a drag of Date to the front
+        QCOMPARE(m.columns().displayPosition(ColDate), 1);
+        QCOMPARE(m.columns().displayPosition(ColName), 2);
+        QCOMPARE(m.columns().displayPosition(ColSize), 4);
+        QCOMPARE(m.columns().displayPosition(ColDuration), 5);
     }
 
     void headings() {
         ListingModel m;
-        QCOMPARE(m.headerData(ColName, Qt::Horizontal).toString(), GetGuiString(120));
-        QCOMPARE(m.headerData(ColBitrate, Qt::Horizontal).toString(), GetGuiString(126));
-        QCOMPARE(m.columnTag(ColDuration), QStringLiteral("125"));
+        QCOMPARE(m.headerData(ColName, Qt::Horizontal).toString(), GetGuiString(Str::Name));
+        QCOMPARE(m.headerData(ColBitrate, Qt::Horizontal).toString(), GetGuiString(Str::Bitrate));
+        QCOMPARE(m.columns().columnTag(ColDuration), QStringLiteral("125"));
         QVERIFY(m.headerData(ColTypeName, Qt::Horizontal).toString().isEmpty());
-        QCOMPARE(m.columnAlignment(ColSize), Qt::AlignRight);
+        QCOMPARE(m.columns().columnAlignment(ColSize), Qt::AlignRight);
     }
 
     void subfolderRowHasNoKeys() {
@@ -244,13 +245,10 @@ private slots:
         std::vector<int> gone;
         for (int i = 0; i < 1000; i += 3)
             gone.push_back(i);
-        m.setSelected(1, true);
         m.removeRowsAt(gone);
         QCOMPARE(m.rowCount(), 666);
         QCOMPARE(m.text(0, ColName), QStringLiteral("f0001"));
-        QVERIFY(m.isSelected(0));
         QCOMPARE(m.text(665, ColName), QStringLiteral("f0998"));
-        QCOMPARE(m.selectedRows(), std::vector<int>{0});
         // Removing most rows repacks the texts; every row still reads its own.
         std::vector<int> most(600);
         std::iota(most.begin(), most.end(), 0);
@@ -264,16 +262,19 @@ private slots:
     void selectionAndRemoval() {
         ListingModel m;
         QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QItemSelectionModel selection(&m);
         for (const char* n : {"a", "b", "c"})
             m.addRow(file(QString::fromLatin1(n)));
-        m.setSelected(2, true);
+        selection.select(m.index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         QVERIFY(m.removeRows(0, 1));
         QCOMPARE(names(m), (QStringList{"b", "c"}));
-        QVERIFY(m.isSelected(1)); // the flag goes with its row
+        QVERIFY(selection.isRowSelected(1, {})); // the selection goes with its row
+        m.sort(ColName, Qt::DescendingOrder);
+        QVERIFY(selection.isRowSelected(0, {}) && !selection.isRowSelected(1, {}));
         QVERIFY(!m.removeRows(1, 5));
         m.clear();
         QCOMPARE(m.rowCount(), 0);
-        QCOMPARE(m.selectedCount(), 0);
+        QVERIFY(!selection.hasSelection());
     }
 };
 

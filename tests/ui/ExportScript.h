@@ -3,6 +3,7 @@
 // Stand-ins for the dialogs of the Export button, so that widget tests run without a person.
 
 #include "listing/ListingModel.h"
+#include "ui/Dialogs.h"
 #include "ui/ExportCommand.h"
 #include "ui/SaveDialog.h"
 #include "ui/frmExport.h"
@@ -16,7 +17,7 @@
 #include <QTreeView>
 
 // Answers the save dialog with a path and a type index, or cancels with an empty path.
-class ScriptedSaveDialog : public treelan::SaveDialog {
+class ScriptedSaveDialog {
 public:
     QString answer;
     int answerIndex = 1;
@@ -24,8 +25,8 @@ public:
     QString seenFilter, seenTitle, seenDir, seenName;
     bool busyPointer = false; // the hourglass showed while the dialog waited
 
-    QString Show(QWidget*, const QString& filterText, const QString& title,
-                 const QString& initialDir, const QString& initialName, int& filterIndex) override {
+    QString Show(const QString& filterText, const QString& title, const QString& initialDir,
+                 const QString& initialName, int& filterIndex) {
         ++calls;
         seenFilter = filterText;
         seenTitle = title;
@@ -38,14 +39,15 @@ public:
 };
 
 // Answers the template chooser: a name, or "" for the close box.
-class ScriptedChooser : public treelan::TemplateChooser {
+class ScriptedChooser {
 public:
     QString answer;
     int calls = 0;
     bool busyPointer = false;
-    bool owned = false; // shown with an owner window
+    bool owned = false;      // shown with an owner window
+    bool realDialog = false; // let the template chooser itself answer
 
-    QString Choose(QWidget* owner, const QString&) override {
+    QString Choose(QWidget* owner, const QString&) {
         ++calls;
         owned = owned || owner != nullptr;
         busyPointer = busyPointer || QApplication::overrideCursor() != nullptr;
@@ -53,34 +55,37 @@ public:
     }
 };
 
-class RecordingReporter : public treelan::ErrorReporter {
+class RecordingReporter {
 public:
     QStringList messages;
     bool busyPointer = false;
 
-    void Report(QWidget*, const QString& message) override {
+    void Report(const QString& message) {
         messages << message;
         busyPointer = busyPointer || QApplication::overrideCursor() != nullptr;
     }
 };
 
-// Installs the three stand-ins for the lifetime of one test and puts the real ones back.
-class ScriptedExport {
+// Installs the stand-ins for the lifetime of one test and puts the real ones back.
+class ScriptedExport : public treelan::Dialogs {
 public:
     ScriptedSaveDialog save;
     ScriptedChooser chooser;
     RecordingReporter reporter;
 
-    ScriptedExport()
-        : m_save(treelan::SetSaveDialog(&save)), m_chooser(treelan::SetTemplateChooser(&chooser)),
-          m_reporter(treelan::SetErrorReporter(&reporter)) {}
-    ~ScriptedExport() {
-        treelan::SetSaveDialog(m_save);
-        treelan::SetTemplateChooser(m_chooser);
-        treelan::SetErrorReporter(m_reporter);
+    ScriptedExport() : m_previous(treelan::SetDialogs(this)) {}
+    ~ScriptedExport() override { treelan::SetDialogs(m_previous); }
+
+    QString saveFile(QWidget*, const QString& filterText, const QString& title,
+                     const QString& initialDir, const QString& initialName,
+                     int& filterIndex) override {
+        return save.Show(filterText, title, initialDir, initialName, filterIndex);
     }
-    ScriptedExport(const ScriptedExport&) = delete;
-    ScriptedExport& operator=(const ScriptedExport&) = delete;
+    QString chooseTemplate(QWidget* owner, const QString& resourceDir) override {
+        if (chooser.realDialog) return Dialogs::chooseTemplate(owner, resourceDir);
+        return chooser.Choose(owner, resourceDir);
+    }
+    void reportError(QWidget*, const QString& message) override { reporter.Report(message); }
 
     // Clicks Export with the save dialog answering `target` and type `index`.
     void run(treelan::frmExport& window, const QString& target, int index) {
@@ -90,9 +95,7 @@ public:
     }
 
 private:
-    treelan::SaveDialog* m_save;
-    treelan::TemplateChooser* m_chooser;
-    treelan::ErrorReporter* m_reporter;
+    treelan::Dialogs* m_previous;
 };
 
 inline QByteArray ReadFileBytes(const QString& path) {

@@ -1,6 +1,7 @@
 #include "ExportScript.h"
 #include "TempTree.h"
-#include "settings/GuiStrings.h"
+#include "settings/SettingsStore.h"
+#include "settings/StringTable.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -79,9 +80,7 @@ private slots:
         QFETCH(QStringList, selected);
         QFETCH(QString, chosenTemplate);
 
-        frmExportHooks hooks;
-        hooks.resourceDir = QStringLiteral(TREELAN_RESOURCE_DIR);
-        frmExport w(m_tree.root(), std::move(hooks));
+        frmExport w(m_tree.root(), QStringLiteral(TREELAN_RESOURCE_DIR));
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.findChild<QCheckBox*>(QStringLiteral("chkTree"))->setChecked(subfolders);

@@ -1,7 +1,8 @@
 #include "ExportScript.h"
 #include "TempTree.h"
 #include "codec/Utf8.h"
-#include "settings/GuiStrings.h"
+#include "settings/SettingsStore.h"
+#include "settings/StringTable.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -117,10 +118,8 @@ class TestExportCommand : public QObject {
     QTemporaryDir m_out;
 
     std::unique_ptr<frmExport> window(const QString& root, const QString& resourceDir = {}) {
-        frmExportHooks hooks;
-        hooks.resourceDir =
-            resourceDir.isEmpty() ? QStringLiteral(TREELAN_RESOURCE_DIR) : resourceDir;
-        return std::make_unique<frmExport>(root, std::move(hooks));
+        return std::make_unique<frmExport>(
+            root, resourceDir.isEmpty() ? QStringLiteral(TREELAN_RESOURCE_DIR) : resourceDir);
     }
     template <typename T> static T* child(const frmExport& w, const char* name) {
         T* c = w.findChild<T*>(QString::fromLatin1(name));
@@ -354,7 +353,7 @@ private slots:
         t.createFile(QStringLiteral("song.txt"), "s");
         auto w = window(t.root(), resources.root());
         ScriptedExport script;
-        SetTemplateChooser(nullptr); // the dialog itself
+        script.chooser.realDialog = true;
         ChooserDriver driver;
         driver.pick = pick;
         script.run(*w, target(QStringLiteral("out.xml")), 2);

@@ -1,6 +1,9 @@
 #include "TempTree.h"
 #include "listing/ListingModel.h"
-#include "settings/GuiStrings.h"
+#include "settings/SettingsStore.h"
+#include "settings/StringTable.h"
+#include "ui/Dialogs.h"
+#include "ui/FolderDialog.h"
 #include "ui/Startup.h"
 #include "ui/frmExport.h"
 
@@ -13,6 +16,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,6 +51,27 @@ public:
 
 private:
     DialogScript& m_script;
+};
+
+// The folder dialog and the browser, answered by the script while it is installed.
+class ScriptedDialogs : public Dialogs {
+public:
+    DialogScript* folder = nullptr;
+    QList<QUrl> opened;
+
+    ScriptedDialogs() : m_previous(SetDialogs(this)) {}
+    ~ScriptedDialogs() override { SetDialogs(m_previous); }
+    std::unique_ptr<FolderDialog> folderDialog(QWidget* owner) override {
+        if (!folder) return Dialogs::folderDialog(owner);
+        return std::make_unique<ScriptedDialog>(*folder);
+    }
+    bool openUrl(const QUrl& url) override {
+        opened << url;
+        return false;
+    }
+
+private:
+    Dialogs* m_previous;
 };
 
 QString rowNames(const ListingModel& m) {
@@ -90,8 +115,8 @@ class TestFrmExport : public QObject {
 private:
     QTemporaryDir m_settings;
 
-    std::unique_ptr<frmExport> window(const QString& path, frmExportHooks hooks = {}) {
-        return std::make_unique<frmExport>(path, std::move(hooks));
+    std::unique_ptr<frmExport> window(const QString& path) {
+        return std::make_unique<frmExport>(path);
     }
     static QString storedRows() {
         return GetSetting(QStringLiteral("Treelan"), QStringLiteral("Startup"),
@@ -197,7 +222,7 @@ private slots:
         QVERIFY(child<QPushButton>(*w, "cmdCopy")->isEnabled());
         QVERIFY(child<QPushButton>(*w, "cmdExport")->isEnabled());
         QCOMPARE(selectedRows(*w), QList<int>{0});
-        QVERIFY(w->model()->isSelected(0));
+        QVERIFY(w->isRowSelected(0));
     }
 
     void emptyFolderKeepsButtonsDisabled() {
@@ -328,7 +353,7 @@ private slots:
         for (int c = ColTypeName; c < kListingColumns; ++c)
             QVERIFY(w->listView()->header()->isSectionHidden(c));
         for (int c = 0; c < kListingColumns; ++c)
-            QCOMPARE(w->listView()->header()->visualIndex(c), w->model()->visualIndex(c));
+            QCOMPARE(w->listView()->header()->visualIndex(c), w->model()->columns().visualIndex(c));
         QCOMPARE(w->listView()->header()->sectionSize(ColName), 96); // one inch
     }
 
@@ -338,11 +363,73 @@ private slots:
         tree.createFile(QStringLiteral("a.txt"), "a");
         auto w = window(tree.root());
         w->listView()->header()->resizeSection(ColFolder, 40);
-        QCOMPARE(w->model()->columnWidth(ColFolder), 600.0);
+        QCOMPARE(w->model()->columns().columnWidth(ColFolder), 600.0);
         w->RefreshListing();
         QCOMPARE(w->listView()->header()->sectionSize(ColFolder), 40);
-        QCOMPARE(w->model()->columnWidth(ColFolder), 600.0);
-        QCOMPARE(w->model()->columnWidth(ColName), 1440.0);
+        QCOMPARE(w->model()->columns().columnWidth(ColFolder), 600.0);
+        QCOMPARE(w->model()->columns().columnWidth(ColName), 1440.0);
+    }
+
+    // Qt's header stops at its minimum section size unless told otherwise; a shown column must
+    // reach no width at all, so that the copy leaves it out, and keep its heading to be dragged
+    // open again.
+    void columnDraggedToNothing_data() {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QList<int>>("drags"); // section sizes in pixels, in this order
+        QTest::addColumn<double>("twips");
+        QTest::addColumn<QList<int>>("copied"); // the optional columns the copy still holds
+        QTest::newRow("size to nothing")
+            << int(ColSize) << QList<int>{0} << 0.0 << QList<int>{ColDate};
+        QTest::newRow("size to nothing and open again")
+            << int(ColSize) << QList<int>{0, 20} << 300.0 << QList<int>{ColSize, ColDate};
+        QTest::newRow("date to nothing")
+            << int(ColDate) << QList<int>{30, 0} << 0.0 << QList<int>{ColSize};
+        QTest::newRow("folder to nothing still copies the path")
+            << int(ColFolder) << QList<int>{0} << 0.0 << QList<int>{ColSize, ColDate};
+    }
+    void columnDraggedToNothing() {
+        QFETCH(int, column);
+        QFETCH(QList<int>, drags);
+        QFETCH(double, twips);
+        QFETCH(QList<int>, copied);
+        TempTree tree;
+        tree.createDir(QStringLiteral("sub"));
+        tree.createFile(QStringLiteral("sub/a.txt"), "a");
+        auto w = window(tree.path(QStringLiteral("sub")));
+        QHeaderView* header = w->listView()->header();
+        for (int size : drags)
+            header->resizeSection(column, size);
+        QCOMPARE(header->sectionSize(column), drags.last());
+        QCOMPARE(w->model()->columns().columnWidth(column), twips);
+        QVERIFY(!header->isSectionHidden(column));
+        QString expected = QStringLiteral("a.txt");
+        for (int c : copied)
+            expected += QLatin1Char('\t') + w->model()->text(0, c).trimmed();
+        w->cmdCopy_Click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected + QStringLiteral("\r\n"));
+    }
+
+    // The list's menu opens from the keyboard as well as with the right mouse button.
+    void popupFromKeyboard_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("Menu") << int(Qt::Key_Menu) << int(Qt::NoModifier) << true;
+        QTest::newRow("Shift+F10") << int(Qt::Key_F10) << int(Qt::ShiftModifier) << true;
+        QTest::newRow("F10 alone") << int(Qt::Key_F10) << int(Qt::NoModifier) << false;
+        QTest::newRow("Ctrl+Shift+F10")
+            << int(Qt::Key_F10) << int(Qt::ShiftModifier | Qt::ControlModifier) << false;
+    }
+    void popupFromKeyboard() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, opens);
+        TempTree tree;
+        tree.createFile(QStringLiteral("a.txt"), "a");
+        auto w = window(tree.root());
+        QTest::keyClick(w->listView(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(w->popupMenu()->isVisible(), opens);
+        w->popupMenu()->hide();
     }
 
     void viewToggling_data() {
@@ -371,7 +458,7 @@ private slots:
             w->mnuView(i)->trigger();
         QCOMPARE(storedRows(), stored);
         QCOMPARE(shownColumns(w->listView()), shown);
-        QCOMPARE(w->model()->rowsSetting(), stored);
+        QCOMPARE(w->model()->columns().rowsSetting(), stored);
         for (int i = 0; i < kViewItems; ++i)
             QCOMPARE(w->mnuView(i)->isChecked(), stored[i] == QLatin1Char('1'));
     }
@@ -452,7 +539,7 @@ private slots:
         for (int r = 0; r < files; ++r)
             if (!selected.contains(r)) expectedNames << w->model()->text(r, ColName);
         selectRows(*w, selected);
-        QCOMPARE(w->model()->selectedCount(), selected.size());
+        QCOMPARE(int(w->selectedRows().size()), selected.size());
 
         QTest::keyClick(w->listView(), Qt::Key_Delete, Qt::ShiftModifier | Qt::ControlModifier);
         QCOMPARE(w->model()->rowCount(), left);
@@ -467,8 +554,8 @@ private slots:
         } else {
             QCOMPARE(selectedRows(*w), QList<int>{current});
             QCOMPARE(w->listView()->currentIndex().row(), current);
-            QCOMPARE(w->model()->selectedCount(), 1);
-            QVERIFY(w->model()->isSelected(current));
+            QCOMPARE(int(w->selectedRows().size()), 1);
+            QVERIFY(w->isRowSelected(current));
             QVERIFY(child<QPushButton>(*w, "cmdCopy")->isEnabled());
         }
     }
@@ -479,7 +566,7 @@ private slots:
         tree.createFile(QStringLiteral("b.txt"), "b");
         auto w = window(tree.root());
         w->listView()->selectionModel()->clearSelection();
-        QCOMPARE(w->model()->selectedCount(), 0);
+        QCOMPARE(int(w->selectedRows().size()), 0);
         QTest::keyClick(w->listView(), Qt::Key_Delete);
         QCOMPARE(w->model()->rowCount(), 2);
         QVERIFY(w->removedFiles().isEmpty());
@@ -548,24 +635,24 @@ private slots:
         QCOMPARE(selectedRows(*w), QList<int>{0});
     }
 
-    void selectionSyncsModelFlags() {
+    void selectionFollowsSort() {
         TempTree tree;
         for (int i = 0; i < 5; ++i)
             tree.createFile(QStringLiteral("f%1").arg(i), "x");
         auto w = window(tree.root());
         selectRows(*w, {1, 3});
-        QVERIFY(!w->model()->isSelected(0));
-        QVERIFY(w->model()->isSelected(1));
-        QVERIFY(w->model()->isSelected(3));
-        // A sort carries the flags with the rows.
+        QVERIFY(!w->isRowSelected(0));
+        QVERIFY(w->isRowSelected(1));
+        QVERIFY(w->isRowSelected(3));
+        // A sort carries the selection with the rows, and Copy and Export read the same rows.
         w->lv_ColumnClick(ColName); // descending: f4 f3 f2 f1 f0
         QCOMPARE(rowNames(*w->model()), QStringLiteral("f4,f3,f2,f1,f0"));
         QCOMPARE(selectedRows(*w), (QList<int>{1, 3}));
-        QVERIFY(w->model()->isSelected(1) && w->model()->isSelected(3));
-        QCOMPARE(w->model()->selectedCount(), 2);
+        QVERIFY(w->isRowSelected(1) && w->isRowSelected(3));
+        QCOMPARE(int(w->selectedRows().size()), 2);
         w->listView()->selectionModel()->select(
             w->model()->index(1, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
-        QCOMPARE(w->model()->selectedCount(), 1);
+        QCOMPARE(int(w->selectedRows().size()), 1);
     }
 
     void activation() {
@@ -638,11 +725,9 @@ private slots:
         DialogScript script;
         script.confirm = confirm;
         script.chosen = tree.root() + chosen;
-        frmExportHooks hooks;
-        hooks.folderDialog = [&script](QWidget*) {
-            return std::make_unique<ScriptedDialog>(script);
-        };
-        auto w = window(tree.root(), hooks);
+        ScriptedDialogs dialogs;
+        dialogs.folder = &script;
+        auto w = window(tree.root());
         const int rowsBefore = w->model()->rowCount();
         QTest::mouseClick(child<QPushButton>(*w, "cmdBrowse"), Qt::LeftButton);
         QCOMPARE(script.calls, 1);
@@ -662,11 +747,9 @@ private slots:
     void browseFromTheRoot() {
         DialogScript script;
         script.confirm = false;
-        frmExportHooks hooks;
-        hooks.folderDialog = [&script](QWidget*) {
-            return std::make_unique<ScriptedDialog>(script);
-        };
-        auto w = window(QStringLiteral("/"), hooks);
+        ScriptedDialogs dialogs;
+        dialogs.folder = &script;
+        auto w = window(QStringLiteral("/"));
         QCOMPARE(w->path(), QStringLiteral("/"));
         w->cmdBrowse_Click();
         QCOMPARE(script.seenStart, QStringLiteral("/"));
@@ -680,13 +763,9 @@ private slots:
 
     void logoOpensHomePage() {
         TempTree tree;
-        QList<QUrl> opened;
-        frmExportHooks hooks;
-        hooks.openUrl = [&opened](const QUrl& url) {
-            opened << url;
-            return false; // a failure is ignored
-        };
-        auto w = window(tree.root(), hooks);
+        ScriptedDialogs dialogs; // its openUrl fails, which is ignored
+        const QList<QUrl>& opened = dialogs.opened;
+        auto w = window(tree.root());
         auto* logo = child<QLabel>(*w, "imgLogo");
         QCOMPARE(logo->toolTip(), QStringLiteral(TREELAN_HOME_PAGE));
         QVERIFY(!logo->pixmap().isNull());

@@ -1,6 +1,6 @@
 #include "ui/frmStyle.h"
 
-#include "settings/GuiStrings.h"
+#include "settings/StringTable.h"
 
 #include "TempTree.h"
 

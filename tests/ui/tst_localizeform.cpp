@@ -1,5 +1,5 @@
 #include "listing/ListingModel.h"
-#include "settings/GuiStrings.h"
+#include "settings/StringTable.h"
 #include "ui/LocalizeForm.h"
 
 #include <QAction>

@@ -232,8 +232,8 @@ private slots:
         tree.createFile(QStringLiteral("existing.xml"), "<old/>");
         DialogDriver driver(steps, answers);
         int index = 99;
-        const QString path = FileSaveDialog().Show(
-            nullptr, kExportFilter, QStringLiteral("Export..."), tree.root(), QString(), index);
+        const QString path = ShowFileSaveDialog(nullptr, kExportFilter, QStringLiteral("Export..."),
+                                                tree.root(), QString(), index);
 
         QCOMPARE(path, expectedName.isEmpty() ? QString() : tree.path(expectedName));
         QCOMPARE(index, expectedIndex);

@@ -1,4 +1,5 @@
-#include "settings/GuiStrings.h"
+#include "settings/ProfileFile.h"
+#include "settings/StringTable.h"
 
 #include "support/TempTree.h"
 
@@ -7,7 +8,9 @@
 
 using namespace treelan;
 
-class TestGuiStrings : public QObject {
+Q_DECLARE_METATYPE(treelan::Str)
+
+class TestStringTable : public QObject {
     Q_OBJECT
 
 private slots:
@@ -17,18 +20,20 @@ private slots:
     void builtInTableHasTheTwentyEightTexts();
     void stringFile_data();
     void stringFile();
+    void namedKeys_data();
+    void namedKeys();
     void editsShowInLaterLookups();
     void fileRemovedAfterStartUp();
     void readProfileString_data();
     void readProfileString();
 };
 
-void TestGuiStrings::init() {
+void TestStringTable::init() {
     LoadDefaultStrings();
     SetIniPath(QString());
 }
 
-void TestGuiStrings::builtInTexts_data() {
+void TestStringTable::builtInTexts_data() {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
 
@@ -46,21 +51,65 @@ void TestGuiStrings::builtInTexts_data() {
     QTest::newRow("rounded down") << QStringLiteral("101.4") << QStringLiteral("Folder Listing");
 }
 
-void TestGuiStrings::builtInTexts() {
+void TestStringTable::builtInTexts() {
     QFETCH(QString, key);
     QFETCH(QString, expected);
     QCOMPARE(GetGuiString(key), expected);
 }
 
-void TestGuiStrings::builtInTableHasTheTwentyEightTexts() {
+void TestStringTable::builtInTableHasTheTwentyEightTexts() {
     int filled = 0;
     for (int key = 0; key <= 190; ++key)
-        if (!GetGuiString(key).isEmpty()) ++filled;
+        if (!GetGuiString(QString::number(key)).isEmpty()) ++filled;
     QCOMPARE(filled, 28);
-    QCOMPARE(GetGuiString(168), QStringLiteral("Web Archive"));
+    QCOMPARE(GetGuiString(Str::WebArchive), QStringLiteral("Web Archive"));
 }
 
-void TestGuiStrings::stringFile_data() {
+// Each name must stand for the number whose English text it is named after.
+void TestStringTable::namedKeys_data() {
+    QTest::addColumn<Str>("key");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("Charset") << Str::Charset << QStringLiteral("0");
+    QTest::newRow("FolderListing") << Str::FolderListing << QStringLiteral("Folder Listing");
+    QTest::newRow("PathLabel") << Str::PathLabel << QStringLiteral("Path:");
+    QTest::newRow("ChooseFolder") << Str::ChooseFolder << QStringLiteral("Choose folder:");
+    QTest::newRow("Name") << Str::Name << QStringLiteral("Name");
+    QTest::newRow("Folder") << Str::Folder << QStringLiteral("Folder");
+    QTest::newRow("Size") << Str::Size << QStringLiteral("Size");
+    QTest::newRow("Date") << Str::Date << QStringLiteral("Date");
+    QTest::newRow("Type") << Str::Type << QStringLiteral("Type");
+    QTest::newRow("Duration") << Str::Duration << QStringLiteral("Duration");
+    QTest::newRow("Bitrate") << Str::Bitrate << QStringLiteral("Bitrate");
+    QTest::newRow("View") << Str::View << QStringLiteral("View");
+    QTest::newRow("SortBy") << Str::SortBy << QStringLiteral("Sort by");
+    QTest::newRow("CopyFullPath") << Str::CopyFullPath << QStringLiteral("Copy in full path mode");
+    QTest::newRow("SelectedOnly") << Str::SelectedOnly << QStringLiteral("Selected items only");
+    QTest::newRow("BrowseSubfolders")
+        << Str::BrowseSubfolders << QStringLiteral("Browse subfolders");
+    QTest::newRow("Mp3Info") << Str::Mp3Info << QStringLiteral("Get basic info about .mp3");
+    QTest::newRow("Copy") << Str::Copy << QStringLiteral("Copy");
+    QTest::newRow("Export") << Str::Export << QStringLiteral("Export...");
+    QTest::newRow("GenericXml") << Str::GenericXml << QStringLiteral("Generic XML file");
+    QTest::newRow("XmlWithTemplate")
+        << Str::XmlWithTemplate << QStringLiteral("XML file with defined XSLT template");
+    QTest::newRow("WebArchive") << Str::WebArchive << QStringLiteral("Web Archive");
+    QTest::newRow("ShowAll") << Str::ShowAll << QStringLiteral("Show All");
+    QTest::newRow("HideAll") << Str::HideAll << QStringLiteral("Hide All");
+    QTest::newRow("ChooseTemplate") << Str::ChooseTemplate << QStringLiteral("Choose template");
+    QTest::newRow("Ok") << Str::Ok << QStringLiteral("Ok");
+    QTest::newRow("Caution") << Str::Caution << QStringLiteral("Caution");
+    QTest::newRow("CopyNote") << Str::CopyNote
+                              << QStringLiteral("For correct displaying of file you should copy to "
+                                                "target path content of folder");
+}
+
+void TestStringTable::namedKeys() {
+    QFETCH(Str, key);
+    QFETCH(QString, expected);
+    QCOMPARE(GetGuiString(key), expected);
+}
+
+void TestStringTable::stringFile_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
@@ -114,7 +163,7 @@ void TestGuiStrings::stringFile_data() {
                                  << QString();
 }
 
-void TestGuiStrings::stringFile() {
+void TestStringTable::stringFile() {
     QFETCH(QByteArray, content);
     QFETCH(QString, key);
     QFETCH(QString, expected);
@@ -125,26 +174,26 @@ void TestGuiStrings::stringFile() {
     QCOMPARE(GetGuiString(key), expected);
 }
 
-void TestGuiStrings::editsShowInLaterLookups() {
+void TestStringTable::editsShowInLaterLookups() {
     TempTree tree;
     tree.createFile(QStringLiteral("treelan.ini"), "[GUI_Strings]\n101=before\n");
     SetIniPath(tree.path(QStringLiteral("treelan.ini")));
-    QCOMPARE(GetGuiString(101), QStringLiteral("before"));
+    QCOMPARE(GetGuiString(Str::FolderListing), QStringLiteral("before"));
     tree.createFile(QStringLiteral("treelan.ini"), "[GUI_Strings]\n101=after\n");
-    QCOMPARE(GetGuiString(101), QStringLiteral("after"));
+    QCOMPARE(GetGuiString(Str::FolderListing), QStringLiteral("after"));
 }
 
-void TestGuiStrings::fileRemovedAfterStartUp() {
+void TestStringTable::fileRemovedAfterStartUp() {
     TempTree tree;
     tree.createFile(QStringLiteral("treelan.ini"), "[GUI_Strings]\n101=T\n");
     SetIniPath(tree.path(QStringLiteral("treelan.ini")));
-    QCOMPARE(GetGuiString(101), QStringLiteral("T"));
+    QCOMPARE(GetGuiString(Str::FolderListing), QStringLiteral("T"));
     QVERIFY(QFile::remove(tree.path(QStringLiteral("treelan.ini"))));
-    QCOMPARE(GetGuiString(101), QString());
-    QCOMPARE(GetGuiString(105), QString());
+    QCOMPARE(GetGuiString(Str::FolderListing), QString());
+    QCOMPARE(GetGuiString(Str::PathLabel), QString());
 }
 
-void TestGuiStrings::readProfileString_data() {
+void TestStringTable::readProfileString_data() {
     QTest::addColumn<QByteArray>("content"); // null: no file at all
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("defaultText");
@@ -168,7 +217,7 @@ void TestGuiStrings::readProfileString_data() {
                                                << "" << 1 << "";
 }
 
-void TestGuiStrings::readProfileString() {
+void TestStringTable::readProfileString() {
     QFETCH(QByteArray, content);
     QFETCH(QString, key);
     QFETCH(QString, defaultText);
@@ -182,5 +231,5 @@ void TestGuiStrings::readProfileString() {
              expected);
 }
 
-QTEST_GUILESS_MAIN(TestGuiStrings)
-#include "tst_guistrings.moc"
+QTEST_GUILESS_MAIN(TestStringTable)
+#include "tst_stringtable.moc"

@@ -1,0 +1,110 @@
+#include "listing/ColumnLayout.h"
+
+#include "settings/StringTable.h"
+
+#include <algorithm>
+
+namespace treelan {
+
+namespace {
+constexpr Str kTags[] = {Str::Name, Str::Folder, Str::Size, Str::Date, Str::Duration, Str::Bitrate};
+constexpr int kHeadedColumns = 6;
+} // namespace
+
+ColumnLayout::ColumnLayout(QObject* parent) : QObject(parent) {
+    for (int c = 0; c < kListingColumns; ++c) {
+        Column& col = m_columns[std::size_t(c)];
+        if (c < kHeadedColumns) {
+            col.width = kColumnTwips;
+            col.tag = KeyText(kTags[c]);
+        }
+        col.alignment = c == ColSize ? Qt::AlignRight : Qt::AlignLeft;
+        m_order.push_back(c);
+    }
+}
+
+double ColumnLayout::columnWidth(int column) const {
+    return column >= 0 && column < kListingColumns ? m_columns[std::size_t(column)].width : 0.0;
+}
+
+void ColumnLayout::setColumnWidth(int column, double twips) {
+    if (column < 0 || column >= kListingColumns) return;
+    m_columns[std::size_t(column)].width = std::max(0.0, twips);
+    emit changed();
+}
+
+Qt::Alignment ColumnLayout::columnAlignment(int column) const {
+    return column >= 0 && column < kListingColumns ? m_columns[std::size_t(column)].alignment
+                                                   : Qt::AlignLeft;
+}
+
+QString ColumnLayout::columnTag(int column) const {
+    return column >= 0 && column < kListingColumns ? m_columns[std::size_t(column)].tag : QString();
+}
+
+int ColumnLayout::displayPosition(int column) const {
+    const auto it = std::find(m_order.begin(), m_order.end(), column);
+    return it == m_order.end() ? 0 : int(it - m_order.begin()) + 1;
+}
+
+void ColumnLayout::setDisplayPosition(int column, int position) {
+    if (column < 0 || column >= kListingColumns) return;
+    position = std::clamp(position, 1, int(kListingColumns));
+    m_order.erase(std::find(m_order.begin(), m_order.end(), column));
+    m_order.insert(m_order.begin() + (position - 1), column);
+    emit changed();
+}
+
+std::vector<int> ColumnLayout::visibleColumns() const {
+    std::vector<int> out;
+    for (int c : m_order)
+        if (m_columns[std::size_t(c)].width > 0) out.push_back(c);
+    return out;
+}
+
+bool ColumnLayout::isOffered(int column) const {
+    if (column == ColName || column == ColFolder) return true;
+    return column >= ColSize && column < ColSize + kViewItems &&
+           m_ticks[std::size_t(column - ColSize)];
+}
+
+bool ColumnLayout::viewItemTicked(int index) const {
+    return index >= 0 && index < kViewItems && m_ticks[std::size_t(index)];
+}
+
+void ColumnLayout::setViewItemTicked(int index, bool ticked) {
+    if (index >= 0 && index < kViewItems) m_ticks[std::size_t(index)] = ticked;
+}
+
+void ColumnLayout::ShowColumn(int index) {
+    if (index < 0 || index >= kViewItems) return;
+    const int c = ColSize + index;
+    if (m_ticks[std::size_t(index)]) {
+        int position = displayPosition(ColFolder);
+        for (int i = 0; i < index; ++i)
+            position += m_ticks[std::size_t(i)] ? 1 : 0;
+        setDisplayPosition(c, position);
+        setColumnWidth(c, kColumnTwips);
+    } else {
+        setColumnWidth(c, 0);
+        setDisplayPosition(c, 1);
+    }
+}
+
+void ColumnLayout::arrangeColumns(const QString& rows) {
+    for (int c = ColSize; c < kListingColumns; ++c)
+        setDisplayPosition(c, 1);
+    for (int i = 0; i < kViewItems; ++i) {
+        setViewItemTicked(i, i < rows.size() && rows[i] == QLatin1Char('1'));
+        ShowColumn(i);
+    }
+}
+
+QString ColumnLayout::rowsSetting() const {
+    QString s;
+    for (bool t : m_ticks)
+        s += t ? QLatin1Char('1') : QLatin1Char('0');
+    return s;
+}
+
+} // namespace treelan

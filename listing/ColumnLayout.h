@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <vector>
+
+namespace treelan {
+
+// Column indexes of the listing, 0-based as the model's columns (field n is column n - 1).
+enum ListingColumn : int {
+    ColName = 0,
+    ColFolder,
+    ColSize,
+    ColDate,
+    ColDuration,
+    ColBitrate,
+    ColTypeName,
+    ColSizeKey,
+    ColDateKey,
+    ColBitrateKey,
+    kListingColumns
+};
+
+// Number of View menu items: the optional columns Size, Date, Duration and Bitrate.
+constexpr int kViewItems = 4;
+constexpr double kColumnTwips = 1440.0;
+
+// How a details view lays out the listing's columns: widths in twips, display order, the View
+// ticks and the Rows setting made from them. Kept apart from the rows, which the model holds.
+// Column indexes are 0-based; display positions 1-based.
+class ColumnLayout : public QObject {
+    Q_OBJECT
+public:
+    explicit ColumnLayout(QObject* parent = nullptr);
+
+    double columnWidth(int column) const;
+    void setColumnWidth(int column, double twips);
+    Qt::Alignment columnAlignment(int column) const;
+    // The interface-string key of the heading; empty for the hidden key columns.
+    QString columnTag(int column) const;
+    int displayPosition(int column) const;
+    // Moves the column to `position` and shifts the others, as a heading drag would.
+    void setDisplayPosition(int column, int position);
+    // Header visual index of a column (display position - 1), and the columns in display order.
+    int visualIndex(int column) const { return displayPosition(column) - 1; }
+    std::vector<int> displayOrder() const { return m_order; }
+    // Columns with a width, in display order.
+    std::vector<int> visibleColumns() const;
+    // Whether the column has a heading the user can see and drag, whatever its width: Name,
+    // Folder and the ticked optional columns. One dragged down to no width keeps its heading,
+    // so it can be dragged open again.
+    bool isOffered(int column) const;
+
+    bool viewItemTicked(int index) const;
+    void setViewItemTicked(int index, bool ticked);
+    // Applies item `index`'s tick to column index + 3 (1-based), i.e. ColSize + index.
+    void ShowColumn(int index);
+    // The start-up arrangement: every column from Size on parked in front, then each View item
+    // ticked from its character of `rows` ("1" shown; a missing character counts as hidden).
+    void arrangeColumns(const QString& rows);
+    // The Rows setting text of the current ticks.
+    QString rowsSetting() const;
+
+signals:
+    // Widths, positions or ticks changed; a view re-reads them.
+    void changed();
+
+private:
+    struct Column {
+        double width = 0;
+        Qt::Alignment alignment = Qt::AlignLeft;
+        QString tag;
+    };
+    std::array<Column, kListingColumns> m_columns;
+    std::vector<int> m_order; // columns in display order
+    std::array<bool, kViewItems> m_ticks{};
+};
+
+} // namespace treelan

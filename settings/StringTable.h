@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+
+namespace treelan {
+
+// The keys of the interface strings. A string file names them by number, so the numbers are
+// fixed; the names only keep the code readable.
+enum class Str : int {
+    Charset = 100, // not a display text: the font character set of localised controls
+    FolderListing = 101,
+    PathLabel = 105,
+    ChooseFolder = 110,
+    Name = 120,
+    Folder = 121,
+    Size = 122,
+    Date = 123,
+    Type = 124,
+    Duration = 125,
+    Bitrate = 126,
+    View = 130,
+    SortBy = 132,
+    CopyFullPath = 140,
+    SelectedOnly = 145,
+    BrowseSubfolders = 150,
+    Mp3Info = 152,
+    Copy = 160,
+    Export = 165,
+    GenericXml = 166,
+    XmlWithTemplate = 167,
+    WebArchive = 168,
+    ShowAll = 170,
+    HideAll = 171,
+    ChooseTemplate = 180,
+    Ok = 185,
+    Caution = 186,
+    CopyNote = 187,
+};
+
+// The key as the window designs and the string file spell it ("101").
+QString KeyText(Str key);
+
+// The interface string table: built-in English texts, or, when a string file was found at
+// start-up, that file for every lookup.
+void LoadDefaultStrings();
+// Set once at start-up: the string file to use, or empty for the built-in texts.
+void SetIniPath(const QString& path);
+// Text for a key such as "101"; empty for a key without text.
+QString GetGuiString(const QString& key);
+inline QString GetGuiString(Str key) {
+    return GetGuiString(KeyText(key));
+}
+
+} // namespace treelan
