@@ -34,15 +34,17 @@ QString StripTerminator(const QString& text) {
 
 QString TypeNameForFile(const QString& name) {
     // The MIME database is slow to ask; a listing has few distinct extensions.
-    static QHash<QString, QString> cache;
+    // Per thread: a scan in the background and one in the foreground (a test, the command line)
+    // may ask at once.
+    thread_local QHash<QString, QString> cache;
     static const QMimeDatabase db;
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     // A few recent extensions answer most calls without building a key.
     struct Recent {
         QString extension, typeName;
     };
-    static std::array<Recent, 8> recent;
-    static std::size_t nextRecent = 0;
+    thread_local std::array<Recent, 8> recent;
+    thread_local std::size_t nextRecent = 0;
     const QStringView extension = dot >= 0 ? QStringView(name).mid(dot + 1) : QStringView();
     if (dot >= 0)
         for (const Recent& r : recent)

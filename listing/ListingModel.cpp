@@ -257,6 +257,44 @@ void ListingModel::clear() {
     if (m_batch == 0) endResetModel();
 }
 
+void ListingModel::appendRowsFrom(const ListingModel& source, int first, int count) {
+    if (first < 0 || count <= 0 || first + count > source.rowCount()) return;
+    const int at = rowCount();
+    const bool signal = m_batch == 0;
+    if (signal) beginInsertRows({}, at, at + count - 1);
+    m_rows.reserve(m_rows.size() + std::size_t(count));
+    for (int i = first; i < first + count; ++i) {
+        const Row& from = source.m_rows[std::size_t(i)];
+        Row row = from;
+        const std::size_t length = packedLength(from);
+        row.offset = qsizetype(m_arena.size());
+        m_arena.insert(m_arena.end(), source.m_arena.begin() + from.offset,
+                       source.m_arena.begin() + from.offset + qsizetype(length));
+        m_liveChars += length;
+        row.folder = m_folders.intern(source.m_folders.texts[from.folder]);
+        row.type = m_types.intern(source.m_types.texts[from.type]);
+        row.seq = m_nextSeq++;
+        m_rows.push_back(row);
+    }
+    if (signal) endInsertRows();
+}
+
+void ListingModel::adoptRows(ListingModel& source) {
+    if (&source == this) return;
+    beginResetModel();
+    std::swap(m_rows, source.m_rows);
+    std::swap(m_arena, source.m_arena);
+    std::swap(m_liveChars, source.m_liveChars);
+    std::swap(m_folders, source.m_folders);
+    std::swap(m_types, source.m_types);
+    std::swap(m_nextSeq, source.m_nextSeq);
+    const bool resort = m_sorted && (source.m_sortKey != m_sortKey ||
+                                     source.m_sortOrder != m_sortOrder || !source.m_sorted);
+    if (resort) sortRows(false);
+    endResetModel();
+    source.clear();
+}
+
 QString ListingModel::text(int row, int column) const {
     if (row < 0 || row >= rowCount() || column < 0 || column >= kListingColumns) return {};
     return view(m_rows[std::size_t(row)], column).toString();

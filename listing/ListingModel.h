@@ -48,6 +48,12 @@ public:
     void beginBatch();
     void endBatch();
     void clear();
+    // Appends `count` rows of `source` from `first` at the end, whatever the sort: a scan in the
+    // background shows its rows in the order found, and adoptRows puts the sorted ones in place.
+    void appendRowsFrom(const ListingModel& source, int first, int count);
+    // Takes every row of `source` in place of its own (one reset), leaving `source` empty. The
+    // rows are sorted again only when `source` was sorted by another key or order.
+    void adoptRows(ListingModel& source);
     // Removes the given rows (ascending, no repeats) in one pass, however scattered they are.
     void removeRowsAt(const std::vector<int>& rows);
 

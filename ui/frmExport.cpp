@@ -14,17 +14,21 @@
 #include "ui/Startup.h"
 #include "ui/Twips.h"
 #include "ui/WaitCursor.h"
+#include "ui/WarningsDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCursor>
 #include <QEvent>
+#include <QFrame>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -140,6 +144,38 @@ void frmExport::buildControls() {
     m_lv->installEventFilter(this);
     m_lv->viewport()->installEventFilter(this);
     attachModel();
+
+    // Over the foot of the list while a scan runs or something could not be read; the window's
+    // own controls keep their places.
+    m_scanBar = new QFrame(this);
+    m_scanBar->setObjectName(QStringLiteral("scanBar"));
+    m_scanBar->setFrameShape(QFrame::StyledPanel);
+    m_scanBar->setAutoFillBackground(true);
+    m_lblScan = new QLabel(m_scanBar);
+    m_lblScan->setObjectName(QStringLiteral("lblScan"));
+    m_lblScan->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_cmdWarnings = new QPushButton(tr("Warnings..."), m_scanBar);
+    m_cmdWarnings->setObjectName(QStringLiteral("cmdWarnings"));
+    m_cmdCancel = new QPushButton(tr("Cancel"), m_scanBar);
+    m_cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    auto* bar = new QHBoxLayout(m_scanBar);
+    bar->setContentsMargins(4, 1, 1, 1);
+    bar->addWidget(m_lblScan, 1);
+    bar->addWidget(m_cmdWarnings);
+    bar->addWidget(m_cmdCancel);
+    m_scanBar->hide();
+    connect(m_cmdCancel, &QPushButton::clicked, this, &frmExport::cmdCancel_Click);
+    connect(m_cmdWarnings, &QPushButton::clicked, this, &frmExport::cmdWarnings_Click);
+
+    m_scan = new ListingScan(this);
+    connect(m_scan, &ListingScan::rowsFound, this, &frmExport::onRowsFound);
+    connect(m_scan, &ListingScan::progress, this, &frmExport::onScanProgress);
+    connect(m_scan, &ListingScan::warningsFound, this, &frmExport::onScanWarnings);
+    connect(m_scan, &ListingScan::stopped, this, &frmExport::onScanStopped);
+    connect(m_scan, &ListingScan::finished, this,
+            [this](ListingModel& rows, ListingScan::Outcome outcome, const QString&) {
+                onScanFinished(rows, outcome);
+            });
 
     m_chkPath = new QCheckBox(QStringLiteral("Kopíruj včetně kompletní cesty"), this);
     control(m_chkPath, "chkPath", Str::CopyFullPath, {180, 4440, 2595, 255});
@@ -257,15 +293,6 @@ ExportOptions frmExport::exportOptions() const {
 
 // --- listing ---
 
-void frmExport::detachModel() {
-    // The header drops its sections; that is no column width the user chose.
-    m_syncingHeader = true;
-    QItemSelectionModel* old = m_lv->selectionModel();
-    m_lv->setModel(nullptr);
-    delete old;
-    m_syncingHeader = false;
-}
-
 void frmExport::attachModel() {
     m_syncingHeader = true; // fresh sections of default size are no user's choice either
     QItemSelectionModel* old = m_lv->selectionModel();
@@ -281,25 +308,114 @@ void frmExport::attachModel() {
 void frmExport::RefreshListing() {
     m_removedFiles = PathSet();
     m_removedFolders = PathSet();
-    WaitCursor wait;
-    // The scan adds row by row; with the view detached nobody listens to that.
-    detachModel();
+    m_warnings.clear();
+    m_complete = false;
+    m_model->clear();
     ScanOptions options;
     options.rootPath = path();
     options.browseSubfolders = browseSubfolders();
     options.mp3Info = mp3Info();
-    try {
-        treelan::RefreshListing(*m_model, options);
-    } catch (const FileError&) {
-        // A folder that cannot be listed gives no rows, like an empty one.
+    // A scan still running is cancelled by the new one.
+    m_scan->start(std::move(options), m_model->sortKey(), m_model->sortOrder());
+    m_scanFolders = m_scanEntries = 0;
+    m_scanFolder.clear();
+    m_scanStopping = false;
+    updateScanBar();
+    updateButtons();
+}
+
+void frmExport::cmdCancel_Click() {
+    if (!m_scan->isRunning()) return;
+    m_scan->cancel();
+}
+
+void frmExport::onRowsFound(const ListingModel& rows) {
+    m_model->appendRowsFrom(rows, 0, rows.rowCount());
+}
+
+void frmExport::onScanProgress(qint64 folders, qint64 entries, const QString& folder) {
+    m_scanFolders = folders;
+    m_scanEntries = entries;
+    m_scanFolder = folder;
+    updateScanBar();
+}
+
+void frmExport::onScanWarnings(const std::vector<Warning>& warnings) {
+    m_warnings.insert(m_warnings.end(), warnings.begin(), warnings.end());
+    updateScanBar();
+}
+
+void frmExport::onScanStopped() {
+    m_scanStopping = true;
+    updateScanBar();
+}
+
+void frmExport::onScanFinished(ListingModel& rows, ListingScan::Outcome outcome) {
+    // A folder that cannot be listed gives no rows, like an empty one.
+    if (outcome == ListingScan::Outcome::Failed)
         m_model->clear();
-    }
-    attachModel();
+    else
+        m_model->adoptRows(rows);
+    m_complete = outcome == ListingScan::Outcome::Complete;
+    m_scanStopping = false;
     if (m_model->rowCount() > 0) {
-        m_cmdCopy->setEnabled(true);
-        m_cmdExport->setEnabled(true);
+        m_listingEnabled = true;
         selectRow(0);
     }
+    updateScanBar();
+    updateButtons();
+    emit scanFinished();
+}
+
+bool frmExport::isScanning() const {
+    return m_scan->isRunning();
+}
+
+void frmExport::updateButtons() {
+    // While a scan runs the list is not yet what Copy and Export would use: they wait, disabled,
+    // and their tip says why.
+    const bool scanning = isScanning();
+    const QString tip =
+        scanning ? tr("Available when the listing is complete or stopped") : QString();
+    for (QPushButton* button : {m_cmdCopy, m_cmdExport}) {
+        button->setEnabled(m_listingEnabled && !scanning);
+        button->setToolTip(tip);
+    }
+}
+
+QString frmExport::scanStatusText() const {
+    const QLocale locale;
+    const QString counts = tr("%1 folders, %2 entries")
+                               .arg(locale.toString(m_scanFolders), locale.toString(m_scanEntries));
+    QString text;
+    if (isScanning()) {
+        text = m_scanStopping ? tr("Stopping; sorting the %1 rows found...")
+                                    .arg(locale.toString(m_model->rowCount()))
+                              : tr("Listing: %1 - %2").arg(counts, m_scanFolder);
+    } else if (!m_complete) {
+        text = tr("Stopped: the listing is incomplete (%1)").arg(counts);
+    }
+    if (!m_warnings.empty()) {
+        const QString unread = tr("%n entries could not be read", nullptr, int(m_warnings.size()));
+        text = text.isEmpty() ? unread : text + QStringLiteral("; ") + unread;
+    }
+    return text;
+}
+
+void frmExport::updateScanBar() {
+    const bool scanning = isScanning();
+    const QString text = scanStatusText();
+    m_lblScan->setText(text);
+    m_cmdCancel->setVisible(scanning);
+    m_cmdCancel->setEnabled(scanning && !m_scanStopping);
+    m_cmdWarnings->setVisible(!m_warnings.empty());
+    m_scanBar->setVisible(!text.isEmpty());
+    if (m_scanBar->isVisible()) m_scanBar->raise();
+}
+
+void frmExport::cmdWarnings_Click() {
+    WarningsDialog dialog(m_warnings, this);
+    dialog.exec();
 }
 
 void frmExport::syncHeader() {
@@ -401,8 +517,8 @@ void frmExport::DeleteSelectedRows() {
 
     const int left = m_model->rowCount();
     if (left == 0) {
-        m_cmdCopy->setEnabled(false);
-        m_cmdExport->setEnabled(false);
+        m_listingEnabled = false;
+        updateButtons();
         return;
     }
     // The row that followed the removed block, or the new last row.
@@ -545,6 +661,10 @@ void frmExport::Form_Resize() {
     lv.setWidth(W - lv.left() - 200);
     lv.setHeight(H - 1750 - lv.top());
     place(m_lv, lv);
+
+    const QRect list = m_lv->geometry();
+    const int barHeight = m_cmdCancel->sizeHint().height() + 2;
+    m_scanBar->setGeometry(list.left() + 1, list.bottom() - barHeight, list.width() - 2, barHeight);
 
     QRectF browse = m_twips.value(m_cmdBrowse);
     browse.moveLeft(logo.left() - 600);

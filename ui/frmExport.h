@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/ExportOptions.h"
+#include "listing/ListingScan.h"
 
 #include <QHash>
 #include <QRectF>
@@ -12,6 +13,7 @@
 
 class QAction;
 class QCheckBox;
+class QFrame;
 class QItemSelection;
 class QLabel;
 class QLineEdit;
@@ -50,6 +52,15 @@ public:
     // rows of the flat listing "Sub/".
     const PathSet& removedFiles() const { return m_removedFiles; }
     const PathSet& removedFolders() const { return m_removedFolders; }
+    // A listing refresh runs in the background; until it ends Copy and Export are disabled.
+    bool isScanning() const;
+    // False after a scan was cancelled: the rows are those found until then.
+    bool isListingComplete() const { return m_complete; }
+    // Entries the last scan could not read, in the order met.
+    const std::vector<Warning>& warnings() const { return m_warnings; }
+    // What the bar over the list says; empty when it is hidden.
+    QString scanStatusText() const;
+
     // The selected rows, ascending: the view's selection is the only record of it.
     std::vector<int> selectedRows() const;
     bool isRowSelected(int row) const;
@@ -82,6 +93,12 @@ public slots:
     void DeleteSelectedRows();
     void mnuSort_Click(int index);
     void mnuView_Click(int index);
+    void cmdCancel_Click();
+    void cmdWarnings_Click();
+
+signals:
+    // A refresh has ended, completely, cancelled or failed; its rows are in place.
+    void scanFinished();
 
 protected:
     bool event(QEvent* e) override;
@@ -94,7 +111,13 @@ private:
     void Form_Load(const QString& startPath);
     void place(QWidget* control, const QRectF& twips);
     void attachModel();
-    void detachModel();
+    void onRowsFound(const ListingModel& rows);
+    void onScanProgress(qint64 folders, qint64 entries, const QString& folder);
+    void onScanWarnings(const std::vector<Warning>& warnings);
+    void onScanStopped();
+    void onScanFinished(ListingModel& rows, ListingScan::Outcome outcome);
+    void updateButtons();
+    void updateScanBar();
     void syncHeader();
     void selectRow(int row);
     void flipSort(int key);
@@ -115,6 +138,18 @@ private:
     QCheckBox* m_chkmp3 = nullptr;
     QLabel* m_imgLogo = nullptr;
     QMenu* m_mnuPopUp = nullptr;
+    QFrame* m_scanBar = nullptr;
+    QLabel* m_lblScan = nullptr;
+    QPushButton* m_cmdCancel = nullptr;
+    QPushButton* m_cmdWarnings = nullptr;
+    ListingScan* m_scan = nullptr;
+    std::vector<Warning> m_warnings;
+    qint64 m_scanFolders = 0;
+    qint64 m_scanEntries = 0;
+    QString m_scanFolder;
+    bool m_scanStopping = false;
+    bool m_complete = true;
+    bool m_listingEnabled = false; // a refresh found rows and Delete has not emptied the list
     std::array<QAction*, 4> m_mnuView{};
     std::array<QAction*, 6> m_mnuSort{};
 

@@ -1,4 +1,5 @@
 #include "ExportScript.h"
+#include "ScanWait.h"
 #include "TempTree.h"
 #include "settings/SettingsStore.h"
 #include "settings/StringTable.h"
@@ -85,6 +86,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.findChild<QCheckBox*>(QStringLiteral("chkTree"))->setChecked(subfolders);
         w.findChild<QCheckBox*>(QStringLiteral("chkmp3"))->setChecked(mp3);
+        QVERIFY(WaitForScan(w));
         if (!deleted.isEmpty()) {
             QCOMPARE(SelectRowsByPath(w, deleted), deleted.size());
             QTest::keyClick(w.listView(), Qt::Key_Delete);

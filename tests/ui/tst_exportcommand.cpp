@@ -1,4 +1,5 @@
 #include "ExportScript.h"
+#include "ScanWait.h"
 #include "TempTree.h"
 #include "codec/Utf8.h"
 #include "settings/SettingsStore.h"
@@ -118,8 +119,10 @@ class TestExportCommand : public QObject {
     QTemporaryDir m_out;
 
     std::unique_ptr<frmExport> window(const QString& root, const QString& resourceDir = {}) {
-        return std::make_unique<frmExport>(
+        auto w = std::make_unique<frmExport>(
             root, resourceDir.isEmpty() ? QStringLiteral(TREELAN_RESOURCE_DIR) : resourceDir);
+        WaitForScan(*w);
+        return w;
     }
     template <typename T> static T* child(const frmExport& w, const char* name) {
         T* c = w.findChild<T*>(QString::fromLatin1(name));
@@ -190,6 +193,7 @@ private slots:
         MakeDocsTree(t);
         auto w = window(t.root());
         child<QCheckBox>(*w, "chkTree")->setChecked(true);
+        QVERIFY(WaitForScan(*w));
         ScriptedExport script;
         script.run(*w, target(QStringLiteral("generic.xml")), 3);
         const QByteArray generic = ReadFileBytes(target(QStringLiteral("generic.xml")));
@@ -240,6 +244,7 @@ private slots:
         MakeDocsTree(t);
         auto w = window(t.root());
         child<QCheckBox>(*w, "chkTree")->setChecked(subfolders);
+        QVERIFY(WaitForScan(*w));
         child<QCheckBox>(*w, "chkSelected")->setChecked(selectedOnly);
         QCOMPARE(SelectRowsByPath(*w, rows), rows.size());
         ScriptedExport script;
@@ -255,6 +260,7 @@ private slots:
         MakeDocsTree(t);
         auto w = window(t.root());
         child<QCheckBox>(*w, "chkTree")->setChecked(true);
+        QVERIFY(WaitForScan(*w));
         child<QCheckBox>(*w, "chkSelected")->setChecked(true);
         ScriptedExport script;
         QCOMPARE(SelectRowsByPath(*w, {QStringLiteral("new/b.txt")}), 1);
@@ -281,6 +287,7 @@ private slots:
         t.createFile(QStringLiteral("raw/good.txt"), "g");
         auto w = window(t.root());
         child<QCheckBox>(*w, "chkTree")->setChecked(true);
+        QVERIFY(WaitForScan(*w));
         int row = -1;
         for (int r = 0; r < w->model()->rowCount(); ++r)
             if (w->model()->text(r, ColName).startsWith(QLatin1String("bad"))) row = r;

@@ -1,3 +1,4 @@
+#include "ScanWait.h"
 #include "TempTree.h"
 #include "listing/ListingModel.h"
 #include "settings/SettingsStore.h"
@@ -116,7 +117,9 @@ private:
     QTemporaryDir m_settings;
 
     std::unique_ptr<frmExport> window(const QString& path) {
-        return std::make_unique<frmExport>(path);
+        auto w = std::make_unique<frmExport>(path);
+        WaitForScan(*w);
+        return w;
     }
     static QString storedRows() {
         return GetSetting(QStringLiteral("Treelan"), QStringLiteral("Startup"),
@@ -365,6 +368,7 @@ private slots:
         w->listView()->header()->resizeSection(ColFolder, 40);
         QCOMPARE(w->model()->columns().columnWidth(ColFolder), 600.0);
         w->RefreshListing();
+        QVERIFY(WaitForScan(*w));
         QCOMPARE(w->listView()->header()->sectionSize(ColFolder), 40);
         QCOMPARE(w->model()->columns().columnWidth(ColFolder), 600.0);
         QCOMPARE(w->model()->columns().columnWidth(ColName), 1440.0);
@@ -595,6 +599,7 @@ private slots:
         t.createFile(QStringLiteral("Sub/a.mp3"), "a");
         auto w = window(t.root());
         if (tree) child<QCheckBox>(*w, "chkTree")->setChecked(true);
+        QVERIFY(WaitForScan(*w));
         int target = -1;
         for (int r = 0; r < w->model()->rowCount(); ++r)
             if (w->model()->text(r, ColName) + QLatin1Char('|') + w->model()->text(r, ColFolder) ==
@@ -615,6 +620,7 @@ private slots:
 
         // A refresh brings the rows back and empties the removal lists.
         child<QCheckBox>(*w, "chkmp3")->setChecked(true);
+        QVERIFY(WaitForScan(*w));
         QVERIFY(w->removedFiles().isEmpty());
         QVERIFY(w->removedFolders().isEmpty());
     }
@@ -626,6 +632,7 @@ private slots:
         auto w = window(tree.root());
         QCOMPARE(w->model()->rowCount(), 2); // top.txt and the row of a/
         child<QCheckBox>(*w, "chkTree")->setChecked(true);
+        QVERIFY(WaitForScan(*w));
         QCOMPARE(w->model()->rowCount(), 2); // top.txt and a/b/x.txt
         QStringList folders;
         for (int r = 0; r < w->model()->rowCount(); ++r)
@@ -693,6 +700,7 @@ private slots:
         tree.createSparseFile(QStringLiteral("b.txt"), 512);
         auto w = window(tree.root());
         child<QCheckBox>(*w, "chkTree")->setChecked(true);
+        QVERIFY(WaitForScan(*w));
         w->lv_ColumnClick(ColName); // the first click sorts descending: x.mp3, b.txt
         selectRows(*w, {0});
         child<QCheckBox>(*w, "chkPath")->setChecked(fullPath);
@@ -730,6 +738,7 @@ private slots:
         auto w = window(tree.root());
         const int rowsBefore = w->model()->rowCount();
         QTest::mouseClick(child<QPushButton>(*w, "cmdBrowse"), Qt::LeftButton);
+        QVERIFY(WaitForScan(*w));
         QCOMPARE(script.calls, 1);
         QCOMPARE(script.seenPrompt, QStringLiteral("Choose folder:"));
         QCOMPARE(script.seenStart, tree.root().chopped(1));
@@ -752,11 +761,13 @@ private slots:
         auto w = window(QStringLiteral("/"));
         QCOMPARE(w->path(), QStringLiteral("/"));
         w->cmdBrowse_Click();
+        QVERIFY(WaitForScan(*w));
         QCOMPARE(script.seenStart, QStringLiteral("/"));
         // Choosing the root puts no second slash into the path box.
         script.confirm = true;
         script.chosen = QStringLiteral("/");
         w->cmdBrowse_Click();
+        QVERIFY(WaitForScan(*w));
         QCOMPARE(w->path(), QStringLiteral("/"));
         QCOMPARE(storedPath(), QStringLiteral("/"));
     }
