@@ -1,23 +1,68 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that a build needs and are missing. Usage: install-deps.sh [build|test|bench|shots|render]
+# Installs the Debian packages (and, for the tests, the npm packages) that a job needs and are missing.
+# Usage: install-deps.sh GROUP...   with GROUP one of the names below; default: build.
+# Runs as root, or as a user with sudo. Add a package to the group of the job that needs it.
 set -euo pipefail
-packages=(cmake g++ make qt6-base-dev libgl-dev)
-case "${1:-build}" in
-    test) packages+=(xsltproc libxml2-utils python3 nodejs) ;;
-    bench) packages+=(tree findutils time) ;;
-    # Screenshots of the window on a virtual display (scripts/screenshot.sh); desktop-file-utils
-    # checks desktop/treelan.desktop.
-    shots) packages+=(xvfb xauth xdotool imagemagick desktop-file-utils) ;;
-    # Web archives rendered in headless Chromium (scripts/render-mht.sh).
-    render) packages=(chromium) ;; # the browser alone: rendering builds nothing
-esac
+cd "$(dirname "$0")/.."
+
+# What each job needs. A group may name other groups with "@".
+declare -A group
+group[build]="cmake g++ qt6-base-dev libgl-dev"
+# The test suite: real clients of the outputs, the package and its checks.
+group[test]="@build @package xsltproc libxml2-utils python3 nodejs"
+# The Debian package, its man pages and completions, and the tools that check them.
+group[package]="@build help2man dpkg-dev file lintian appstream desktop-file-utils man-db
+                bash bash-completion zsh fish"
+group[bench]="@build tree findutils time"
+# Screenshots of the window on a virtual display (scripts/screenshot.sh).
+group[shots]="xvfb xauth xdotool imagemagick desktop-file-utils"
+# Web archives rendered in headless Chromium (scripts/render-mht.sh): the browser alone.
+group[render]="chromium"
+
+declare -A seen
+packages=()
+add_group() {
+    local name=$1 word
+    [ -n "${group[$name]+set}" ] || { echo "install-deps.sh: unknown group '$name'" >&2; exit 2; }
+    [ -z "${seen[@$name]+set}" ] || return 0
+    seen[@$name]=1
+    for word in ${group[$name]}; do
+        if [[ $word == @* ]]; then
+            add_group "${word#@}"
+        elif [ -z "${seen[$word]+set}" ]; then
+            seen[$word]=1
+            packages+=("$word")
+        fi
+    done
+}
+[ $# -gt 0 ] || set -- build
+for g in "$@"; do add_group "$g"; done
+
+# A package-lock.json at the top brings npm with it, for the tests.
+npm_lock=""
+if [ -n "${seen[@test]+set}" ] && [ -f package-lock.json ]; then
+    npm_lock=package-lock.json
+    [ -n "${seen[npm]+set}" ] || packages+=(npm)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
-    SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    SUDO=()
+    if [ "$(id -u)" -ne 0 ]; then
+        command -v sudo >/dev/null || { echo "install-deps.sh: run as root, or install sudo" >&2; exit 1; }
+        SUDO=(sudo)
+    fi
+    "${SUDO[@]}" apt-get update -qq
+    "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}" >/dev/null
+fi
+
+# npm packages exactly as locked, again only when the lock file changed since the last install.
+if [ -n "$npm_lock" ] && ! cmp -s "$npm_lock" node_modules/.package-lock.json.installed 2>/dev/null; then
+    npm ci --no-audit --no-fund
+    cp "$npm_lock" node_modules/.package-lock.json.installed
 fi

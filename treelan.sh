@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Set-up, build and checks for a machine that may have nothing but this checkout: each job installs what
+# it is missing first (scripts/install-deps.sh; as root, or as a user with sudo), then builds only what it
+# runs. Nothing here needs make.
+#
+#   ./treelan.sh run [FOLDER [OUTPUT]]  build treelan-cli and export FOLDER (default: this folder) as a
+#                                       web archive (default: treelan-export.mht)
+#   ./treelan.sh test                   build everything and run every test, the package checks included
+#   ./treelan.sh build                  build the programs
+#   ./treelan.sh deb                    build the Debian package (build/treelan_VERSION_ARCH.deb)
+#   ./treelan.sh asan                   run the tests under AddressSanitizer and UBSan (build-asan/)
+#   ./treelan.sh bench [ARGS]           run the benchmarks of bench/ against their peers
+#
+# BUILD (default: build) names the build folder, JOBS (default: 2) the parallel jobs.
+set -euo pipefail
+cd "$(dirname "$0")"
+BUILD=${BUILD:-build}
+JOBS=${JOBS:-2}
+
+configure() { # FOLDER [CMAKE ARGS]
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+}
+
+job=${1:-}
+[ $# -gt 0 ] && shift
+case "$job" in
+    run)
+        folder=${1:-.}
+        output=${2:-treelan-export.mht}
+        scripts/install-deps.sh build
+        configure "$BUILD"
+        cmake --build "$BUILD" -j"$JOBS" --target treelan-cli
+        "$BUILD/bin/treelan-cli" export -r -m "$folder" "$output"
+        echo "Wrote $output"
+        ;;
+    test)
+        scripts/install-deps.sh test
+        configure "$BUILD"
+        cmake --build "$BUILD" -j"$JOBS"
+        (cd "$BUILD" && ctest --output-on-failure -j"$JOBS")
+        ;;
+    build)
+        scripts/install-deps.sh build
+        configure "$BUILD"
+        cmake --build "$BUILD" -j"$JOBS"
+        ;;
+    deb)
+        scripts/install-deps.sh package
+        configure "$BUILD"
+        cmake --build "$BUILD" -j"$JOBS"
+        (cd "$BUILD" && cpack -G DEB)
+        ;;
+    asan)
+        scripts/install-deps.sh test
+        BUILD=build-asan
+        configure "$BUILD" -DCMAKE_BUILD_TYPE=Debug -DTREELAN_SANITIZE=ON
+        cmake --build "$BUILD" -j"$JOBS"
+        (cd "$BUILD" && ctest --output-on-failure -j"$JOBS")
+        ;;
+    bench)
+        scripts/install-deps.sh bench
+        configure "$BUILD"
+        cmake --build "$BUILD" -j"$JOBS"
+        cmake --build "$BUILD" -j"$JOBS" --target bench_mp3read bench_list
+        python3 bench/run_bench.py "$BUILD/bin" "$@"
+        ;;
+    *)
+        sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
+        exit 2
+        ;;
+esac
