@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 # What each job needs. A group may name other groups with "@".
 declare -A group
-group[build]="cmake g++ qt6-base-dev libgl-dev"
+group[build]="cmake make g++ qt6-base-dev libgl-dev"
 # The test suite: real clients of the outputs, the package and its checks.
 group[test]="@build @package xsltproc libxml2-utils python3 nodejs"
 # The Debian package, its man pages and completions, and the tools that check them.
