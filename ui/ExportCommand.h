@@ -1,8 +1,11 @@
 #pragma once
 
 #include "export/ExportDocument.h"
+#include "listing/ListingScan.h"
 
 #include <QString>
+
+#include <vector>
 
 class QWidget;
 
@@ -21,5 +24,20 @@ ExportFormat ExportFormatForFilterIndex(int filterIndex);
 // with the window's options, asks for the template when the format names one, and reports a
 // failure through the dialogs in use. A cancel creates nothing.
 void RunExportCommand(frmExport& window);
+
+// How a background export ended.
+struct ExportOutcome {
+    QString failure; // the message naming the file; empty on success and after a cancel
+    bool cancelled = false;
+    std::vector<Warning> warnings; // entries that could not be read
+};
+
+inline constexpr int kExportProgressDelayMs = 500;    // shorter exports show no dialog
+inline constexpr int kExportProgressIntervalMs = 100; // how often the counts are redrawn
+
+// Writes the document on a worker thread while `owner`'s thread keeps serving events, under a
+// window-modal progress dialog (folders and entries written) whose Cancel stops the export: no
+// file is then left behind and an existing target is untouched. Returns when the worker ended.
+ExportOutcome RunExportInBackground(QWidget& owner, ExportRequest request);
 
 } // namespace treelan

@@ -345,6 +345,10 @@ void frmExport::onScanWarnings(const std::vector<Warning>& warnings) {
     updateScanBar();
 }
 
+void frmExport::addWarnings(const std::vector<Warning>& warnings) {
+    onScanWarnings(warnings);
+}
+
 void frmExport::onScanStopped() {
     m_scanStopping = true;
     updateScanBar();

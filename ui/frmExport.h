@@ -58,6 +58,8 @@ public:
     bool isListingComplete() const { return m_complete; }
     // Entries the last scan could not read, in the order met.
     const std::vector<Warning>& warnings() const { return m_warnings; }
+    // Adds what an export could not read to the warnings the window counts and lists.
+    void addWarnings(const std::vector<Warning>& warnings);
     // What the bar over the list says; empty when it is hidden.
     QString scanStatusText() const;
 

@@ -1,3 +1,4 @@
+#include "ExportScript.h"
 #include "ScanWait.h"
 #include "TempTree.h"
 #include "listing/ListingModel.h"
@@ -9,8 +10,10 @@
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
+#include <QDir>
 #include <QEventLoop>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -75,8 +78,8 @@ private slots:
         SetIniPath(QString());
         LoadDefaultStrings();
         m_big = std::make_unique<TempTree>();
-        for (int d = 0; d < 3000; ++d)
-            for (int f = 0; f < 8; ++f) {
+        for (int d = 0; d < 2000; ++d)
+            for (int f = 0; f < 6; ++f) {
                 m_big->createFile(
                     QStringLiteral("d%1/f%2.txt").arg(d, 4, 10, QLatin1Char('0')).arg(f),
                     QByteArray());
@@ -204,6 +207,52 @@ private slots:
         w.RefreshListing();
         QCOMPARE(int(w.warnings().size()), 0);
         QVERIFY(WaitForScan(w));
+    }
+
+    // Cancel in the export's progress dialog: no file is left, a file already there keeps its
+    // bytes, and no failure is reported.
+    void cancelledExportLeavesNothing_data() {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QByteArray>("before"); // the target's bytes before; null: no file
+        QTest::newRow("web archive, new file") << 1 << QByteArray();
+        QTest::newRow("generic XML over an existing file") << 3 << QByteArray("<old/>");
+        QTest::newRow("web archive over an existing file") << 1 << QByteArray("old bytes");
+    }
+    void cancelledExportLeavesNothing() {
+        QFETCH(int, format);
+        QFETCH(QByteArray, before);
+        QTemporaryDir out;
+        const QString target = out.filePath(QStringLiteral("listing.out"));
+        if (!before.isNull()) {
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(before);
+        }
+        frmExport w(m_big->root(), QStringLiteral(TREELAN_RESOURCE_DIR));
+        QVERIFY(WaitForScan(w));
+        w.findChild<QCheckBox*>(QStringLiteral("chkTree"))->setChecked(true);
+        QVERIFY(WaitForScan(w));
+        ScriptedExport script;
+        // Cancel as soon as the export's dialog exists, long before the tree is written.
+        bool cancelled = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &w, [&] {
+            auto* progress = w.findChild<QProgressDialog*>(QStringLiteral("exportProgress"));
+            if (!progress || cancelled) return;
+            progress->cancel();
+            cancelled = true;
+        });
+        poll.start(0);
+        script.run(w, target, format);
+        QVERIFY(cancelled);
+        QCOMPARE(script.reporter.messages, QStringList());
+        if (before.isNull())
+            QVERIFY(!QFile::exists(target));
+        else
+            QCOMPARE(ReadFileBytes(target), before);
+        const QStringList left = QDir(out.path()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(left,
+                 before.isNull() ? QStringList() : QStringList{QStringLiteral("listing.out")});
     }
 };
 
