@@ -187,9 +187,9 @@ int runExport(const QStringList& args) {
     o.mp3Info = parser.isSet(mp3);
     o.selectedOnly = parser.isSet(only);
     for (const QString& p : parser.values(only))
-        o.selected.add(p);
+        o.selected.add(rawArgument(p));
     for (const QString& p : parser.values(exclude))
-        o.removed.add(p);
+        o.removed.add(rawArgument(p));
 
     const bool isQuiet = parser.isSet(quiet);
     ProgressLine progress(!isQuiet && ::isatty(STDERR_FILENO) &&

@@ -113,6 +113,20 @@ QString CutAtNul(const QString& text) {
     return nul < 0 ? text : text.left(nul);
 }
 
+bool DecodesExactly(const char* bytes, qsizetype length) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes);
+    for (qsizetype i = 0; i < length;) {
+        if (p[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        const int n = validSequenceLength(p + i, length - i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
 QString DecodeFileName(const char* bytes, qsizetype length) {
     if (length <= 0) return {};
     const auto* p = reinterpret_cast<const unsigned char*>(bytes);

@@ -27,5 +27,11 @@ QString DecodeFileName(const char* bytes, qsizetype length);
 inline QString DecodeFileName(const QByteArray& bytes) {
     return DecodeFileName(bytes.constData(), bytes.size());
 }
+// True when the bytes are valid UTF-8, i.e. ToUTF8(DecodeFileName(bytes)) gives them back; false
+// when the decoded text stands for them only approximately.
+bool DecodesExactly(const char* bytes, qsizetype length);
+inline bool DecodesExactly(const QByteArray& bytes) {
+    return DecodesExactly(bytes.constData(), bytes.size());
+}
 
 } // namespace treelan

@@ -7,21 +7,21 @@
 
 namespace treelan {
 
-// Paths relative to the export root, matched exactly: files as "a/b.txt", folders as "a/".
+// Paths relative to the export root in the raw bytes of their names, matched exactly: files as
+// "a/b.txt", folders as "a/". Raw, because two names can read the same (a Latin-1 "\xe9" and a
+// UTF-8 "\xc3\xa9" both show as "é") and each must be named apart.
 class PathSet {
 public:
-    void add(const QString& relativePath);
-    bool containsFile(const QString& relativePath) const { return m_files.contains(relativePath); }
-    bool containsFolder(const QString& relativeFolder) const {
-        return m_folders.contains(relativeFolder);
-    }
+    void add(const QByteArray& rawRelativePath);
+    bool containsFile(const QByteArray& rawPath) const { return m_files.contains(rawPath); }
+    bool containsFolder(const QByteArray& rawFolder) const { return m_folders.contains(rawFolder); }
     bool isEmpty() const { return m_files.isEmpty() && m_folders.isEmpty(); }
-    const QSet<QString>& files() const { return m_files; }
-    const QSet<QString>& folders() const { return m_folders; }
+    const QSet<QByteArray>& files() const { return m_files; }
+    const QSet<QByteArray>& folders() const { return m_folders; }
 
 private:
-    QSet<QString> m_files;
-    QSet<QString> m_folders;
+    QSet<QByteArray> m_files;
+    QSet<QByteArray> m_folders;
 };
 
 struct ExportOptions {

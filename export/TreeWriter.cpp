@@ -11,11 +11,11 @@
 
 namespace treelan {
 
-void PathSet::add(const QString& relativePath) {
-    if (relativePath.endsWith(QLatin1Char('/')))
-        m_folders.insert(relativePath);
+void PathSet::add(const QByteArray& rawRelativePath) {
+    if (rawRelativePath.endsWith('/'))
+        m_folders.insert(rawRelativePath);
     else
-        m_files.insert(relativePath);
+        m_files.insert(rawRelativePath);
 }
 
 OutputBuffer::OutputBuffer(QIODevice& device, QString displayName)
@@ -161,14 +161,13 @@ public:
           m_filterPaths(!options.removed.isEmpty() || options.selectedOnly) {
         if (options.selectedOnly) {
             // Every folder that leads to a selected entry is written.
-            auto addAncestors = [this](const QString& path) {
-                for (qsizetype i = path.indexOf(QLatin1Char('/')); i >= 0;
-                     i = path.indexOf(QLatin1Char('/'), i + 1))
+            auto addAncestors = [this](const QByteArray& path) {
+                for (qsizetype i = path.indexOf('/'); i >= 0; i = path.indexOf('/', i + 1))
                     m_selectedAncestors.insert(path.left(i + 1));
             };
-            for (const QString& p : options.selected.files())
+            for (const QByteArray& p : options.selected.files())
                 addAncestors(p);
-            for (const QString& p : options.selected.folders())
+            for (const QByteArray& p : options.selected.folders())
                 addAncestors(p);
         }
     }
@@ -179,7 +178,7 @@ public:
         if (m_whole.size() <= depth) m_whole.resize(depth + 1);
         m_whole[depth] =
             m_options.selectedOnly && ((depth > 0 && m_whole[depth - 1]) ||
-                                       m_options.selected.containsFolder(folder.relPath));
+                                       m_options.selected.containsFolder(folder.rawRelPath));
         std::vector<FileRecord>& files = m_pending[depth];
         files.clear();
 
@@ -267,7 +266,7 @@ public:
 private:
     bool folderPasses(const WalkFolder& folder, const DirEntry& entry, std::size_t depth) const {
         if (!m_filterPaths) return true;
-        const QString rel = folder.relPath + entry.name + QLatin1Char('/');
+        const QByteArray rel = folder.rawRelPath + entry.rawName + '/';
         if (m_options.removed.containsFolder(rel)) return false;
         if (!m_options.selectedOnly || m_whole[depth]) return true;
         return m_selectedAncestors.contains(rel);
@@ -275,7 +274,7 @@ private:
 
     bool filePasses(const WalkFolder& folder, const DirEntry& entry, std::size_t depth) const {
         if (!m_filterPaths) return true;
-        const QString rel = folder.relPath + entry.name;
+        const QByteArray rel = folder.rawRelPath + entry.rawName;
         if (m_options.removed.containsFile(rel)) return false;
         if (!m_options.selectedOnly || m_whole[depth]) return true;
         return m_options.selected.containsFile(rel);
@@ -326,7 +325,7 @@ private:
     const ExportOptions& m_options;
     OutputBuffer& m_out;
     bool m_filterPaths;
-    QSet<QString> m_selectedAncestors;
+    QSet<QByteArray> m_selectedAncestors;
     std::vector<std::vector<FileRecord>> m_pending; // per depth: the files written after subfolders
     std::vector<bool> m_whole;                      // per depth: inside a selected folder
 };

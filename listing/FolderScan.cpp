@@ -1,6 +1,7 @@
 #include "listing/FolderScan.h"
 
 #include "codec/Bytes.h"
+#include "codec/Utf8.h"
 #include "listing/EntryFormat.h"
 #include "listing/ListingModel.h"
 #include "media/Mp3Info.h"
@@ -80,6 +81,8 @@ public:
           m_folderMarker(QLatin1Char('<') + GetGuiString(Str::Folder) + QLatin1Char('>')) {}
 
     void folderOpened(WalkFolder& folder, std::vector<std::size_t>& children) override {
+        m_rawFolder = DecodesExactly(folder.rawRelPath) ? QByteArrayView()
+                                                        : QByteArrayView(folder.rawRelPath);
         for (const DirEntry& e : folder.entries)
             if (!e.isFolder()) addFileRow(folder, e);
         for (std::size_t i = 0; i < folder.entries.size(); ++i) {
@@ -88,7 +91,7 @@ public:
             if (m_options.browseSubfolders)
                 children.push_back(i);
             else
-                m_model.addRow(subfolderRow(e), true);
+                addSubfolderRow(e);
         }
     }
     bool childBegin(WalkFolder&, const DirEntry&) override { return true; }
@@ -109,7 +112,7 @@ private:
                 m_options.warning(
                     m_root + folder.relPath + e.name,
                     QStringLiteral("cannot be examined; listed without size and date"));
-            m_model.addRow(row);
+            m_model.addRow(row, false, rawNames(e));
             return;
         }
         m_bytes.truncate(0);
@@ -139,14 +142,20 @@ private:
             row[ColBitrate] = info.Bitrate;
             row[ColBitrateKey] = bitrateKey;
         }
-        m_model.addRow(row);
+        m_model.addRow(row, false, rawNames(e));
     }
 
-    FileEntry subfolderRow(const DirEntry& e) const {
-        FileEntry r;
-        r.folder = e.name + QLatin1Char('/');
-        r.sizeText = m_folderMarker;
-        return r;
+    RawRowNames rawNames(const DirEntry& e) const {
+        return {m_rawFolder, DecodesExactly(e.rawName) ? QByteArrayView() : e.rawName};
+    }
+
+    void addSubfolderRow(const DirEntry& e) {
+        const QString folder = e.name + QLatin1Char('/');
+        const QByteArray raw = e.rawName + '/';
+        FileEntryView row{};
+        row[ColFolder] = folder;
+        row[ColSize] = m_folderMarker;
+        m_model.addRow(row, true, {DecodesExactly(e.rawName) ? QByteArrayView() : raw, {}});
     }
 
     // A file the reader cannot open or read gets empty MP3 fields; the scan goes on.
@@ -176,6 +185,7 @@ private:
     QString m_text;
     QString m_root;
     QString m_folderMarker;
+    QByteArrayView m_rawFolder; // the folder's raw path where its text does not give it exactly
 };
 
 // Sorts the rows once however the scan ends.

@@ -1,6 +1,7 @@
 #include "listing/ListingModel.h"
 
 #include "codec/Bytes.h"
+#include "codec/Utf8.h"
 #include "settings/StringTable.h"
 
 #include <algorithm>
@@ -77,11 +78,24 @@ void ListingModel::SharedTexts::clear() {
     nextRecent = 0;
 }
 
-ListingModel::Row ListingModel::makeRow(const FileEntryView& e, bool subfolder) {
+ListingModel::Row ListingModel::makeRow(const FileEntryView& e, bool subfolder, RawRowNames raw) {
     Row r;
     r.seq = m_nextSeq++;
     r.subfolder = subfolder;
     r.folder = m_folders.intern(e[ColFolder]);
+    if (!raw.folder.isNull()) {
+        const QByteArray bytes = raw.folder.toByteArray();
+        auto it = m_rawFolderIndex.constFind(bytes);
+        if (it == m_rawFolderIndex.constEnd()) {
+            it = m_rawFolderIndex.insert(bytes, quint32(m_rawFolders.size()));
+            m_rawFolders.push_back(bytes);
+        }
+        r.rawFolder = *it;
+    }
+    if (!raw.name.isNull()) {
+        r.rawName = true;
+        m_rawNames.insert(r.seq, raw.name.toByteArray());
+    }
     static constexpr int kColumnOf[kPackedTexts] = {
         ColName, ColSize, ColDate, ColDuration, ColBitrate, ColSizeKey, ColDateKey, ColBitrateKey};
     // A subfolder row has no fields beyond the sixth.
@@ -192,8 +206,8 @@ int ListingModel::addRow(const FileEntry& e, bool subfolderRow) {
                   subfolderRow);
 }
 
-int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow) {
-    Row r = makeRow(entry, subfolderRow);
+int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow, RawRowNames raw) {
+    Row r = makeRow(entry, subfolderRow, raw);
     if (m_batch > 0) {
         m_rows.push_back(r);
         return int(m_rows.size()) - 1;
@@ -252,6 +266,9 @@ void ListingModel::clear() {
     m_liveChars = 0;
     m_folders.clear();
     m_types.clear();
+    m_rawFolders.resize(1);
+    m_rawFolderIndex.clear();
+    m_rawNames.clear();
     m_types.intern(QString());
     m_nextSeq = 0;
     if (m_batch == 0) endResetModel();
@@ -317,6 +334,14 @@ FileEntry ListingModel::entry(int row) const {
 
 bool ListingModel::isSubfolderRow(int row) const {
     return m_rows.at(std::size_t(row)).subfolder;
+}
+
+QByteArray ListingModel::rawPath(int row) const {
+    if (row < 0 || row >= rowCount()) return {};
+    const Row& r = m_rows[std::size_t(row)];
+    QByteArray path = r.rawFolder != 0 ? m_rawFolders[r.rawFolder] : ToUTF8(view(r, ColFolder));
+    if (!r.subfolder) path += r.rawName ? m_rawNames.value(r.seq) : ToUTF8(view(r, ColName));
+    return path;
 }
 
 bool ListingModel::removeRows(int row, int count, const QModelIndex& parent) {

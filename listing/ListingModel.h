@@ -19,6 +19,13 @@ struct FileEntry {
 // The ten texts of a row as views, for adding rows without building their strings first.
 using FileEntryView = std::array<QStringView, kListingColumns>;
 
+// A row's folder and name in the bytes they have on disk, given only where they differ from the
+// UTF-8 form of the texts (names that are not valid UTF-8); a null view means "as the text".
+struct RawRowNames {
+    QByteArrayView folder;
+    QByteArrayView name;
+};
+
 // The listing's only store of rows. Rows are kept in sort order at all times while sorted mode is
 // on (the default: column 0, ascending). The column layout a details view shows is columns().
 class ListingModel : public QAbstractTableModel {
@@ -41,7 +48,7 @@ public:
 
     // Adds a row; in sorted mode it goes to its place, else to the end. Returns its row.
     int addRow(const FileEntry& entry, bool subfolderRow = false);
-    int addRow(const FileEntryView& entry, bool subfolderRow = false);
+    int addRow(const FileEntryView& entry, bool subfolderRow = false, RawRowNames raw = {});
     // Many rows, sorted once at the end (a refresh).
     void appendRows(std::vector<FileEntry> entries, const std::vector<bool>& subfolderRows = {});
     // Between these, added rows go to the end unsorted; endBatch sorts once. Nested calls count.
@@ -70,6 +77,9 @@ public:
     }
     FileEntry entry(int row) const;
     bool isSubfolderRow(int row) const;
+    // The row's path relative to the root in raw bytes: folder + name, or a subfolder row's
+    // folder ("Sub/"). It names the row's file apart from any other that reads the same.
+    QByteArray rawPath(int row) const;
 
     // --- sorting ---
     int sortKey() const { return m_sortKey; }
@@ -102,12 +112,14 @@ private:
     };
     // About 64 bytes plus the packed texts: a listing of 200,000 files stays within tens of MiB.
     struct Row {
-        qsizetype offset = 0; // first packed text in m_arena
-        quint64 seq = 0;      // order of adding: ties keep it, so the order is strict
-        quint32 folder = 0;   // index into m_folders
-        quint32 type = 0;     // index into m_types; 0 is the empty text
+        qsizetype offset = 0;  // first packed text in m_arena
+        quint64 seq = 0;       // order of adding: ties keep it, so the order is strict
+        quint32 folder = 0;    // index into m_folders
+        quint32 type = 0;      // index into m_types; 0 is the empty text
+        quint32 rawFolder = 0; // index into m_rawFolders; 0: the folder text's UTF-8
         std::array<quint32, kPackedTexts> length{};
         bool subfolder = false;
+        bool rawName = false; // the name's bytes are in m_rawNames under seq
     };
     // A heading text the window's localisation set, in place of the one looked up by tag.
     struct Heading {
@@ -115,7 +127,7 @@ private:
         bool set = false;
     };
 
-    Row makeRow(const FileEntryView& e, bool subfolder);
+    Row makeRow(const FileEntryView& e, bool subfolder, RawRowNames raw);
     QStringView packed(const Row& row, int text) const;
     QStringView view(const Row& row, int column) const;
     // Sort ranks of the shared texts (folders, types), so comparing those columns is an integer
@@ -141,6 +153,10 @@ private:
     SharedTexts m_folders, m_types;
     ColumnLayout* m_layout;
     std::array<Heading, kListingColumns> m_headings;
+    // Raw bytes that differ from their texts' UTF-8: rarely any, so kept apart from the rows.
+    std::vector<QByteArray> m_rawFolders{QByteArray()};
+    QHash<QByteArray, quint32> m_rawFolderIndex;
+    QHash<quint64, QByteArray> m_rawNames;
     quint64 m_nextSeq = 0;
     int m_batch = 0;
     int m_sortKey = 0;

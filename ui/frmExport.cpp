@@ -277,16 +277,13 @@ ExportOptions frmExport::exportOptions() const {
     options.browseSubfolders = browseSubfolders();
     options.mp3Info = mp3Info();
     options.selectedOnly = selectedOnly();
-    for (const QString& file : m_removedFiles.files())
+    for (const QByteArray& file : m_removedFiles.files())
         options.removed.add(file);
-    for (const QString& folder : m_removedFolders.folders())
+    for (const QByteArray& folder : m_removedFolders.folders())
         options.removed.add(folder);
     if (options.selectedOnly) {
-        for (const int row : selectedRows()) {
-            const QString folder = m_model->text(row, ColFolder);
-            options.selected.add(
-                m_model->isSubfolderRow(row) ? folder : folder + m_model->text(row, ColName));
-        }
+        for (const int row : selectedRows())
+            options.selected.add(m_model->rawPath(row));
     }
     return options;
 }
@@ -507,14 +504,13 @@ void frmExport::DeleteSelectedRows() {
     const std::vector<int> rows = selectedRows();
     if (rows.empty()) return;
 
-    // Paths relative to the root, as the export matches them: a file as folder + name, a
-    // subfolder row of the flat listing as its folder text ("Sub/").
+    // Raw paths relative to the root, as the export matches them: a file as folder + name, a
+    // subfolder row of the flat listing as its folder ("Sub/").
     for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-        const QString folder = m_model->text(*it, ColFolder);
         if (m_model->isSubfolderRow(*it))
-            m_removedFolders.add(folder);
+            m_removedFolders.add(m_model->rawPath(*it));
         else
-            m_removedFiles.add(folder + m_model->text(*it, ColName));
+            m_removedFiles.add(m_model->rawPath(*it));
     }
     const int lowest = rows.front();
     removeRows(rows);

@@ -5,9 +5,12 @@
 #include "platform/FileError.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,7 +76,7 @@ private slots:
         ExportOptions o;
         o.browseSubfolders = true;
         o.selectedOnly = true;
-        o.selected.add(QStringLiteral("new/b.txt"));
+        o.selected.add("new/b.txt");
         QVERIFY(sameLines(body(t.root(), TreeForm::Xml, o),
                           expectedFile(QStringLiteral("export/docs-selected.xml"))));
     }
@@ -112,11 +115,70 @@ private slots:
         ExportOptions o;
         o.browseSubfolders = true;
         for (const QString& p : removed)
-            o.removed.add(p);
+            o.removed.add(p.toUtf8());
         o.selectedOnly = !selected.isEmpty() || removed.isEmpty();
         for (const QString& p : selected)
-            o.selected.add(p);
+            o.selected.add(p.toUtf8());
         QCOMPARE(titles(body(t.root(), TreeForm::Xml, o)), expected);
+    }
+
+    // Two names that read the same ("café" in UTF-8 and in Latin-1) are removed and selected
+    // apart: the sets hold raw paths. The twin files differ in size (1 kB UTF-8, 3 kB Latin-1),
+    // the twin folders in their contents (u.txt UTF-8, l.txt Latin-1).
+    void twinNamesKeptApart_data() {
+        QTest::addColumn<QByteArray>("removed");
+        QTest::addColumn<QByteArray>("selected");
+        QTest::addColumn<QStringList>("expected"); // exported files, sorted
+        const QString cafe1 = QStringLiteral("caf\u00e9.txt 1 kB"),
+                      cafe3 = QStringLiteral("caf\u00e9.txt 3 kB"),
+                      l = QStringLiteral("d\u00e9j\u00e0/l.txt 0 kB"),
+                      u = QStringLiteral("d\u00e9j\u00e0/u.txt 0 kB");
+        QTest::newRow("remove the UTF-8 file")
+            << QByteArray("caf\xc3\xa9.txt") << QByteArray() << QStringList{cafe3, l, u};
+        QTest::newRow("remove the Latin-1 file")
+            << QByteArray("caf\xe9.txt") << QByteArray() << QStringList{cafe1, l, u};
+        QTest::newRow("remove the Latin-1 folder")
+            << QByteArray("d\xe9j\xe0/") << QByteArray() << QStringList{cafe1, cafe3, u};
+        QTest::newRow("select the UTF-8 file")
+            << QByteArray() << QByteArray("caf\xc3\xa9.txt") << QStringList{cafe1};
+        QTest::newRow("select the Latin-1 folder")
+            << QByteArray() << QByteArray("d\xe9j\xe0/") << QStringList{l};
+        QTest::newRow("select a file in the Latin-1 folder")
+            << QByteArray() << QByteArray("d\xe9j\xe0/l.txt") << QStringList{l};
+    }
+    void twinNamesKeptApart() {
+        QFETCH(QByteArray, removed);
+        QFETCH(QByteArray, selected);
+        QFETCH(QStringList, expected);
+        TempTree t;
+        t.createRawFile(QStringLiteral("."), "caf\xc3\xa9.txt", QByteArray(1024, 'u'));
+        t.createRawFile(QStringLiteral("."), "caf\xe9.txt", QByteArray(3072, 'l'));
+        t.createFile(QStringLiteral("d\u00e9j\u00e0/u.txt"), "u");
+        t.createDir(QStringLiteral("tmp"));
+        t.createRawFile(QStringLiteral("tmp"), "l.txt", "l");
+        const QByteArray base = QFile::encodeName(t.root());
+        QVERIFY(::rename((base + "tmp").constData(), (base + "d\xe9j\xe0").constData()) == 0);
+        ExportOptions o;
+        o.browseSubfolders = true;
+        if (!removed.isEmpty()) o.removed.add(removed);
+        o.selectedOnly = !selected.isEmpty();
+        if (!selected.isEmpty()) o.selected.add(selected);
+        QStringList files;
+        QString folder;
+        for (const QByteArray& line : body(t.root(), TreeForm::Xml, o).split('\n')) {
+            const QString text = QString::fromUtf8(line);
+            static const QRegularExpression file(
+                QStringLiteral("<file title=\"([^\"]*)\" size=\"([^\"]*)\""));
+            static const QRegularExpression folderTag(QStringLiteral("<folder title=\"([^\"]*)\""));
+            if (const auto m = file.match(text); m.hasMatch())
+                files << folder + m.captured(1) + QLatin1Char(' ') + m.captured(2);
+            else if (const auto f = folderTag.match(text); f.hasMatch())
+                folder = f.captured(1) + QLatin1Char('/');
+            else if (text.startsWith(QLatin1String("</folder>")))
+                folder.clear();
+        }
+        files.sort();
+        QCOMPARE(files, expected);
     }
 
     void orderIgnoresCase() {

@@ -95,6 +95,36 @@ private slots:
         QCOMPARE(m.text(0, ColDateKey), QString::number(quint64(ft) >> 32));
     }
 
+    // Each row knows its raw path, so that two names that read the same stay apart.
+    void rawPathsOfTwins_data() {
+        QTest::addColumn<bool>("tree");
+        QTest::addColumn<QByteArrayList>("paths"); // sorted
+        QTest::newRow("flat") << false
+                              << QByteArrayList{"caf\xc3\xa9.txt", "caf\xe9.txt",
+                                                "d\xc3\xa9j\xc3\xa0/", "d\xe9j\xe0/"};
+        QTest::newRow("tree") << true
+                              << QByteArrayList{"caf\xc3\xa9.txt", "caf\xe9.txt",
+                                                "d\xc3\xa9j\xc3\xa0/u.txt", "d\xe9j\xe0/l.txt"};
+    }
+    void rawPathsOfTwins() {
+        QFETCH(bool, tree);
+        QFETCH(QByteArrayList, paths);
+        TempTree t;
+        t.createRawFile(QStringLiteral("."), "caf\xc3\xa9.txt", "u");
+        t.createRawFile(QStringLiteral("."), "caf\xe9.txt", "l");
+        t.createFile(QStringLiteral("d\u00e9j\u00e0/u.txt"), "u");
+        const QByteArray latin1 = QFile::encodeName(t.root()) + "d\xe9j\xe0";
+        QVERIFY(::mkdir(latin1.constData(), 0755) == 0);
+        ::close(::open((latin1 + "/l.txt").constData(), O_WRONLY | O_CREAT, 0644));
+        ListingModel m;
+        scan(m, t.root(), tree);
+        QByteArrayList got;
+        for (int r = 0; r < m.rowCount(); ++r)
+            got << m.rawPath(r);
+        std::sort(got.begin(), got.end());
+        QCOMPARE(got, paths);
+    }
+
     void order_data() {
         QTest::addColumn<bool>("tree");
         QTest::addColumn<QStringList>("rows"); // folder + name

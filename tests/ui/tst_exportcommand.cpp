@@ -306,6 +306,43 @@ private slots:
         QCOMPARE(shape.contains(QLatin1String("good.txt")), deleteIt);
     }
 
+    // Two files whose names read the same ("café.txt" in UTF-8, 1 kB, and in Latin-1, 3 kB): the
+    // row deleted or selected is the one left out or written, never both.
+    void twinNames_data() {
+        QTest::addColumn<bool>("deleteIt");
+        QTest::addColumn<QString>("size"); // of the row acted on
+        for (const char* size : {" 1 kB", " 3 kB"}) {
+            QTest::addRow("delete%s", size) << true << QString::fromLatin1(size);
+            QTest::addRow("select%s", size) << false << QString::fromLatin1(size);
+        }
+    }
+    void twinNames() {
+        QFETCH(bool, deleteIt);
+        QFETCH(QString, size);
+        TempTree t;
+        t.createRawFile(QStringLiteral("."), "caf\xc3\xa9.txt", QByteArray(1024, 'u'));
+        t.createRawFile(QStringLiteral("."), "caf\xe9.txt", QByteArray(3072, 'l'));
+        auto w = window(t.root());
+        int row = -1;
+        for (int r = 0; r < w->model()->rowCount(); ++r)
+            if (w->model()->text(r, ColSize) == size) row = r;
+        QVERIFY(row >= 0);
+        w->listView()->selectionModel()->select(w->model()->index(row, 0),
+                                                QItemSelectionModel::ClearAndSelect |
+                                                    QItemSelectionModel::Rows);
+        if (deleteIt)
+            w->DeleteSelectedRows();
+        else
+            child<QCheckBox>(*w, "chkSelected")->setChecked(true);
+        QCOMPARE(w->model()->rowCount(), deleteIt ? 1 : 2);
+        ScriptedExport script;
+        script.run(*w, target(QStringLiteral("out.xml")), 3);
+        const QByteArray xml = ReadFileBytes(target(QStringLiteral("out.xml")));
+        QCOMPARE(xml.count("<file title=\"caf\xc3\xa9.txt\""), 1);
+        // Deleted: the other twin is written; selected: this one.
+        QCOMPARE(xml.contains("size=\"" + size.trimmed().toUtf8() + "\""), !deleteIt);
+    }
+
     // A root folder whose own name is not valid UTF-8, as the folder dialog or the command line
     // hands it to the window, is listed and exported.
     void rootNameNotUtf8_data() {

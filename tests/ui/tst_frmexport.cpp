@@ -551,7 +551,7 @@ private slots:
         QCOMPARE(w->removedFiles().files().size(), selected.size());
         QVERIFY(w->removedFolders().isEmpty());
         QVERIFY(w->removedFiles().containsFile(
-            QStringLiteral("f%1.txt").arg(selected.first(), 2, 10, QLatin1Char('0'))));
+            QStringLiteral("f%1.txt").arg(selected.first(), 2, 10, QLatin1Char('0')).toUtf8()));
         if (current < 0) {
             QVERIFY(!child<QPushButton>(*w, "cmdCopy")->isEnabled());
             QVERIFY(!child<QPushButton>(*w, "cmdExport")->isEnabled());
@@ -608,15 +608,18 @@ private slots:
         QVERIFY(target >= 0);
         selectRows(*w, {target});
         w->DeleteSelectedRows();
-        QStringList gotFiles = w->removedFiles().files().values();
-        QStringList gotFolders = w->removedFolders().folders().values();
+        QStringList gotFiles, gotFolders;
+        for (const QByteArray& f : w->removedFiles().files())
+            gotFiles << QString::fromUtf8(f);
+        for (const QByteArray& f : w->removedFolders().folders())
+            gotFolders << QString::fromUtf8(f);
         QCOMPARE(gotFiles, files);
         QCOMPARE(gotFolders, folders);
         const ExportOptions options = w->exportOptions();
         for (const QString& f : files)
-            QVERIFY(options.removed.containsFile(f));
+            QVERIFY(options.removed.containsFile(f.toUtf8()));
         for (const QString& f : folders)
-            QVERIFY(options.removed.containsFolder(f));
+            QVERIFY(options.removed.containsFolder(f.toUtf8()));
 
         // A refresh brings the rows back and empties the removal lists.
         child<QCheckBox>(*w, "chkmp3")->setChecked(true);
