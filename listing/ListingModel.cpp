@@ -83,15 +83,7 @@ ListingModel::Row ListingModel::makeRow(const FileEntryView& e, bool subfolder, 
     r.seq = m_nextSeq++;
     r.subfolder = subfolder;
     r.folder = m_folders.intern(e[ColFolder]);
-    if (!raw.folder.isNull()) {
-        const QByteArray bytes = raw.folder.toByteArray();
-        auto it = m_rawFolderIndex.constFind(bytes);
-        if (it == m_rawFolderIndex.constEnd()) {
-            it = m_rawFolderIndex.insert(bytes, quint32(m_rawFolders.size()));
-            m_rawFolders.push_back(bytes);
-        }
-        r.rawFolder = *it;
-    }
+    if (!raw.folder.isNull()) r.rawFolder = internRawFolder(raw.folder.toByteArray());
     if (!raw.name.isNull()) {
         r.rawName = true;
         m_rawNames.insert(r.seq, raw.name.toByteArray());
@@ -291,6 +283,9 @@ void ListingModel::appendRowsFrom(const ListingModel& source, int first, int cou
         row.folder = m_folders.intern(source.m_folders.texts[from.folder]);
         row.type = m_types.intern(source.m_types.texts[from.type]);
         row.seq = m_nextSeq++;
+        if (from.rawFolder != 0)
+            row.rawFolder = internRawFolder(source.m_rawFolders[from.rawFolder]);
+        if (from.rawName) m_rawNames.insert(row.seq, source.m_rawNames.value(from.seq));
         m_rows.push_back(row);
     }
     if (signal) endInsertRows();
@@ -304,6 +299,9 @@ void ListingModel::adoptRows(ListingModel& source) {
     std::swap(m_liveChars, source.m_liveChars);
     std::swap(m_folders, source.m_folders);
     std::swap(m_types, source.m_types);
+    std::swap(m_rawFolders, source.m_rawFolders);
+    std::swap(m_rawFolderIndex, source.m_rawFolderIndex);
+    std::swap(m_rawNames, source.m_rawNames);
     std::swap(m_nextSeq, source.m_nextSeq);
     const bool resort = m_sorted && (source.m_sortKey != m_sortKey ||
                                      source.m_sortOrder != m_sortOrder || !source.m_sorted);
@@ -334,6 +332,15 @@ FileEntry ListingModel::entry(int row) const {
 
 bool ListingModel::isSubfolderRow(int row) const {
     return m_rows.at(std::size_t(row)).subfolder;
+}
+
+quint32 ListingModel::internRawFolder(const QByteArray& bytes) {
+    auto it = m_rawFolderIndex.constFind(bytes);
+    if (it == m_rawFolderIndex.constEnd()) {
+        it = m_rawFolderIndex.insert(bytes, quint32(m_rawFolders.size()));
+        m_rawFolders.push_back(bytes);
+    }
+    return *it;
 }
 
 QByteArray ListingModel::rawPath(int row) const {

@@ -128,6 +128,7 @@ private:
     };
 
     Row makeRow(const FileEntryView& e, bool subfolder, RawRowNames raw);
+    quint32 internRawFolder(const QByteArray& bytes);
     QStringView packed(const Row& row, int text) const;
     QStringView view(const Row& row, int column) const;
     // Sort ranks of the shared texts (folders, types), so comparing those columns is an integer
