@@ -5,7 +5,7 @@ FOLDER   ?= .
 OUTPUT   ?= treelan-export.mht
 export BUILD JOBS
 
-.PHONY: all build run test deb asan bench format clean
+.PHONY: all build run test deb asan tsan bench format clean
 
 all: build
 
@@ -24,6 +24,9 @@ deb:
 asan:
 	./treelan.sh asan
 
+tsan:
+	./treelan.sh tsan
+
 bench:
 	./treelan.sh bench $(BENCH_ARGS)
 
@@ -31,4 +34,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) build-asan
+	rm -rf $(BUILD) build-asan build-tsan

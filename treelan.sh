@@ -9,6 +9,8 @@
 #   ./treelan.sh build                  build the programs
 #   ./treelan.sh deb                    build the Debian package (build/treelan_VERSION_ARCH.deb)
 #   ./treelan.sh asan                   run the tests under AddressSanitizer and UBSan (build-asan/)
+#   ./treelan.sh tsan                   run the widget tests (threads: background scan and export)
+#                                       under ThreadSanitizer (build-tsan/)
 #   ./treelan.sh bench [ARGS]           run the benchmarks of bench/ against their peers
 #
 # BUILD (default: build) names the build folder, JOBS (default: 2) the parallel jobs.
@@ -58,6 +60,15 @@ case "$job" in
         configure "$BUILD" -DCMAKE_BUILD_TYPE=Debug -DTREELAN_SANITIZE=ON
         cmake --build "$BUILD" -j"$JOBS"
         (cd "$BUILD" && ctest --output-on-failure -j"$JOBS")
+        ;;
+    tsan)
+        scripts/install-deps.sh test
+        BUILD=build-tsan
+        configure "$BUILD" -DCMAKE_BUILD_TYPE=Debug -DTREELAN_SANITIZE_THREAD=ON
+        cmake --build "$BUILD" -j"$JOBS"
+        # Qt's own libraries are not instrumented: the suppressions name what happens inside them.
+        (cd "$BUILD" && TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/../scripts/tsan.supp" \
+            ctest --output-on-failure -j"$JOBS" -R '^tst_(backgroundscan|frmexport|exportcommand|endtoend|listingmodel|folderscan)$')
         ;;
     bench)
         scripts/install-deps.sh bench

@@ -61,6 +61,7 @@ void ListingScan::start(ScanOptions options, int sortKey, Qt::SortOrder order) {
         QElapsedTimer clock;
         clock.start();
         qint64 lastPost = 0;
+        qint64 lastProgress = 0;
         int sent = 0;
         WalkProgress current;
         std::vector<Warning> warnings;
@@ -82,7 +83,17 @@ void ListingScan::start(ScanOptions options, int sortKey, Qt::SortOrder order) {
                 },
                 Qt::QueuedConnection);
             warnings.clear();
-            lastPost = clock.elapsed();
+            lastPost = lastProgress = clock.elapsed();
+        };
+        auto postProgress = [&] {
+            QMetaObject::invokeMethod(
+                this,
+                [this, job, at = current] {
+                    if (job->generation == m_generation)
+                        emit progress(at.folders, at.entries, at.currentFolder);
+                },
+                Qt::QueuedConnection);
+            lastProgress = clock.elapsed();
         };
         scan.progress = [&](const WalkProgress& p) {
             current = p;
@@ -95,9 +106,11 @@ void ListingScan::start(ScanOptions options, int sortKey, Qt::SortOrder order) {
                     Qt::QueuedConnection);
                 return false;
             }
-            // The first rows go at once, later ones at most every kBatchMs.
+            // The first rows go at once, later ones at most every kBatchMs; the counts more often.
             if ((sent == 0 && staging->rowCount() > 0) || clock.elapsed() - lastPost >= kBatchMs)
                 post();
+            else if (clock.elapsed() - lastProgress >= kProgressMs)
+                postProgress();
             return true;
         };
         scan.warning = [&](const QString& path, const QString& reason) {

@@ -22,7 +22,8 @@ struct Warning {
 };
 
 // A listing refresh on a worker thread. The worker lists into a store of its own and hands the
-// rows found so far to this object's thread at most every kBatchMs (the first ones at once), in
+// rows found so far to this object's thread at most every kBatchMs (the first ones at once) and
+// its counts every kProgressMs, the rows in
 // the order found; at the end it sorts them all, off this thread, and hands over the sorted
 // listing. Signals arrive on the thread that owns this object, and only for the latest start().
 class ListingScan : public QObject {
@@ -30,6 +31,7 @@ class ListingScan : public QObject {
 public:
     enum class Outcome { Complete, Cancelled, Failed };
     static constexpr int kBatchMs = 200;
+    static constexpr int kProgressMs = 100;
 
     explicit ListingScan(QObject* parent = nullptr);
     // Cancels a running scan and waits for its thread.

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Screenshot of the main window on a virtual X display.
-# Usage: screenshot.sh FOLDER OUT.png [--menu]
+# Usage: screenshot.sh FOLDER OUT.png [--menu | --scan]
 #   FOLDER   the folder the program lists at start
 #   OUT.png  the picture to write (the screen trimmed to the windows shown)
 #   --menu   also open the list's pop-up menu (right click on the list) before the shot
+#   --scan   tick "Browse subfolders" and take the shot while that refresh runs (a large FOLDER
+#            keeps it running long enough: bench/make_tree.py makes one)
 # Environment: TREELAN (program, default build/bin/treelan), SHOT_SIZE (screen, default
 # 1024x768), SHOT_DELAY (seconds to let the window draw, default 1).
 set -euo pipefail
@@ -11,14 +13,18 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 "$here/install-deps.sh" shots
 
-usage() { echo "usage: $0 FOLDER OUT.png [--menu]" >&2; exit 2; }
+usage() { echo "usage: $0 FOLDER OUT.png [--menu | --scan]" >&2; exit 2; }
 [ $# -ge 2 ] && [ $# -le 3 ] || usage
 folder="$1"
 out="$2"
 menu=0
+scan=0
 if [ $# -eq 3 ]; then
-    [ "$3" = "--menu" ] || usage
-    menu=1
+    case "$3" in
+        --menu) menu=1 ;;
+        --scan) scan=1 ;;
+        *) usage ;;
+    esac
 fi
 [ -d "$folder" ] || { echo "$0: $folder: not a folder" >&2; exit 2; }
 program="${TREELAN:-$here/../build/bin/treelan}"
@@ -82,6 +88,14 @@ if [ "$menu" -eq 1 ]; then
         awk -F= '/^WIDTH/{w=$2} /^HEIGHT/{h=$2} END{print w, h}')
     xdotool mousemove --window "$window" $((width * 2 / 5)) $((height * 2 / 5)) click 3
     sleep "$delay"
+fi
+
+if [ "$scan" -eq 1 ]; then
+    # "Browse subfolders" is the third check box from the foot: its box lies 20 pixels in
+    # from the left and 68 up from the bottom of the window at 96 dots per inch.
+    read -r height < <(xdotool getwindowgeometry --shell "$window" | awk -F= '/^HEIGHT/{print $2}')
+    xdotool mousemove --window "$window" 20 $((height - 68)) click 1
+    sleep "${SCAN_DELAY:-1.5}"
 fi
 
 import -window root -trim +repage "$out"
