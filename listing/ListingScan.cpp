@@ -4,21 +4,54 @@
 #include "platform/FileError.h"
 
 #include <QElapsedTimer>
-#include <QThread>
 
 #include <exception>
+#include <mutex>
+#include <thread>
 
 namespace treelan {
 
+// What one scan shares between its worker and this object's thread. Everything in it is handed
+// over under `lock` (no event queue in between), so the hand-over is plain to a thread checker.
 struct ListingScan::Job {
     std::atomic<bool> cancel{false};
-    quint64 generation = 0;
+    std::thread worker;
+    // Made on the owning thread; only the worker touches it until `ended`.
+    std::unique_ptr<ListingModel> staging;
+
+    std::mutex lock;
+    std::unique_ptr<ListingModel> pending; // rows since the last hand-over, in a batch
+    WalkProgress progress;
+    bool progressNew = false;
+    std::vector<Warning> warnings;
+    bool stopped = false; // the walk ended after a cancel
+    bool ended = false;   // the worker wrote its outcome and returns
+    Outcome outcome = Outcome::Complete;
+    QString error;
 };
 
-ListingScan::ListingScan(QObject* parent) : QObject(parent) {}
+namespace {
+
+// A store for rows in transit: made on the owning thread in a batch, so that the worker's
+// additions signal nothing.
+std::unique_ptr<ListingModel> emptyBatch() {
+    auto rows = std::make_unique<ListingModel>();
+    rows->setSorted(false);
+    rows->beginBatch();
+    return rows;
+}
+
+} // namespace
+
+ListingScan::ListingScan(QObject* parent) : QObject(parent) {
+    m_poll.setInterval(kPollMs);
+    connect(&m_poll, &QTimer::timeout, this, &ListingScan::collect);
+}
 
 ListingScan::~ListingScan() {
     if (m_job) m_job->cancel = true;
+    for (auto& job : m_old)
+        job->cancel = true;
     waitForThreads();
 }
 
@@ -27,90 +60,72 @@ void ListingScan::cancel() {
 }
 
 void ListingScan::waitForThreads() {
-    for (QThread* thread : m_threads) {
-        thread->wait();
-        delete thread;
-    }
-    m_threads.clear();
+    if (m_job && m_job->worker.joinable()) m_job->worker.join();
+    for (auto& job : m_old)
+        if (job->worker.joinable()) job->worker.join();
+    m_old.clear();
 }
 
-void ListingScan::start(ScanOptions options, int sortKey, Qt::SortOrder order) {
-    if (m_job) m_job->cancel = true; // its posts are dropped by generation below
-    // Threads that have ended are freed; one still winding down is left to end on its own.
-    for (auto it = m_threads.begin(); it != m_threads.end();) {
-        if ((*it)->isFinished()) {
-            delete *it;
-            it = m_threads.erase(it);
+void ListingScan::reapOld() {
+    for (auto it = m_old.begin(); it != m_old.end();) {
+        bool ended = false;
+        {
+            std::lock_guard guard((*it)->lock);
+            ended = (*it)->ended;
+        }
+        if (ended) {
+            (*it)->worker.join(); // it has only to return
+            it = m_old.erase(it);
         } else {
             ++it;
         }
     }
+}
+
+void ListingScan::start(ScanOptions options, int sortKey, Qt::SortOrder order) {
+    if (m_job) {
+        // Nothing of it arrives any more; its thread ends on its own and is joined later.
+        m_job->cancel = true;
+        m_old.push_back(std::move(m_job));
+    }
+    reapOld();
     auto job = std::make_shared<Job>();
-    job->generation = ++m_generation;
+    job->staging = std::make_unique<ListingModel>();
+    job->staging->sort(sortKey, order);
+    job->pending = emptyBatch();
     m_job = job;
     m_running = true;
+    m_poll.start();
 
-    // Made here, so it belongs to this thread, which deletes it; only the worker touches it
-    // until it is handed back.
-    auto staging = std::make_shared<ListingModel>();
-    staging->sort(sortKey, order);
-    QThread* owner = thread();
-
-    QThread* worker = QThread::create([this, options = std::move(options), job, staging, owner] {
+    Job* j = job.get();
+    job->worker = std::thread([j, options = std::move(options)] {
+        ListingModel& staging = *j->staging;
         ScanOptions scan = options;
         QElapsedTimer clock;
         clock.start();
-        qint64 lastPost = 0;
-        qint64 lastProgress = 0;
+        qint64 lastRows = 0;
         int sent = 0;
-        WalkProgress current;
         std::vector<Warning> warnings;
 
-        // Hands the rows since the last batch over, with the progress and warnings so far.
-        auto post = [&] {
-            auto rows = std::make_shared<ListingModel>();
-            rows->appendRowsFrom(*staging, sent, staging->rowCount() - sent);
-            sent = staging->rowCount();
-            rows->moveToThread(owner);
-            // Moved into the call, so the last reference dies on the receiving thread.
-            QMetaObject::invokeMethod(
-                this,
-                [this, job, rows = std::move(rows), at = current, found = std::move(warnings)] {
-                    if (job->generation != m_generation) return;
-                    emit progress(at.folders, at.entries, at.currentFolder);
-                    if (!found.empty()) emit warningsFound(found);
-                    if (rows->rowCount() > 0) emit rowsFound(*rows);
-                },
-                Qt::QueuedConnection);
-            warnings.clear();
-            lastPost = lastProgress = clock.elapsed();
-        };
-        auto postProgress = [&] {
-            QMetaObject::invokeMethod(
-                this,
-                [this, job, at = current] {
-                    if (job->generation == m_generation)
-                        emit progress(at.folders, at.entries, at.currentFolder);
-                },
-                Qt::QueuedConnection);
-            lastProgress = clock.elapsed();
-        };
         scan.progress = [&](const WalkProgress& p) {
-            current = p;
-            if (job->cancel) {
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, job] {
-                        if (job->generation == m_generation) emit stopped();
-                    },
-                    Qt::QueuedConnection);
+            const bool cancelled = j->cancel;
+            // The first rows go at once, later ones at most every kBatchMs.
+            const bool rows =
+                (sent == 0 && staging.rowCount() > 0) || clock.elapsed() - lastRows >= kBatchMs;
+            std::lock_guard guard(j->lock);
+            j->progress = p;
+            j->progressNew = true;
+            j->warnings.insert(j->warnings.end(), warnings.begin(), warnings.end());
+            warnings.clear();
+            if (cancelled) {
+                j->stopped = true;
                 return false;
             }
-            // The first rows go at once, later ones at most every kBatchMs; the counts more often.
-            if ((sent == 0 && staging->rowCount() > 0) || clock.elapsed() - lastPost >= kBatchMs)
-                post();
-            else if (clock.elapsed() - lastProgress >= kProgressMs)
-                postProgress();
+            if (rows && staging.rowCount() > sent) {
+                j->pending->appendRowsFrom(staging, sent, staging.rowCount() - sent);
+                sent = staging.rowCount();
+                lastRows = clock.elapsed();
+            }
             return true;
         };
         scan.warning = [&](const QString& path, const QString& reason) {
@@ -120,7 +135,7 @@ void ListingScan::start(ScanOptions options, int sortKey, Qt::SortOrder order) {
         Outcome outcome = Outcome::Complete;
         QString error;
         try {
-            RefreshListing(*staging, scan); // sorts once at its end, here on the worker
+            RefreshListing(staging, scan); // sorts once at its end, here on the worker
         } catch (const Cancelled&) {
             outcome = Outcome::Cancelled;
         } catch (const FileError& e) {
@@ -130,19 +145,52 @@ void ListingScan::start(ScanOptions options, int sortKey, Qt::SortOrder order) {
             outcome = Outcome::Failed;
             error = QString::fromLocal8Bit(e.what());
         }
-        QMetaObject::invokeMethod(
-            this,
-            [this, job, staging, outcome, error, at = current, found = std::move(warnings)] {
-                if (job->generation != m_generation) return;
-                m_running = false;
-                if (!found.empty()) emit warningsFound(found);
-                emit progress(at.folders, at.entries, at.currentFolder);
-                emit finished(*staging, outcome, error);
-            },
-            Qt::QueuedConnection);
+        std::lock_guard guard(j->lock);
+        j->warnings.insert(j->warnings.end(), warnings.begin(), warnings.end());
+        j->outcome = outcome;
+        j->error = error;
+        j->ended = true;
     });
-    m_threads.push_back(worker);
-    worker->start();
+}
+
+void ListingScan::collect() {
+    reapOld();
+    if (!m_job) {
+        m_poll.stop();
+        return;
+    }
+    const std::shared_ptr<Job> job = m_job; // a receiver may start another scan
+    std::unique_ptr<ListingModel> rows = emptyBatch();
+    WalkProgress at;
+    bool progressNew = false, stopNow = false, ended = false;
+    std::vector<Warning> found;
+    {
+        std::lock_guard guard(job->lock);
+        std::swap(rows, job->pending);
+        at = job->progress;
+        progressNew = job->progressNew;
+        job->progressNew = false;
+        found.swap(job->warnings);
+        stopNow = job->stopped && !m_stoppedSent;
+        ended = job->ended;
+    }
+    if (progressNew) emit progress(at.folders, at.entries, at.currentFolder);
+    if (job != m_job) return;
+    if (!found.empty()) emit warningsFound(found);
+    if (job != m_job) return;
+    if (rows->rowCount() > 0) emit rowsFound(*rows);
+    if (job != m_job) return;
+    if (stopNow) {
+        m_stoppedSent = true;
+        emit stopped();
+    }
+    if (!ended || job != m_job) return;
+    job->worker.join();
+    m_running = false;
+    m_stoppedSent = false;
+    m_poll.stop();
+    m_job.reset();
+    emit finished(*job->staging, job->outcome, job->error);
 }
 
 } // namespace treelan

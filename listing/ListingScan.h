@@ -4,12 +4,11 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <atomic>
 #include <memory>
 #include <vector>
-
-class QThread;
 
 namespace treelan {
 
@@ -22,8 +21,8 @@ struct Warning {
 };
 
 // A listing refresh on a worker thread. The worker lists into a store of its own and hands the
-// rows found so far to this object's thread at most every kBatchMs (the first ones at once) and
-// its counts every kProgressMs, the rows in
+// rows found so far over at most every kBatchMs (the first ones at once); this object's thread
+// collects them, the counts and the warnings every kPollMs, the rows in
 // the order found; at the end it sorts them all, off this thread, and hands over the sorted
 // listing. Signals arrive on the thread that owns this object, and only for the latest start().
 class ListingScan : public QObject {
@@ -31,7 +30,8 @@ class ListingScan : public QObject {
 public:
     enum class Outcome { Complete, Cancelled, Failed };
     static constexpr int kBatchMs = 200;
-    static constexpr int kProgressMs = 100;
+    // How often the owning thread collects what the worker found: rows, counts, warnings.
+    static constexpr int kPollMs = 25;
 
     explicit ListingScan(QObject* parent = nullptr);
     // Cancels a running scan and waits for its thread.
@@ -62,10 +62,14 @@ signals:
 
 private:
     struct Job;
+    void collect();
+    void reapOld();
+
     std::shared_ptr<Job> m_job;
-    std::vector<QThread*> m_threads;
-    quint64 m_generation = 0;
+    std::vector<std::shared_ptr<Job>> m_old; // cancelled, their threads still ending
+    QTimer m_poll;
     bool m_running = false;
+    bool m_stoppedSent = false;
 };
 
 } // namespace treelan

@@ -10,16 +10,18 @@
 #include "ui/frmStyle.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QLocale>
 #include <QProgressDialog>
-#include <QThread>
 #include <QTimer>
 
 #include <atomic>
+#include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <thread>
 
 namespace treelan {
 
@@ -58,37 +60,34 @@ void RunExportCommand(frmExport& window) {
     request.options = window.exportOptions();
 
     WaitCursor wait;
-    const QString resourceDir = request.resourceDir;
-    // The chooser is a dialog: the worker asks this thread for it and waits for the answer.
-    request.templateRequest = [&wait, &window, resourceDir] {
-        QString name;
-        QMetaObject::invokeMethod(
-            &window,
-            [&] {
-                wait.lift();
-                // No owner window: it stands on its own in the middle of the export.
-                name = ChooseTemplate(nullptr, resourceDir);
-                wait.set();
-            },
-            Qt::BlockingQueuedConnection);
+    const ExportOutcome outcome = RunExportInBackground(window, request, [&wait, &request] {
+        wait.lift();
+        // No owner window: it stands on its own in the middle of the export.
+        const QString name = ChooseTemplate(nullptr, request.resourceDir);
+        wait.set();
         return name;
-    };
-
-    const ExportOutcome outcome = RunExportInBackground(window, request);
+    });
     wait.lift();
     window.addWarnings(outcome.warnings);
     if (!outcome.failure.isEmpty()) CurrentDialogs().reportError(&window, outcome.failure);
 }
 
-ExportOutcome RunExportInBackground(QWidget& owner, ExportRequest request) {
+ExportOutcome RunExportInBackground(QWidget& owner, ExportRequest request,
+                                    const std::function<QString()>& chooseTemplate) {
+    // Shared with the worker under `lock` (no event queue in between, so the hand-over is plain
+    // to a thread checker).
     struct Shared {
         std::atomic<bool> cancel{false};
-        std::atomic<qint64> folders{0};
-        std::atomic<qint64> entries{0};
         std::mutex lock;
+        std::condition_variable answered;
+        qint64 folders = 0, entries = 0;
         std::vector<Warning> warnings;
+        bool templateAsked = false, templateAnswered = false;
+        QString templateName;
+        bool ended = false;
     } shared;
     request.options.walk.progress = [&shared](const WalkProgress& p) {
+        std::lock_guard guard(shared.lock);
         shared.folders = p.folders;
         shared.entries = p.entries;
         return !shared.cancel;
@@ -97,21 +96,32 @@ ExportOutcome RunExportInBackground(QWidget& owner, ExportRequest request) {
         std::lock_guard guard(shared.lock);
         shared.warnings.push_back({path, reason});
     };
+    // The chooser is a dialog: the worker asks this thread for it and waits for the answer.
+    request.templateRequest = [&shared] {
+        std::unique_lock guard(shared.lock);
+        shared.templateAsked = true;
+        shared.answered.wait(guard, [&] { return shared.templateAnswered; });
+        return shared.templateName;
+    };
 
     ExportOutcome outcome;
     const QString target = request.targetPath;
-    QThread* worker = QThread::create([&request, &outcome, target] {
+    std::thread worker([&request, &outcome, &shared, target] {
+        ExportOutcome result;
         try {
             WriteExportDocument(request);
         } catch (const Cancelled&) {
-            outcome.cancelled = true; // the temporary file is gone, the target untouched
+            result.cancelled = true; // the temporary file is gone, the target untouched
         } catch (const FileError& e) {
-            outcome.failure = e.message();
+            result.failure = e.message();
         } catch (const std::exception& e) {
             // The report still names the target.
-            outcome.failure = QFileInfo(target).absoluteFilePath() + QStringLiteral(": ") +
-                              QString::fromLocal8Bit(e.what());
+            result.failure = QFileInfo(target).absoluteFilePath() + QStringLiteral(": ") +
+                             QString::fromLocal8Bit(e.what());
         }
+        std::lock_guard guard(shared.lock);
+        outcome = std::move(result);
+        shared.ended = true;
     });
 
     QProgressDialog progress(&owner);
@@ -122,31 +132,53 @@ ExportOutcome RunExportInBackground(QWidget& owner, ExportRequest request) {
     progress.setMinimumDuration(kExportProgressDelayMs);
     progress.setAutoReset(false);
     progress.setAutoClose(false);
-    auto showCounts = [&] {
-        progress.setLabelText(QObject::tr("%1 folders, %2 entries written")
-                                  .arg(QLocale().toString(shared.folders.load()),
-                                       QLocale().toString(shared.entries.load())));
-    };
-    showCounts();
     QObject::connect(&progress, &QProgressDialog::canceled, [&shared] { shared.cancel = true; });
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, &progress, [&] {
-        if (progress.wasCanceled()) shared.cancel = true; // also a cancel() not by the button
-        showCounts();
-        progress.setValue(0); // lets the dialog appear once its delay has passed
-    });
     QEventLoop loop;
-    QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
-    worker->start();
-    tick.start(kExportProgressIntervalMs);
+    QTimer tick;
+    qint64 lastRedraw = -kExportProgressIntervalMs;
+    QElapsedTimer clock;
+    clock.start();
+    auto poll = [&] {
+        if (progress.wasCanceled()) shared.cancel = true; // also a cancel() not by the button
+        qint64 folders = 0, entries = 0;
+        bool asked = false, ended = false;
+        {
+            std::lock_guard guard(shared.lock);
+            folders = shared.folders;
+            entries = shared.entries;
+            asked = shared.templateAsked && !shared.templateAnswered;
+            ended = shared.ended;
+        }
+        if (asked) {
+            tick.stop(); // the chooser's own loop must not come back here
+            const QString name = chooseTemplate ? chooseTemplate() : QString();
+            {
+                std::lock_guard guard(shared.lock);
+                shared.templateName = name;
+                shared.templateAnswered = true;
+            }
+            shared.answered.notify_all();
+            tick.start();
+        }
+        if (ended) {
+            loop.quit();
+            return;
+        }
+        if (clock.elapsed() - lastRedraw >= kExportProgressIntervalMs) {
+            lastRedraw = clock.elapsed();
+            progress.setLabelText(
+                QObject::tr("%1 folders, %2 entries written")
+                    .arg(QLocale().toString(folders), QLocale().toString(entries)));
+            progress.setValue(0); // lets the dialog appear once its delay has passed
+        }
+    };
+    QObject::connect(&tick, &QTimer::timeout, &loop, poll);
+    tick.start(kExportPollMs);
     // The window stays alive (repaints, Cancel) while the worker writes.
-    if (!worker->isFinished()) loop.exec();
-    worker->wait();
-    delete worker;
-    tick.stop();
+    loop.exec();
+    worker.join();
     progress.close();
     outcome.cancelled = outcome.cancelled || shared.cancel;
-    std::lock_guard guard(shared.lock);
     outcome.warnings = std::move(shared.warnings);
     return outcome;
 }

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 class QWidget;
@@ -34,10 +35,13 @@ struct ExportOutcome {
 
 inline constexpr int kExportProgressDelayMs = 500;    // shorter exports show no dialog
 inline constexpr int kExportProgressIntervalMs = 100; // how often the counts are redrawn
+inline constexpr int kExportPollMs = 20; // how often the window's thread looks at the worker
 
 // Writes the document on a worker thread while `owner`'s thread keeps serving events, under a
 // window-modal progress dialog (folders and entries written) whose Cancel stops the export: no
-// file is then left behind and an existing target is untouched. Returns when the worker ended.
-ExportOutcome RunExportInBackground(QWidget& owner, ExportRequest request);
+// file is then left behind and an existing target is untouched. `chooseTemplate` answers the
+// document's template request on `owner`'s thread. Returns when the worker ended.
+ExportOutcome RunExportInBackground(QWidget& owner, ExportRequest request,
+                                    const std::function<QString()>& chooseTemplate = {});
 
 } // namespace treelan
