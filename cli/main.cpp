@@ -1,4 +1,5 @@
 // treelan-cli: the export (and later the listing) without a display.
+#include "TreelanConfig.h"
 #include "export/ExportDocument.h"
 #include "listing/Clipboard.h"
 #include "listing/FolderScan.h"
@@ -26,7 +27,7 @@ constexpr int kExitUsage = 2;
 
 const char kUsage[] =
     "Usage: treelan-cli export [OPTIONS] FOLDER OUTPUT\n"
-    "       treelan-cli list [LIST OPTIONS] FOLDER\n"
+    "  or:  treelan-cli list [LIST OPTIONS] FOLDER\n"
     "\n"
     "Writes the tree of FOLDER to OUTPUT (\"-\" for standard output).\n"
     "\n"

@@ -1,5 +1,6 @@
 #include "export/ExportDocument.h"
 
+#include "TreelanConfig.h"
 #include "codec/Base64.h"
 #include "codec/Utf8.h"
 #include "export/TreeWriter.h"

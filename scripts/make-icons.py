@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the desktop program's pictures into ui/images: logo.gif (123 x 48, the product logo),
-cursor.png (32 x 32, the pointer over the logo), treelan.png (16 x 16, the window icon) and
-treelan-64.png (64 x 64, for the desktop entry).
+cursor.png (32 x 32, the pointer over the logo), treelan.png (16 x 16, the window icon),
+treelan-64.png (64 x 64), and the desktop's icon theme set: treelan-SIZE.png for each size of
+ICON_SIZES and treelan.svg, the same tree drawn as a scalable picture.
 
 Plain Python 3: the GIF reuses the LZW writer of make-images.py; the PNGs are written with zlib.
 
@@ -55,28 +56,32 @@ def fill(rows, x0, y0, x1, y1, value):
             rows[y][x] = value
 
 
-def folder(rows, x, y, w, h):
-    """A folder: a tab on top of a box, edged."""
-    fill(rows, x, y, x + w // 2, y + 2, 5)
-    fill(rows, x, y + 2, x + w, y + h, 5)
-    fill(rows, x + 1, y + 3, x + w - 1, y + h - 1, 4)
+def folder(paint, x, y, w, h):
+    """A folder: a tab on top of a box, edged. paint(x0, y0, x1, y1, colour) draws a rectangle."""
+    paint(x, y, x + w // 2, y + 2, 5)
+    paint(x, y + 2, x + w, y + h, 5)
+    paint(x + 1, y + 3, x + w - 1, y + h - 1, 4)
 
 
-def tree_glyph(rows, x, y, unit):
+def tree_glyph(paint, x, y, unit):
     """Three folders joined by the lines of a tree, `unit` pixels to a step."""
     u = unit
-    folder(rows, x, y, 4 * u, 3 * u)
-    fill(rows, x + u, y + 3 * u, x + u + max(1, u // 2), y + 9 * u, 3)  # trunk
+    folder(paint, x, y, 4 * u, 3 * u)
+    paint(x + u, y + 3 * u, x + u + max(1, u // 2), y + 9 * u, 3)  # trunk
     for row_y in (y + 5 * u, y + 9 * u - max(1, u // 2)):
-        fill(rows, x + u, row_y, x + 3 * u, row_y + max(1, u // 2), 3)
-    folder(rows, x + 3 * u, y + 4 * u, 4 * u, 3 * u)
-    folder(rows, x + 3 * u, y + 8 * u - 1, 4 * u, 3 * u)
+        paint(x + u, row_y, x + 3 * u, row_y + max(1, u // 2), 3)
+    folder(paint, x + 3 * u, y + 4 * u, 4 * u, 3 * u)
+    folder(paint, x + 3 * u, y + 8 * u - 1, 4 * u, 3 * u)
+
+
+def painter(rows):
+    return lambda x0, y0, x1, y1, value: fill(rows, x0, y0, x1, y1, value)
 
 
 def logo():
     rows = canvas(123, 48, 0)
     fill(rows, 0, 40, 123, 48, 6)
-    tree_glyph(rows, 6, 4, 3)
+    tree_glyph(painter(rows), 6, 4, 3)
     x = 36
     for ch in "Treelan":
         glyph = FONT[ch]
@@ -167,8 +172,27 @@ def cursor():
 def icon(size):
     rows = canvas(size, size, 15)  # 15: transparent
     unit = max(1, size // 12)
-    tree_glyph(rows, (size - 7 * unit) // 2, (size - 11 * unit) // 2, unit)
+    tree_glyph(painter(rows), (size - 7 * unit) // 2, (size - 11 * unit) // 2, unit)
     return to_rgba(rows, 15)
+
+
+# The hicolor theme's usual sizes.
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
+def icon_svg():
+    """The icon's tree as SVG rectangles on a 48-unit canvas, drawn by the same routine."""
+    size, shapes = 48, []
+    unit = size // 12
+    tree_glyph(lambda x0, y0, x1, y1, value: shapes.append((x0, y0, x1 - x0, y1 - y0, value)),
+               (size - 7 * unit) // 2, (size - 11 * unit) // 2, unit)
+    lines = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" viewBox="0 0 %d %d">'
+             % (size, size, size, size)]
+    for x, y, w, h, value in shapes:
+        lines.append('  <rect x="%d" y="%d" width="%d" height="%d" fill="#%02x%02x%02x"/>'
+                     % ((x, y, w, h) + PALETTE[value]))
+    lines.append("</svg>")
+    return ("\n".join(lines) + "\n").encode("ascii")
 
 
 def main(argv):
@@ -180,7 +204,10 @@ def main(argv):
         "cursor.png": png(cursor()),
         "treelan.png": png(icon(16)),
         "treelan-64.png": png(icon(64)),
+        "treelan.svg": icon_svg(),
     }
+    for size in ICON_SIZES:
+        outputs["treelan-%d.png" % size] = png(icon(size))
     for name, data in outputs.items():
         with open(os.path.join(target, name), "wb") as f:
             f.write(data)

@@ -1,5 +1,6 @@
 #include "ui/frmExport.h"
 
+#include "TreelanConfig.h"
 #include "export/ExportDocument.h"
 #include "listing/Clipboard.h"
 #include "listing/FolderScan.h"

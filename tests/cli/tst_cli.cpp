@@ -1,4 +1,5 @@
 #include "TempTree.h"
+#include "TreelanConfig.h"
 
 #include <QFile>
 #include <QProcess>

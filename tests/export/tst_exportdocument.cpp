@@ -1,5 +1,6 @@
 #include "Expected.h"
 #include "TempTree.h"
+#include "TreelanConfig.h"
 #include "export/ExportDocument.h"
 #include "platform/FileError.h"
 #include "settings/StringTable.h"

@@ -1,5 +1,6 @@
 #include "ScanWait.h"
 #include "TempTree.h"
+#include "TreelanConfig.h"
 #include "listing/ListingModel.h"
 #include "settings/SettingsStore.h"
 #include "settings/StringTable.h"

@@ -1,0 +1,96 @@
+# bash completion for treelan-cli                                  -*- shell-script -*-
+# Options follow `treelan-cli --help` (tests/packaging checks that they agree). Template names are the
+# .xsl files of the Resource folder that the command would use, read at completion time.
+
+_treelan_cli_resources()
+{
+    local i program dir
+    for ((i = 1; i < cword; i++)); do
+        if [[ ${words[i]} == --resources ]]; then
+            printf '%s\n' "${words[i + 1]}"
+            return
+        fi
+    done
+    program=$(type -P "${words[0]}") || return
+    dir=$(dirname -- "$(readlink -f -- "$program")")
+    if [[ -d $dir/Resource ]]; then
+        printf '%s\n' "$dir/Resource"
+    else
+        printf '%s\n' "$dir/../share/treelan/Resource"
+    fi
+}
+
+_treelan_cli()
+{
+    local cur prev words cword
+    _init_completion || return
+
+    local command=""
+    local i
+    for ((i = 1; i < cword; i++)); do
+        case ${words[i]} in
+            export | list)
+                command=${words[i]}
+                break
+                ;;
+        esac
+    done
+
+    if [[ -z $command ]]; then
+        COMPREPLY=($(compgen -W 'export list --help --version' -- "$cur"))
+        return
+    fi
+
+    case $prev in
+        -f | --format)
+            COMPREPLY=($(compgen -W 'mht xml xslt' -- "$cur"))
+            return
+            ;;
+        -t | --template)
+            local dir names=() file
+            dir=$(_treelan_cli_resources)
+            for file in "$dir"/*.xsl; do
+                [[ -f $file ]] && names+=("$(basename -- "$file" .xsl)")
+            done
+            COMPREPLY=($(compgen -W '${names[@]}' -- "$cur"))
+            return
+            ;;
+        --sort)
+            COMPREPLY=($(compgen -W 'name folder size type date duration bitrate' -- "$cur"))
+            return
+            ;;
+        --columns)
+            # A comma-separated list: complete the name after the last comma.
+            local done=${cur%"${cur##*,}"}
+            COMPREPLY=($(compgen -P "$done" -W 'size date duration bitrate' -- "${cur##*,}"))
+            compopt -o nospace
+            return
+            ;;
+        --resources)
+            _filedir -d
+            return
+            ;;
+        --strings)
+            _filedir
+            return
+            ;;
+        --only | --exclude)
+            return
+            ;;
+    esac
+
+    if [[ $cur == -* ]]; then
+        if [[ $command == export ]]; then
+            COMPREPLY=($(compgen -W '--recursive --mp3 --format --template --only --exclude
+                --resources --strings --quiet --help -r -m -f -t -q -h' -- "$cur"))
+        else
+            COMPREPLY=($(compgen -W '--recursive --mp3 --full-path --columns --sort --descending
+                --strings --help -r -m -h' -- "$cur"))
+        fi
+        return
+    fi
+    _filedir
+} &&
+    complete -F _treelan_cli treelan-cli
+
+# ex: filetype=sh
