@@ -27,7 +27,7 @@ constexpr double kLimitSeconds = 1.0;
 constexpr int kDeletedRows = 10000;
 
 bool report(const char* what, qint64 ms, qsizetype rows) {
-    const bool ok = ms <= kLimitSeconds * 1000;
+    const bool ok = double(ms) <= kLimitSeconds * 1000;
     std::printf("%-28s %8.3f s  %9lld rows  %s\n", what, double(ms) / 1000.0,
                 static_cast<long long>(rows), ok ? "ok" : "SLOW");
     return ok;

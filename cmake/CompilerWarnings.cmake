@@ -3,7 +3,7 @@ add_library(treelan_warnings INTERFACE)
 target_compile_options(treelan_warnings INTERFACE
     $<$<CXX_COMPILER_ID:GNU,Clang>:-Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
                                    -Wold-style-cast -Wcast-align -Woverloaded-virtual
-                                   -Wimplicit-fallthrough>)
+                                   -Wimplicit-fallthrough -Wconversion -Wsign-conversion>)
 if(TREELAN_WARNINGS_AS_ERRORS)
     target_compile_options(treelan_warnings INTERFACE $<$<CXX_COMPILER_ID:GNU,Clang>:-Werror>)
 endif()

@@ -44,13 +44,13 @@ void AppendDecimal(QByteArray& out, quint64 value, int width) {
 void AppendSizeText(QByteArray& out, qint64 bytes) {
     const qint64 kb = bytes <= 0 ? 0 : (bytes + 512) / 1024;
     if (kb >= 1000) {
-        AppendDecimal(out, kb / 1000);
+        AppendDecimal(out, quint64(kb / 1000));
         const int low = int(kb % 1000);
         const char digits[4] = {' ', char('0' + low / 100), char('0' + low / 10 % 10),
                                 char('0' + low % 10)};
         AppendRaw(out, digits, 4);
     } else {
-        AppendDecimal(out, kb);
+        AppendDecimal(out, quint64(kb));
     }
     AppendLiteral(out, " kB");
 }
@@ -77,11 +77,11 @@ void AppendDateText(QByteArray& out, qint64 fileTime) {
     qint64 year;
     int month, day;
     civilFromDays(days, year, month, day);
-    AppendDecimal(out, day);
+    AppendDecimal(out, quint64(day));
     AppendChar(out, '.');
-    AppendDecimal(out, month);
+    AppendDecimal(out, quint64(month));
     AppendChar(out, '.');
-    AppendDecimal(out, year);
+    AppendDecimal(out, quint64(year));
 }
 
 QString FormatDateText(qint64 fileTime) {
