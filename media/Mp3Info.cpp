@@ -19,47 +19,34 @@ constexpr qint64 kMinFileSize = 256;
 constexpr qint64 kId3v2HeaderSize = 10;
 constexpr qint64 kId3v1Size = 128;
 constexpr qint64 kId3v1Probe = 3; // "TAG"
-// All that is read past a leading ID3v2 tag (the ID3v1 probe and the sync window) stays within
-// this, so a folder of large files is scanned at the cost of a few pages each.
-constexpr qint64 kReadLimit = 64 * 1024;
-constexpr qint64 kSyncWindow = kReadLimit - kId3v1Probe;
+// All that is read past the leading ID3v2 tags (the ID3v1 probe and the sync window) stays within
+// kMp3ReadLimit, so a folder of large files is scanned at the cost of a few pages each.
+constexpr qint64 kSyncWindow = kMp3ReadLimit - kId3v1Probe;
+// Bit rates that a tag's counts may imply: the lowest and highest any layer allows, with room for
+// free format.
+constexpr qint64 kMinKbps = 8;
+constexpr qint64 kMaxKbps = 640;
 
 thread_local qint64 t_bytesRead = 0;
 
-// Kilobits per second by version (MPEG-1, MPEG-2) and bit-rate index, whatever the layer. Index 0
-// (free format) and 15 (forbidden) keep the values that the program has always shown.
-constexpr int kBitrates[2][16] = {
-    {24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 320},
-    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176}};
-constexpr int kSampleRates[2][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}};
+enum Version { Mpeg1, Mpeg2, Mpeg25 };
 
-class FileReader {
-public:
-    FileReader(int fd, const QString& path) : m_fd(fd), m_path(path) {}
-
-    // Up to `length` bytes from `offset`; fewer only at the end of the file.
-    QByteArray read(qint64 offset, qint64 length) const {
-        QByteArray buffer(length, Qt::Uninitialized);
-        qint64 got = 0;
-        while (got < length) {
-            const ssize_t n =
-                ::pread(m_fd, buffer.data() + got, size_t(length - got), off_t(offset + got));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                throw FileError::fromErrno(m_path, QStringLiteral("Cannot read the file"), errno);
-            }
-            if (n == 0) break;
-            got += n;
-        }
-        t_bytesRead += got;
-        buffer.truncate(got);
-        return buffer;
-    }
-
-private:
-    int m_fd;
-    const QString& m_path;
-};
+// Kilobits per second by bit-rate index. Layer III keeps, for index 0 (free format) and 15
+// (forbidden), the values that the program has always shown for MPEG-1 and MPEG-2; elsewhere
+// those indexes give 0, no figure.
+constexpr int kLayer3Mpeg1[16] = {24,  32,  40,  48,  56,  64,  80,  96,
+                                  112, 128, 160, 192, 224, 256, 320, 320};
+constexpr int kLayer3Mpeg2[16] = {0,  8,  16, 24,  32,  40,  48,  56,
+                                  64, 80, 96, 112, 128, 144, 160, 176};
+constexpr int kLayer2Mpeg1[16] = {0,   32,  48,  56,  64,  80,  96,  112,
+                                  128, 160, 192, 224, 256, 320, 384, 0};
+constexpr int kLayer1Mpeg1[16] = {0,   32,  64,  96,  128, 160, 192, 224,
+                                  256, 288, 320, 352, 384, 416, 448, 0};
+constexpr int kLayer1Mpeg2[16] = {0,   32,  48,  56,  64,  80,  96,  112,
+                                  128, 144, 160, 176, 192, 224, 256, 0};
+// MPEG-2 and 2.5 Layer II share Layer III's table.
+constexpr int kSampleRates[3][3] = {
+    {44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
 
 quint8 byteAt(const QByteArray& bytes, qint64 i) {
     return static_cast<quint8>(bytes[i]);
@@ -84,71 +71,189 @@ qint64 id3v2Length(const QByteArray& header) {
     return kId3v2HeaderSize + size + (footer ? kId3v2HeaderSize : 0);
 }
 
-// Position of the first frame sync with a version of 1 or 2 and a layer, or -1.
-qint64 findSync(const QByteArray& bytes) {
-    for (qint64 i = 0; i + 1 < bytes.size(); ++i) {
-        if (byteAt(bytes, i) != 0xFF) continue;
-        const quint8 next = byteAt(bytes, i + 1);
-        if ((next >= 0xF2 && next <= 0xF7) || next >= 0xFA) return i;
+struct FrameHeader {
+    Version version;
+    int layer; // 1, 2 or 3
+    bool crc;
+    bool mono;
+    bool padding;
+    int bitrateIndex;
+    int rateIndex; // 3 is reserved
+
+    int kbps() const { return kbpsAt(bitrateIndex); }
+    int kbpsAt(int index) const {
+        const bool mpeg1 = version == Mpeg1;
+        if (layer == 3) {
+            if (version == Mpeg25 && (index == 0 || index == 15)) return 0;
+            return mpeg1 ? kLayer3Mpeg1[index] : kLayer3Mpeg2[index];
+        }
+        if (index == 15) return 0;
+        if (layer == 2) return mpeg1 ? kLayer2Mpeg1[index] : kLayer3Mpeg2[index];
+        return mpeg1 ? kLayer1Mpeg1[index] : kLayer1Mpeg2[index];
     }
-    return -1;
+    int sampleRate() const { return rateIndex == 3 ? 0 : kSampleRates[version][rateIndex]; }
+    int samplesPerFrame() const {
+        if (layer == 1) return 384;
+        return layer == 3 && version != Mpeg1 ? 576 : 1152;
+    }
+    // Everything a frame's length needs is known: no free format, no forbidden or reserved value.
+    bool complete() const { return bitrateIndex != 0 && bitrateIndex != 15 && rateIndex != 3; }
+    // Bytes of a frame at bit-rate index `index` (0 when unknown).
+    qint64 lengthAt(int index, bool padded) const {
+        if (rateIndex == 3 || index == 0 || index == 15) return 0;
+        const qint64 slot = layer == 1 ? 4 : 1;
+        const qint64 units =
+            qint64(samplesPerFrame()) / 8 * kbpsAt(index) * 1000 / slot / sampleRate();
+        return (units + (padded ? 1 : 0)) * slot;
+    }
+    qint64 length() const { return lengthAt(bitrateIndex, padding); }
+    bool sameStream(const FrameHeader& other) const {
+        return version == other.version && layer == other.layer && rateIndex == other.rateIndex;
+    }
+};
+
+// The frame header at `i`: eleven sync bits, a version other than the reserved one and a layer.
+std::optional<FrameHeader> headerAt(const QByteArray& bytes, qint64 i) {
+    if (i < 0 || i + 4 > bytes.size() || byteAt(bytes, i) != 0xFF) return {};
+    const quint8 b1 = byteAt(bytes, i + 1);
+    const quint8 b2 = byteAt(bytes, i + 2);
+    const quint8 b3 = byteAt(bytes, i + 3);
+    if ((b1 & 0xE0) != 0xE0) return {};
+    const int versionBits = (b1 >> 3) & 3;
+    const int layerBits = (b1 >> 1) & 3;
+    if (versionBits == 1 || layerBits == 0) return {};
+    const Version version = versionBits == 3 ? Mpeg1 : versionBits == 2 ? Mpeg2 : Mpeg25;
+    return FrameHeader{version,      4 - layerBits, !(b1 & 1),    (b3 >> 6) == 3,
+                       bool(b2 & 2), b2 >> 4,       (b2 >> 2) & 3};
+}
+
+// Frame and byte counts of a Xing, Info or VBRI header in the frame at `i`.
+struct StreamTag {
+    enum Kind { None, Xing, Info, Vbri } kind = None;
+    std::optional<qint64> frames;
+    std::optional<qint64> bytes;
+    bool cut = false; // the counts lie beyond the bytes at hand
+};
+
+StreamTag tagIn(const QByteArray& window, qint64 i, const FrameHeader& h) {
+    StreamTag tag;
+    // VBRI stands 32 bytes after the header whatever the mode: version, delay, quality, bytes,
+    // frames.
+    const qint64 vbriAt = i + 4 + 32;
+    if (vbriAt + 4 <= window.size() && window.mid(vbriAt, 4) == "VBRI") {
+        tag.kind = StreamTag::Vbri;
+        if (vbriAt + 18 > window.size()) {
+            tag.cut = true;
+            return tag;
+        }
+        tag.bytes = bigEndian32(window, vbriAt + 10);
+        tag.frames = bigEndian32(window, vbriAt + 14);
+        return tag;
+    }
+    // The Xing/Info header follows the side information, whose length depends on version and mode.
+    const int sideInfo = h.version == Mpeg1 ? (h.mono ? 17 : 32) : (h.mono ? 9 : 17);
+    const qint64 tagAt = i + 4 + (h.crc ? 2 : 0) + sideInfo;
+    if (tagAt + 4 > window.size()) {
+        tag.cut = true;
+        return tag;
+    }
+    const QByteArray name = window.mid(tagAt, 4);
+    if (name == "Xing")
+        tag.kind = StreamTag::Xing;
+    else if (name == "Info")
+        tag.kind = StreamTag::Info; // lame's header for constant bit rates
+    else
+        return tag;
+
+    qint64 at = tagAt + 8;
+    if (at > window.size()) {
+        tag.cut = true;
+        return tag;
+    }
+    const quint32 flags = bigEndian32(window, tagAt + 4);
+    if (flags & 1) {
+        if (at + 4 > window.size()) {
+            tag.cut = true;
+            return tag;
+        }
+        tag.frames = bigEndian32(window, at);
+        at += 4;
+    }
+    if (flags & 2) {
+        if (at + 4 > window.size()) {
+            tag.cut = true;
+            return tag;
+        }
+        tag.bytes = bigEndian32(window, at);
+    }
+    return tag;
+}
+
+// A tag's counts are believed only when they fit the file: that many frames of the smallest
+// size, and a byte count within the audio, at a bit rate that some layer allows.
+bool believable(const StreamTag& tag, const FrameHeader& h, qint64 audioBytes) {
+    if (!tag.frames || *tag.frames <= 0 || h.rateIndex == 3) return false;
+    const qint64 smallest = h.lengthAt(1, false);
+    if (smallest > 0 && *tag.frames > audioBytes / smallest) return false;
+    const qint64 bytes = tag.bytes && *tag.bytes > 0 ? *tag.bytes : audioBytes;
+    if (bytes > audioBytes) return false;
+    const qint64 seconds = *tag.frames * h.samplesPerFrame() / h.sampleRate();
+    if (seconds == 0) return true; // under a second: no rate to check, and no duration either
+    const qint64 kbps = bytes / (seconds * 125);
+    return kbps >= kMinKbps && kbps <= kMaxKbps;
 }
 
 MP3Info constantInfo(int kbps, qint64 audioBytes) {
-    if (kbps == 0) return {}; // MPEG-2 free format: no bytes-per-millisecond figure
+    if (kbps == 0) return {}; // free format: no bytes-per-millisecond figure
     const qint64 seconds = audioBytes / (kbps / 8) / 1000;
     return {QString::number(kbps) + QStringLiteral(" kbps"), FormatDuration(seconds)};
 }
 
-// Reads the frame whose header starts at `i` in `window`; `audioBytes` is the file's length
+// Reads the frame whose header `h` starts at `i` in `window`; `audioBytes` is the file's length
 // without its tags.
-MP3Info frameInfo(const QByteArray& window, qint64 i, qint64 audioBytes) {
-    if (i + 4 > window.size()) return {};
-    const quint8 b1 = byteAt(window, i + 1);
-    const quint8 b2 = byteAt(window, i + 2);
-    const quint8 b3 = byteAt(window, i + 3);
-    const bool mpeg1 = b1 >= 0xFA;
-    const int layer = 4 - ((b1 >> 1) & 3); // bits 11, 10, 01 are Layers I, II, III
-    const bool crc = !(b1 & 1);
-    const bool mono = (b3 >> 6) == 3;
-    const int kbps = kBitrates[mpeg1 ? 0 : 1][b2 >> 4];
-    const int rateIndex = (b2 >> 2) & 3;
+MP3Info frameInfo(const QByteArray& window, qint64 i, const FrameHeader& h, const StreamTag& tag,
+                  qint64 audioBytes) {
+    if (tag.cut) return {};
+    if (tag.kind == StreamTag::None) return constantInfo(h.kbps(), audioBytes);
 
-    // The Xing/Info header follows the side information, whose length depends on version and mode.
-    const int sideInfo = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
-    const qint64 tagAt = i + 4 + (crc ? 2 : 0) + sideInfo;
-    if (tagAt + 4 > window.size()) return {};
-    const QByteArray tag = window.mid(tagAt, 4);
-    const bool xing = tag == "Xing";
-    const bool info = tag == "Info"; // lame's header for constant-bit-rate files
-    if (!xing && !info) return constantInfo(kbps, audioBytes);
+    // A tag frame is no audio: its header may use a higher rate to make room for the tag (lame
+    // does at low rates), so the stream's rate is that of the next frame.
+    int kbps = h.kbps();
+    const std::optional<FrameHeader> next = headerAt(window, i + h.length());
+    if (h.length() > 0 && next && next->sameStream(h) && next->kbps() > 0) kbps = next->kbps();
 
-    qint64 at = tagAt + 8;
-    if (at > window.size()) return {};
-    const quint32 flags = bigEndian32(window, tagAt + 4);
-    std::optional<qint64> frames;
-    std::optional<qint64> bytes;
-    if (flags & 1) {
-        if (at + 4 > window.size()) return {};
-        frames = bigEndian32(window, at);
-        at += 4;
-    }
-    if (flags & 2) {
-        if (at + 4 > window.size()) return {};
-        bytes = bigEndian32(window, at);
-    }
-    if (!frames) return info ? constantInfo(kbps, audioBytes) : MP3Info{};
-    if (rateIndex == 3) return {};
+    if (tag.kind == StreamTag::Info && !tag.frames) return constantInfo(kbps, audioBytes);
+    if (!tag.frames || *tag.frames == 0 || h.rateIndex == 3) return {};
+    if (!believable(tag, h, audioBytes)) return constantInfo(kbps, audioBytes);
 
-    const int sampleRate = kSampleRates[mpeg1 ? 0 : 1][rateIndex];
-    const int samplesPerFrame = layer == 1 ? 384 : (layer == 3 && !mpeg1 ? 576 : 1152);
-    if (info) {
-        const qint64 seconds = *frames * samplesPerFrame / sampleRate;
+    if (tag.kind == StreamTag::Info) {
+        const qint64 seconds = *tag.frames * h.samplesPerFrame() / h.sampleRate();
         if (kbps == 0 || seconds == 0) return {};
         return {QString::number(kbps) + QStringLiteral(" kbps"), FormatDuration(seconds)};
     }
-    return GetVBRInfo(*frames, samplesPerFrame, sampleRate,
-                      bytes && *bytes > 0 ? *bytes : audioBytes);
+    return GetVBRInfo(*tag.frames, h.samplesPerFrame(), h.sampleRate(),
+                      tag.bytes && *tag.bytes > 0 ? *tag.bytes : audioBytes);
+}
+
+// The first frame of the stream in `window`, which starts at the audio: a header at 0 is taken as
+// it is (MPEG-2.5 only when complete, as it was never taken before), one further in only when the
+// next frame's header follows at its length or it holds a believable tag.
+MP3Info findFrame(const QByteArray& window, qint64 audioBytes) {
+    for (qint64 i = 0; i + 4 <= window.size(); ++i) {
+        if (byteAt(window, i) != 0xFF) continue;
+        const std::optional<FrameHeader> h = headerAt(window, i);
+        if (!h) continue;
+        if (i == 0 && (h->version != Mpeg25 || h->complete()))
+            return frameInfo(window, i, *h, tagIn(window, i, *h), audioBytes);
+        if (!h->complete()) continue;
+        const std::optional<FrameHeader> next = headerAt(window, i + h->length());
+        if (next && next->sameStream(*h) && next->complete())
+            return frameInfo(window, i, *h, tagIn(window, i, *h), audioBytes);
+        const StreamTag tag = tagIn(window, i, *h);
+        if (tag.kind != StreamTag::None && believable(tag, *h, audioBytes))
+            return frameInfo(window, i, *h, tag, audioBytes);
+    }
+    return {};
 }
 
 } // namespace
@@ -171,27 +276,55 @@ MP3Info ReadMP3Info(const QString& path) {
 
 MP3Info ReadMP3InfoFromFd(int fd, qint64 size, const QString& displayPath) {
     t_bytesRead = 0;
-    if (size < kMinFileSize) return {};
-    const FileReader reader(fd, displayPath);
+    return ReadMP3InfoFrom(
+        [&](qint64 offset, qint64 length) {
+            QByteArray buffer(length, Qt::Uninitialized);
+            qint64 got = 0;
+            while (got < length) {
+                const ssize_t n =
+                    ::pread(fd, buffer.data() + got, size_t(length - got), off_t(offset + got));
+                if (n < 0) {
+                    if (errno == EINTR) continue;
+                    throw FileError::fromErrno(displayPath, QStringLiteral("Cannot read the file"),
+                                               errno);
+                }
+                if (n == 0) break;
+                got += n;
+            }
+            t_bytesRead += got;
+            buffer.truncate(got);
+            return buffer;
+        },
+        size);
+}
 
-    const qint64 audioStart = id3v2Length(reader.read(0, kId3v2HeaderSize));
+MP3Info ReadMP3InfoFrom(const Mp3ByteReader& read, qint64 size) {
+    if (size < kMinFileSize) return {};
+
+    // Taggers stack ID3v2 tags (a second one often holds the cover): skip them all.
+    qint64 audioStart = 0;
+    for (int tags = 0; tags < kMp3MaxTags && audioStart <= size - kId3v2HeaderSize; ++tags) {
+        const qint64 length = id3v2Length(read(audioStart, kId3v2HeaderSize));
+        if (length == 0) break;
+        if (length > size - audioStart) return {};
+        audioStart += length;
+    }
     t_bytesRead = 0; // the count covers what is read beyond the tag skip
     qint64 audioEnd = size;
-    if (size - kId3v1Size >= audioStart && reader.read(size - kId3v1Size, kId3v1Probe) == "TAG")
+    if (size - kId3v1Size >= audioStart && read(size - kId3v1Size, kId3v1Probe) == "TAG")
         audioEnd -= kId3v1Size;
     if (audioEnd <= audioStart) return {};
 
-    const QByteArray window = reader.read(audioStart, qMin(audioEnd - audioStart, kSyncWindow));
-    const qint64 i = findSync(window);
-    if (i < 0) return {};
-    return frameInfo(window, i, audioEnd - audioStart);
+    return findFrame(read(audioStart, qMin(audioEnd - audioStart, kSyncWindow)),
+                     audioEnd - audioStart);
 }
 
 MP3Info GetVBRInfo(qint64 frames, int samplesPerFrame, int sampleRate, qint64 audioBytes) {
     if (frames <= 0 || samplesPerFrame <= 0 || sampleRate <= 0) return {};
     const qint64 seconds = frames * samplesPerFrame / sampleRate;
     if (seconds == 0) return {};
-    const qint64 kbps = qMax<qint64>(audioBytes, 0) * 8 / (seconds * 1000);
+    // bytes * 8 / (seconds * 1000) without the product that overflows for the largest files
+    const qint64 kbps = qMax<qint64>(audioBytes, 0) / (seconds * 125);
     return {QString::number(kbps) + QStringLiteral(" kbps (var.)"), FormatDuration(seconds)};
 }
 
