@@ -5,7 +5,7 @@ FOLDER   ?= .
 OUTPUT   ?= treelan-export.mht
 export BUILD JOBS
 
-.PHONY: all build run test deb asan tsan bench format clean
+.PHONY: all build run test deb asan tsan bench fuzz format clean
 
 all: build
 
@@ -30,8 +30,11 @@ tsan:
 bench:
 	./treelan.sh bench $(BENCH_ARGS)
 
+fuzz:
+	./treelan.sh fuzz
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

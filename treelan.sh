@@ -12,6 +12,8 @@
 #   ./treelan.sh tsan                   run the widget tests (threads: background scan and export)
 #                                       under ThreadSanitizer (build-tsan/)
 #   ./treelan.sh bench [ARGS]           run the benchmarks of bench/ against their peers
+#   ./treelan.sh fuzz                   run each fuzz target of fuzz/ for FUZZ_SECONDS (default: 60)
+#                                       under ASan and UBSan; FUZZ_TARGETS="mp3 utf8" for some
 #
 # BUILD (default: build) names the build folder, JOBS (default: 2) the parallel jobs.
 set -euo pipefail
@@ -76,6 +78,25 @@ case "$job" in
         cmake --build "$BUILD" -j"$JOBS"
         cmake --build "$BUILD" -j"$JOBS" --target bench_mp3read bench_list
         python3 bench/run_bench.py "$BUILD/bin" "$@"
+        ;;
+    fuzz)
+        # One target at a time, niced, from its committed seeds; the corpus grows in
+        # build-fuzz/corpus/, findings land in build-fuzz/findings/.
+        scripts/install-deps.sh fuzz
+        targets=${FUZZ_TARGETS:-$(cd fuzz && ls fuzz_*.cpp | sed 's/^fuzz_//; s/\.cpp$//')}
+        CXX=clang++ configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTREELAN_FUZZ=ON \
+            -DTREELAN_BUILD_GUI=OFF -DTREELAN_BUILD_TESTS=OFF
+        cmake --build build-fuzz -j"$JOBS" --target $(printf 'fuzz_%s ' $targets)
+        mkdir -p build-fuzz/findings
+        for t in $targets; do
+            extra=()
+            # Inputs larger than the MP3 reader's 64 KiB window reach its far end.
+            [ "$t" = mp3 ] && extra=(-max_len=131072)
+            mkdir -p "build-fuzz/corpus/$t"
+            nice -n 10 "build-fuzz/bin/fuzz_$t" -max_total_time="${FUZZ_SECONDS:-60}" -timeout=2 \
+                -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$t-" \
+                "${extra[@]}" "build-fuzz/corpus/$t" $(tr ';' ' ' <"build-fuzz/fuzz/$t.seeds")
+        done
         ;;
     *)
         sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2

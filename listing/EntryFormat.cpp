@@ -42,7 +42,8 @@ void AppendDecimal(QByteArray& out, quint64 value, int width) {
 }
 
 void AppendSizeText(QByteArray& out, qint64 bytes) {
-    const qint64 kb = bytes <= 0 ? 0 : (bytes + 512) / 1024;
+    // Half up without adding 512 first, which overflows for sizes near 2^63.
+    const qint64 kb = bytes <= 0 ? 0 : bytes / 1024 + (bytes % 1024 >= 512 ? 1 : 0);
     if (kb >= 1000) {
         AppendDecimal(out, quint64(kb / 1000));
         const int low = int(kb % 1000);
@@ -69,9 +70,9 @@ QString FormatSizeText(qint64 bytes) {
 }
 
 void AppendDateText(QByteArray& out, qint64 fileTime) {
-    qint64 seconds = fileTime / kFileTimeUnitsPerSecond;
-    if (fileTime % kFileTimeUnitsPerSecond < 0) --seconds;
-    seconds -= kSecondsFrom1601To1970;
+    // A FILETIME starts at 1601: earlier values are shown as its start, never as a negative year.
+    const qint64 seconds =
+        qMax<qint64>(fileTime, 0) / kFileTimeUnitsPerSecond - kSecondsFrom1601To1970;
     qint64 days = seconds / 86400;
     if (seconds % 86400 < 0) --days;
     qint64 year;

@@ -15,7 +15,8 @@ void AppendListingSizeText(QByteArray& out, qint64 bytes);
 // Appends the trimmed size text ("1 024 kB") as ASCII bytes.
 void AppendSizeText(QByteArray& out, qint64 bytes);
 
-// Day.month.year of a FILETIME, in UTC, without leading zeros: "5.3.2004".
+// Day.month.year of a FILETIME, in UTC, without leading zeros: "5.3.2004". Negative values are
+// taken as 0 (1.1.1601).
 QString FormatDateText(qint64 fileTime);
 void AppendDateText(QByteArray& out, qint64 fileTime);
 

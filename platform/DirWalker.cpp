@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <memory>
 #include <set>
 #include <sys/stat.h>
@@ -261,7 +262,14 @@ private:
 } // namespace
 
 qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds) {
-    return (seconds + 11'644'473'600LL) * 10'000'000LL + nanoseconds / 100;
+    // File systems such as tmpfs and btrfs keep times before 1601 and after 30828, which a FILETIME
+    // cannot hold: they are clamped to its ends rather than overflowed.
+    constexpr qint64 kUnits = 10'000'000;
+    constexpr qint64 kFrom1601 = 11'644'473'600LL;
+    constexpr qint64 kLast = std::numeric_limits<qint64>::max();
+    if (seconds < -kFrom1601) return 0;
+    if (seconds >= kLast / kUnits - kFrom1601) return kLast;
+    return (seconds + kFrom1601) * kUnits + qBound<qint64>(0, nanoseconds, kUnits - 1) / 100;
 }
 
 int OpenRegularFile(int folderFd, const QByteArray& rawName, int& error) {

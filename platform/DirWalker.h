@@ -9,7 +9,7 @@
 
 namespace treelan {
 
-// FILETIME: 100 ns units since 1601-01-01 UTC.
+// FILETIME: 100 ns units since 1601-01-01 UTC, clamped to 0 .. 2^63-1 (years 1601 to 30828).
 qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds);
 
 // One directory entry, examined once. Links are followed: a link to a file gives that file, a

@@ -18,6 +18,9 @@ group[bench]="@build tree findutils time"
 group[shots]="xvfb xauth xdotool imagemagick desktop-file-utils"
 # Web archives rendered in headless Chromium (scripts/render-mht.sh): the browser alone.
 group[render]="chromium"
+# libFuzzer targets (./treelan.sh fuzz): Debian's clang is 14, whose libFuzzer runtime lives in
+# libclang-rt-14-dev, which clang only recommends.
+group[fuzz]="@build clang libclang-rt-14-dev"
 
 declare -A seen
 packages=()

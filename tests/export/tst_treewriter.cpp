@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -242,6 +243,12 @@ private slots:
         QTest::newRow("1 264 193 126") << qint64(1264193126) << "1234 564 kB";
         QTest::newRow("1 500 000 000") << qint64(1500000000) << "1464 844 kB";
         QTest::newRow("3 GiB") << qint64(3221225472) << "3145 728 kB";
+        // Sparse files reach 2^63-1 bytes; rounding must not overflow on the way.
+        QTest::newRow("2^63-1") << std::numeric_limits<qint64>::max() << "9007199254740 992 kB";
+        QTest::newRow("2^63-512 rounds up")
+            << std::numeric_limits<qint64>::max() - 511 << "9007199254740 992 kB";
+        QTest::newRow("2^63-513 rounds down")
+            << std::numeric_limits<qint64>::max() - 512 << "9007199254740 991 kB";
     }
     void sizesAndDates() {
         QFETCH(qint64, size);
@@ -263,6 +270,41 @@ private slots:
         QFETCH(QString, text);
         const qint64 s = time.toSecsSinceEpoch();
         QCOMPARE(FormatDateText(FileTimeFromUnix(s, 0)), text);
+    }
+
+    // Times that tmpfs and btrfs accept but a FILETIME cannot hold show as its ends (1601 and
+    // 30828), with date keys in time order; under UBSan no step may overflow.
+    void extremeTimes_data() {
+        QTest::addColumn<qint64>("seconds");
+        QTest::addColumn<qint64>("nanoseconds");
+        QTest::addColumn<QString>("text");
+        const qint64 least = std::numeric_limits<qint64>::min();
+        const qint64 most = std::numeric_limits<qint64>::max();
+        QTest::newRow("least time_t") << least << qint64(0) << "1.1.1601";
+        QTest::newRow("year 0") << qint64(-62167219200) << qint64(0) << "1.1.1601";
+        QTest::newRow("a second before 1601")
+            << qint64(-11644473601) << qint64(999999999) << "1.1.1601";
+        QTest::newRow("start of 1601") << qint64(-11644473600) << qint64(0) << "1.1.1601";
+        QTest::newRow("day before the epoch") << qint64(-1) << qint64(999999999) << "31.12.1969";
+        QTest::newRow("31.12.9999") << qint64(253402300799) << qint64(0) << "31.12.9999";
+        QTest::newRow("last whole FILETIME second")
+            << qint64(910692730084) << qint64(999999999) << "14.9.30828";
+        QTest::newRow("year 50000") << qint64(1515642883200) << qint64(0) << "14.9.30828";
+        QTest::newRow("greatest time_t") << most << qint64(999999999) << "14.9.30828";
+    }
+    void extremeTimes() {
+        QFETCH(qint64, seconds);
+        QFETCH(qint64, nanoseconds);
+        QFETCH(QString, text);
+        const qint64 ft = FileTimeFromUnix(seconds, nanoseconds);
+        QVERIFY(ft >= 0);
+        QCOMPARE(FormatDateText(ft), text);
+        // Keys follow time: never below the key of a second earlier, never above a second later.
+        const qint64 earlier = FileTimeFromUnix(
+            seconds == std::numeric_limits<qint64>::min() ? seconds : seconds - 1, 0);
+        const qint64 later = FileTimeFromUnix(
+            seconds == std::numeric_limits<qint64>::max() ? seconds : seconds + 1, 0);
+        QVERIFY(earlier <= ft && ft <= later);
     }
 
     void bigSparseFile() {
