@@ -1,5 +1,5 @@
-// Base64 encoder: Qt's decoder gives the input back, the text uses only the alphabet, and the
-// line form is the same text cut into CR LF lines of at most 76 characters.
+// Base64 encoder: Qt's decoder gives the input back, the text uses only the alphabet, and its
+// line form is the same text cut into CR LF lines of 76 characters.
 #include "FuzzCheck.h"
 
 #include "codec/Base64.h"
@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(decoded.decoded == input, "decodes to the input");
 
     QByteArray lines;
-    base64.ByteArrayToString(input, lines);
+    base64.ByteArrayToString(text, lines);
     QByteArray joined;
     qsizetype at = 0;
     while (at < lines.size()) {
