@@ -2,7 +2,7 @@
 // that the program asks for, a section appended after the input must be found with its value.
 #include "FuzzCheck.h"
 
-#include "settings/GuiStrings.h"
+#include "settings/ProfileFile.h"
 
 #include <QDir>
 #include <QFile>
