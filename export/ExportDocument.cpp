@@ -74,9 +74,10 @@ void writeWebArchive(const ExportRequest& r, const QByteArray resources[4], Outp
     out.writeLine("<html xmlns=\"http://www.w3.org/1999/xhtml\">");
     out.writeLine("<head>");
     out.writeLine("  <meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />");
-    out.writeLine("  <title>" +
-                  Normalize(GetGuiString(Str::FolderListing) + QLatin1Char(' ') + r.rootPath.display()) +
-                  "</title>");
+    out.writeLine(
+        "  <title>" +
+        Normalize(GetGuiString(Str::FolderListing) + QLatin1Char(' ') + r.rootPath.display()) +
+        "</title>");
     out.writeLine("  <meta name=\"generator\" content=\"treelan (" TREELAN_HOME_PAGE ")\" />");
     out.writeLine("</head>");
     out.writeLine("<body>");
