@@ -1,6 +1,7 @@
 // treelan-cli: the export (and later the listing) without a display.
 #include "TreelanConfig.h"
 #include "export/ExportDocument.h"
+#include "export/Formats.h"
 #include "listing/Clipboard.h"
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
@@ -25,16 +26,8 @@ namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-const char kUsage[] =
-    "Usage: treelan-cli export [OPTIONS] FOLDER OUTPUT\n"
-    "  or:  treelan-cli list [LIST OPTIONS] FOLDER\n"
-    "\n"
-    "Writes the tree of FOLDER to OUTPUT (\"-\" for standard output).\n"
-    "\n"
-    "  -r, --recursive        write each subfolder's contents\n"
-    "  -m, --mp3              read MP3 playing time and bit rate\n"
-    "  -f, --format FORMAT    mht | xml | xslt (default: mht when OUTPUT ends in .mht or .mhtml,\n"
-    "                         else xml)\n"
+// The help after the list of formats.
+const char kOptionsUsage[] =
     "  -t, --template NAME    with xslt: the stylesheet line names NAME.xsl\n"
     "      --only PATH        export only this file, or this folder when PATH ends in \"/\";\n"
     "                         PATH is relative to FOLDER; repeatable\n"
@@ -42,6 +35,8 @@ const char kUsage[] =
     "repeatable\n"
     "      --resources DIR    the Resource folder (default: the one beside the program)\n"
     "      --strings FILE     an interface string file instead of the built-in English texts\n"
+    "      --totals           xml, xslt: each folder element also gets files, folders, bytes and\n"
+    "                         length (playing time hh:mm:ss) of everything written beneath it\n"
     "  -q, --quiet            no progress and no warnings on standard error\n"
     "  -h, --help             show this help\n"
     "      --version          show the version\n"
@@ -61,6 +56,37 @@ const char kUsage[] =
     "      --strings FILE     an interface string file instead of the built-in English texts\n"
     "\n"
     "Exit status: 0 written, 1 failed, 2 usage error.\n";
+
+// The export formats' names, joined.
+QString formatNames(const QString& separator) {
+    QStringList names;
+    for (const ExportFormatInfo& f : ExportFormats())
+        names << QLatin1String(f.name);
+    return names.join(separator);
+}
+
+QString usage() {
+    QString text = QStringLiteral(
+        "Usage: treelan-cli export [OPTIONS] FOLDER OUTPUT\n"
+        "  or:  treelan-cli list [LIST OPTIONS] FOLDER\n"
+        "\n"
+        "Writes the tree of FOLDER to OUTPUT (\"-\" for standard output).\n"
+        "\n"
+        "  -r, --recursive        write each subfolder's contents\n"
+        "  -m, --mp3              read MP3 playing time and bit rate\n"
+        "  -f, --format FORMAT    one of these (default: from OUTPUT's ending, else xml):\n");
+    // One line per format, from the format table.
+    for (const ExportFormatInfo& f : ExportFormats()) {
+        text += QStringLiteral("                           %1 %2")
+                    .arg(QLatin1String(f.name), -6)
+                    .arg(QLatin1String(f.summary));
+        if (!f.extensions.isEmpty())
+            text += QStringLiteral(" (default for OUTPUT ending in %1)")
+                        .arg(f.extensions.join(QLatin1String(" or ")));
+        text += QLatin1Char('\n');
+    }
+    return text + QLatin1String(kOptionsUsage);
+}
 
 // The command line as the system gave it. QCoreApplication::arguments() decodes each argument,
 // and a folder name that is not valid UTF-8 does not survive that.
@@ -139,12 +165,14 @@ int runExport(const QStringList& args) {
     const QCommandLineOption resources(QStringList{"resources"}, "", "DIR");
     const QCommandLineOption strings(QStringList{"strings"}, "", "FILE");
     const QCommandLineOption quiet({"q", "quiet"}, "");
+    const QCommandLineOption totals(QStringList{"totals"}, "");
     const QCommandLineOption help({"h", "help"}, "");
     parser.addOptions(
         {recursive, mp3, format, templ, only, exclude, resources, strings, quiet, help});
+    parser.addOption(totals);
     if (!parser.parse(args)) return usageError(parser.errorText());
     if (parser.isSet(help)) {
-        QTextStream(stdout) << kUsage;
+        QTextStream(stdout) << usage();
         return 0;
     }
     const QStringList positional = parser.positionalArguments();
@@ -154,26 +182,26 @@ int runExport(const QStringList& args) {
     request.rootPath = RootPath::fromBytes(rawArgument(positional[0]));
     request.targetPath = positional[1];
 
-    QString formatName = parser.value(format).toLower();
-    if (formatName.isEmpty()) {
-        const QString lower = request.targetPath.toLower();
-        if (parser.isSet(templ))
-            formatName = QStringLiteral("xslt");
-        else if (lower.endsWith(QLatin1String(".mht")) || lower.endsWith(QLatin1String(".mhtml")))
-            formatName = QStringLiteral("mht");
-        else
-            formatName = QStringLiteral("xml");
+    // Chosen once: -f, else --template's form, else the OUTPUT name's ending, else XML.
+    const ExportFormatInfo* chosen = nullptr;
+    if (parser.isSet(format)) {
+        chosen = FindExportFormat(parser.value(format));
+        if (!chosen)
+            return usageError(QStringLiteral("unknown format '%1' (%2)")
+                                  .arg(parser.value(format), formatNames(QStringLiteral(", "))));
+    } else if (parser.isSet(templ)) {
+        chosen = &ExportFormatOf(ExportFormat::XmlWithTemplate);
+    } else {
+        chosen = ExportFormatForTarget(request.targetPath);
+        if (!chosen) chosen = &ExportFormatOf(ExportFormat::GenericXml);
     }
-    if (formatName == QLatin1String("mht"))
-        request.format = ExportFormat::WebArchive;
-    else if (formatName == QLatin1String("xml"))
-        request.format = ExportFormat::GenericXml;
-    else if (formatName == QLatin1String("xslt"))
-        request.format = ExportFormat::XmlWithTemplate;
-    else
-        return usageError(QStringLiteral("unknown format '%1' (mht, xml or xslt)").arg(formatName));
+    request.format = chosen->format;
     if (parser.isSet(templ) && request.format != ExportFormat::XmlWithTemplate)
         return usageError(QStringLiteral("--template goes with the xslt format"));
+    request.folderTotals = parser.isSet(totals);
+    if (request.folderTotals && request.format != ExportFormat::GenericXml &&
+        request.format != ExportFormat::XmlWithTemplate)
+        return usageError(QStringLiteral("--totals goes with the xml and xslt formats"));
     const QString templateName = parser.value(templ);
     request.templateRequest = [templateName] { return templateName; };
 
@@ -227,7 +255,7 @@ int runList(const QStringList& args) {
     parser.addOptions({recursive, mp3, fullPath, columns, sortBy, descending, strings, help});
     if (!parser.parse(args)) return usageError(parser.errorText());
     if (parser.isSet(help)) {
-        QTextStream(stdout) << kUsage;
+        QTextStream(stdout) << usage();
         return 0;
     }
     const QStringList positional = parser.positionalArguments();
@@ -268,7 +296,7 @@ int runList(const QStringList& args) {
     options.rootPath = root;
     options.browseSubfolders = parser.isSet(recursive);
     options.mp3Info = parser.isSet(mp3);
-    options.warning = [](const QString& path, const QString& reason) {
+    options.walk.warning = [](const QString& path, const QString& reason) {
         err() << "treelan-cli: warning: " << path << ": " << reason << '\n';
         err().flush();
     };
@@ -316,12 +344,12 @@ int main(int argc, char** argv) {
 
     QStringList args = app.arguments();
     if (args.size() < 2) {
-        err() << kUsage;
+        err() << usage();
         return kExitUsage;
     }
     const QString command = args[1];
     if (command == QLatin1String("-h") || command == QLatin1String("--help")) {
-        QTextStream(stdout) << kUsage;
+        QTextStream(stdout) << usage();
         return 0;
     }
     if (command == QLatin1String("--version")) {

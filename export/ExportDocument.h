@@ -20,6 +20,9 @@ struct ExportRequest {
     QString resourceDir; // holds tree.css, tree.js, open.gif, close.gif
     TemplateRequest templateRequest;
     ExportOptions options;
+    // XML forms: folder elements also carry the totals (files, folders, bytes, playing time) of
+    // everything beneath them. Off, the document is as it always was.
+    bool folderTotals = false;
 };
 
 // Writes the whole document. The target is replaced only when the document is complete: it is

@@ -1,36 +1,10 @@
 #pragma once
 
-#include "platform/DirWalker.h"
-
-#include <QSet>
-#include <QString>
+#include "platform/TreeOptions.h"
 
 namespace treelan {
 
-// Paths relative to the export root in the raw bytes of their names, matched exactly: files as
-// "a/b.txt", folders as "a/". Raw, because two names can read the same (a Latin-1 "\xe9" and a
-// UTF-8 "\xc3\xa9" both show as "é") and each must be named apart.
-class PathSet {
-public:
-    void add(const QByteArray& rawRelativePath);
-    bool containsFile(const QByteArray& rawPath) const { return m_files.contains(rawPath); }
-    bool containsFolder(const QByteArray& rawFolder) const { return m_folders.contains(rawFolder); }
-    bool isEmpty() const { return m_files.isEmpty() && m_folders.isEmpty(); }
-    const QSet<QByteArray>& files() const { return m_files; }
-    const QSet<QByteArray>& folders() const { return m_folders; }
-
-private:
-    QSet<QByteArray> m_files;
-    QSet<QByteArray> m_folders;
-};
-
-struct ExportOptions {
-    bool browseSubfolders = false; // write each subfolder's contents
-    bool mp3Info = false;          // read playing time and bit rate of MP3 files
-    bool selectedOnly = false;     // write only `selected` (and the folders that lead to it)
-    PathSet removed;               // left out, folders with everything in them
-    PathSet selected;              // a selected folder takes everything in it
-    WalkOptions walk;              // progress, cancel and warnings
-};
+// An export walks what a listing walks; the options are the same struct.
+using ExportOptions = TreeOptions;
 
 } // namespace treelan

@@ -1,52 +1,102 @@
 #pragma once
 
 #include "export/ExportOptions.h"
+#include "export/OutputBuffer.h"
+#include "export/XmlText.h"
+#include "platform/DirWalker.h"
+#include "platform/RootPath.h"
 
-#include <QByteArray>
-#include <QIODevice>
+#include <QByteArrayView>
+#include <QDateTime>
 #include <QString>
+#include <QStringView>
 
 namespace treelan {
 
-// Buffered byte output; throws FileError naming `displayName` when a write fails.
-class OutputBuffer {
-public:
-    OutputBuffer(QIODevice& device, QString displayName);
-    ~OutputBuffer();
-    OutputBuffer(const OutputBuffer&) = delete;
-    OutputBuffer& operator=(const OutputBuffer&) = delete;
-
-    QByteArray& buffer() { return m_buffer; }
-    void write(const QByteArray& bytes) {
-        m_buffer.append(bytes);
-        spill();
-    }
-    void writeLine(const QByteArray& bytes) {
-        m_buffer.append(bytes).append("\r\n");
-        spill();
-    }
-    // Call after appending to buffer() directly.
-    void spill() {
-        if (m_buffer.size() >= kChunk) flush();
-    }
-    void flush();
-
-private:
-    static constexpr qsizetype kChunk = 256 * 1024;
-    QIODevice& m_device;
-    QString m_displayName;
-    QByteArray m_buffer;
+// MP3 data of a file, as the texts the listing shows and as numbers.
+struct Mp3Fields {
+    QString durationText; // "00:04:10", or empty
+    QString bitrateText;  // "128 kbps", "153 kbps (var.)", or empty
+    qint64 seconds = -1;  // playing time; -1 when the file gave none
+    int kbps = 0;         // bit rate; 0 when the file gave none
+    bool vbr = false;     // variable bit rate (the Xing header's average)
 };
 
-// Escapes a name, path or caption for the documents and gives its UTF-8 bytes: & < > " become
-// entities, and control characters become their visible pictures (U+2400 + code) so that no
-// name can break a line, an element or the MIME framing.
-QByteArray Normalize(const QString& text);
-void AppendNormalized(QByteArray& out, QStringView text);
+// One file or folder as a writer sees it. Views and pointers are valid during the call only.
+struct ExportEntry {
+    DirEntry::Kind kind = DirEntry::Kind::File;
+    QStringView name;               // decoded for display; empty for the root
+    QByteArrayView rawName;         // the bytes on disk
+    QStringView folder;             // the containing folder relative to the root: "" or "a/b/"
+    QByteArrayView rawFolder;       // the same in raw bytes
+    int depth = 0;                  // 0 the root, 1 its entries, ...
+    qint64 size = 0;                // bytes; 0 for folders and entries that could not be examined
+    qint64 fileTime = 0;            // FILETIME (100 ns units since 1601-01-01 UTC); 0 when unknown
+    const Mp3Fields* mp3 = nullptr; // set when MP3 information was asked for and read
+    // Folders: whether their entries were read and written. False when the walk does not go
+    // into subfolders, or when the folder could not be read (then `error` says why).
+    bool listed = false;
+    // Why the entry could not be examined (no size, no time) or the folder not read; empty when
+    // nothing failed. A failed MP3 read is no error here: it only leaves `mp3` null.
+    QString error;
+
+    bool isFolder() const { return kind == DirEntry::Kind::Folder; }
+    bool examined() const { return kind != DirEntry::Kind::Unexamined; }
+    // Path relative to the root: "a/b.txt", a folder "a/b/", the root "".
+    QString relPath() const;
+    QByteArray rawRelPath() const;
+    // Modification time as seconds since 1970-01-01 UTC.
+    qint64 unixTime() const;
+};
+
+// What a folder holds below it, in the document: every file and folder written beneath it.
+struct FolderTotals {
+    qint64 files = 0;
+    qint64 folders = 0;
+    qint64 bytes = 0;
+    qint64 seconds = 0; // playing time of the MP3 files read
+};
+
+// What a document says about itself.
+struct DocumentInfo {
+    const RootPath& root;
+    QDateTime exportTime; // UTC
+    QString programVersion;
+    const ExportOptions& options;
+};
+
+// One output form. The walk calls, in this order:
+//   beginDocument
+//   enterFolder(root)
+//     per subfolder, sorted by name without regard to case: enterFolder ... leaveFolder,
+//     nested the same way when the walk goes into subfolders
+//     then the folder's files, sorted the same way: file, file, ...
+//   leaveFolder(root)
+//   endDocument
+// A folder's subfolders come before its files. The document's framing (prolog, MIME parts,
+// closing lines) is the writer's own business in beginDocument and endDocument. Output goes
+// through the OutputBuffer the writer was made with; write into its buffer() and spill().
+class TreeWriter {
+public:
+    virtual ~TreeWriter() = default;
+    virtual void beginDocument(const DocumentInfo& info) = 0;
+    // `totals` is null unless wantsTotalsFirst().
+    virtual void enterFolder(const ExportEntry& folder, const FolderTotals* totals) = 0;
+    virtual void file(const ExportEntry& file) = 0;
+    virtual void leaveFolder(const ExportEntry& folder, const FolderTotals& totals) = 0;
+    virtual void endDocument(const FolderTotals& rootTotals) = 0;
+    // True when enterFolder needs the folder's totals: the walk then counts each folder ahead
+    // of writing it, which costs a second pass over the tree.
+    virtual bool wantsTotalsFirst() const { return false; }
+};
+
+// Walks `root` with `options` and drives the writer through one whole document.
+void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& writer,
+               const QDateTime& exportTime = QDateTime::currentDateTimeUtc());
 
 enum class TreeForm { Xml, Html };
 
-// Writes the tree body of `root` in the given form.
+// Writes only the tree body of `root` in the given form: the XML elements or the web page's list.
 void Export(const RootPath& root, TreeForm form, const ExportOptions& options, OutputBuffer& out);
 
 } // namespace treelan

@@ -108,8 +108,8 @@ private:
         row[ColFolder] = folder.relPath;
         row[ColTypeName] = typeName;
         if (e.kind == DirEntry::Kind::Unexamined) {
-            if (m_options.warning)
-                m_options.warning(
+            if (m_options.walk.warning)
+                m_options.walk.warning(
                     m_root + folder.relPath + e.name,
                     QStringLiteral("cannot be examined; listed without size and date"));
             m_model.addRow(row, false, rawNames(e));
@@ -164,16 +164,16 @@ private:
         int error = 0;
         const int fd = OpenRegularFile(folder.fd, e.rawName, error);
         if (fd < 0) {
-            if (m_options.warning)
-                m_options.warning(display, QStringLiteral("cannot read MP3 information: ") +
-                                               QString::fromLocal8Bit(std::strerror(error)));
+            if (m_options.walk.warning)
+                m_options.walk.warning(display, QStringLiteral("cannot read MP3 information: ") +
+                                                    QString::fromLocal8Bit(std::strerror(error)));
             return {};
         }
         MP3Info info;
         try {
             info = ReadMP3InfoFromFd(fd, e.size, display);
         } catch (const FileError& err) {
-            if (m_options.warning) m_options.warning(display, err.reason());
+            if (m_options.walk.warning) m_options.walk.warning(display, err.reason());
         }
         ::close(fd);
         return info;
@@ -204,11 +204,8 @@ private:
 
 void FindFilesAPI(ListingModel& model, const ScanOptions& options) {
     ScanVisitor visitor(model, options);
-    WalkOptions walk;
-    walk.progress = options.progress;
-    walk.warning = options.warning;
     BatchGuard batch(model);
-    WalkTree(options.rootPath, visitor, walk);
+    WalkTree(options.rootPath, visitor, options.walk);
 }
 
 void RefreshListing(ListingModel& model, const ScanOptions& options) {

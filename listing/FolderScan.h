@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/DirWalker.h"
+#include "platform/TreeOptions.h"
 
 #include <QString>
 
@@ -8,12 +9,12 @@ namespace treelan {
 
 class ListingModel;
 
-struct ScanOptions {
-    RootPath rootPath;             // the folder to list
-    bool browseSubfolders = false; // list the files of every subfolder instead of one row each
-    bool mp3Info = false;          // read playing time and bit rate of MP3 files
-    ProgressCallback progress;     // per folder; false cancels (the scan then throws Cancelled)
-    WarningCallback warning;       // unreadable folders, unexaminable entries, MP3 read failures
+// The folder to list and what to walk. browseSubfolders lists the files of every subfolder
+// instead of one row each; the selection and removal sets are the export's and not used here.
+// walk.progress is called per folder (false cancels: the scan then throws Cancelled); walk.warning
+// hears of unreadable folders, unexaminable entries and MP3 read failures.
+struct ScanOptions : TreeOptions {
+    RootPath rootPath;
 };
 
 // Clears the model and fills it with the listing of `options.rootPath`, sorting once at the end.

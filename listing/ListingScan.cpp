@@ -107,7 +107,7 @@ void ListingScan::start(ScanOptions options, int sortKey, Qt::SortOrder order) {
         int sent = 0;
         std::vector<Warning> warnings;
 
-        scan.progress = [&](const WalkProgress& p) {
+        scan.walk.progress = [&](const WalkProgress& p) {
             const bool cancelled = j->cancel;
             // The first rows go at once, later ones at most every kBatchMs.
             const bool rows =
@@ -128,7 +128,7 @@ void ListingScan::start(ScanOptions options, int sortKey, Qt::SortOrder order) {
             }
             return true;
         };
-        scan.warning = [&](const QString& path, const QString& reason) {
+        scan.walk.warning = [&](const QString& path, const QString& reason) {
             warnings.push_back({path, reason});
         };
 

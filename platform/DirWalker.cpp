@@ -53,14 +53,16 @@ void examine(int dirFd, const char* rawName, unsigned char type, DirEntry& entry
         entry.fileTime = fileTimeOf(st);
         return;
     }
-    // A dangling link is still a file: the link's own size and time.
+    const int error = errno;
+    // A dangling link is still listed: the link's own size and time.
     if (flags == 0 && ::fstatat(dirFd, rawName, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        entry.kind = DirEntry::Kind::File;
+        entry.kind = S_ISLNK(st.st_mode) ? DirEntry::Kind::Link : DirEntry::Kind::File;
         entry.size = qint64(st.st_size);
         entry.fileTime = fileTimeOf(st);
         return;
     }
     entry.kind = DirEntry::Kind::Unexamined;
+    entry.error = error;
 }
 
 // Reads every entry of the open folder; returns 0 or the errno of a failed enumeration.
@@ -140,6 +142,7 @@ private:
         m_progress.entries += qint64(folder.entries.size());
         if (m_lastError != 0 && folder.entries.empty()) {
             folder.readable = false;
+            folder.error = m_lastError;
             return false;
         }
         if (m_lastError != 0) warn(folder.relPath, describe(m_lastError));
@@ -222,7 +225,8 @@ private:
             bool entered = false;
             if (frame->folder.fd < 0) {
                 frame->folder.readable = false;
-                warn(frame->folder.relPath, describe(parentFd < 0 ? EMFILE : openError));
+                frame->folder.error = parentFd < 0 ? EMFILE : openError;
+                warn(frame->folder.relPath, describe(frame->folder.error));
             } else {
                 struct stat st;
                 if (::fstat(frame->folder.fd, &st) == 0 && onPath(st.st_dev, st.st_ino)) {

@@ -13,12 +13,13 @@ namespace treelan {
 qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds);
 
 // One directory entry, examined once. Links are followed: a link to a file gives that file, a
-// link to a folder that folder; a dangling link is a file with the link's own size and time.
+// link to a folder that folder.
 struct DirEntry {
     enum class Kind : unsigned char {
         File,
         Folder,
-        Special,    // FIFO, socket or device: listed like a file, never opened
+        Link,    // a link whose target cannot be examined (dangling): the link's own size and time
+        Special, // FIFO, socket or device: listed like a file, never opened
         Unexamined, // neither the entry nor its link could be examined: no size, no time
     };
     QString name;       // decoded for display and export
@@ -26,6 +27,7 @@ struct DirEntry {
     qint64 size = 0;
     qint64 fileTime = 0;
     Kind kind = Kind::File;
+    int error = 0; // errno of the failed examination of an Unexamined entry
 
     bool isFolder() const { return kind == Kind::Folder; }
 };
@@ -37,6 +39,7 @@ struct WalkFolder {
     std::vector<DirEntry> entries; // enumeration order, "." and ".." left out
     int fd = -1;                   // open while the visitor's folderOpened runs
     bool readable = true;          // false: the folder could not be enumerated
+    int error = 0;                 // then the errno of the failure
     bool loop = false;             // a link back to a folder on the current path: not entered
     int depth = 0;
 };

@@ -233,7 +233,7 @@ private slots:
         o.rootPath = t.root();
         o.browseSubfolders = true;
         QStringList seen;
-        o.progress = [&seen](const WalkProgress& p) {
+        o.walk.progress = [&seen](const WalkProgress& p) {
             seen << p.currentFolder;
             return true;
         };
@@ -241,7 +241,7 @@ private slots:
         QCOMPARE(seen.size(), 4); // the root and its three folders
         QCOMPARE(m.rowCount(), 3);
         int calls = 0;
-        o.progress = [&calls](const WalkProgress&) { return ++calls < 2; };
+        o.walk.progress = [&calls](const WalkProgress&) { return ++calls < 2; };
         QVERIFY_THROWS_EXCEPTION(Cancelled, RefreshListing(m, o));
         // What was listed before the cancel stays, sorted; the model is consistent.
         QVERIFY(m.rowCount() < 3);

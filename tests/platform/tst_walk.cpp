@@ -83,7 +83,7 @@ private slots:
                 ScanOptions o;
                 o.rootPath = t.root();
                 o.mp3Info = true;
-                o.warning = warn;
+                o.walk.warning = warn;
                 RefreshListing(model, o);
                 return;
             }

@@ -1,0 +1,21 @@
+#include "export/OutputBuffer.h"
+
+#include "platform/FileError.h"
+
+namespace treelan {
+
+OutputBuffer::OutputBuffer(QIODevice& device, QString displayName)
+    : m_device(device), m_displayName(std::move(displayName)) {
+    m_buffer.reserve(kChunk + 64 * 1024);
+}
+
+OutputBuffer::~OutputBuffer() = default;
+
+void OutputBuffer::flush() {
+    if (m_buffer.isEmpty()) return;
+    if (m_device.write(m_buffer) != m_buffer.size())
+        throw FileError(m_displayName, QStringLiteral("cannot write: ") + m_device.errorString());
+    m_buffer.clear();
+}
+
+} // namespace treelan

@@ -1,0 +1,356 @@
+// The walk that feeds every export writer: which entries go into the document, in which order,
+// with which MP3 data and which folder totals.
+#include "export/TreeWriter.h"
+
+#include "export/MhtWriter.h"
+#include "export/XmlWriter.h"
+#include "listing/Sort.h"
+#include "media/Mp3Info.h"
+#include "platform/FileError.h"
+
+#include <QSet>
+
+#include <cstring>
+#include <unistd.h>
+
+namespace treelan {
+
+QString ExportEntry::relPath() const {
+    QString path = folder.toString();
+    path += name;
+    if (isFolder() && !name.isEmpty()) path += QLatin1Char('/');
+    return path;
+}
+
+QByteArray ExportEntry::rawRelPath() const {
+    QByteArray path = rawFolder.toByteArray() + rawName.toByteArray();
+    if (isFolder() && !rawName.isEmpty()) path += '/';
+    return path;
+}
+
+qint64 ExportEntry::unixTime() const {
+    // FILETIME counts 100 ns units from 1601-01-01; floor division keeps times before 1970 right.
+    constexpr qint64 kUnitsPerSecond = 10'000'000, kSecondsTo1970 = 11'644'473'600;
+    qint64 seconds = fileTime / kUnitsPerSecond;
+    if (fileTime % kUnitsPerSecond < 0) --seconds;
+    return seconds - kSecondsTo1970;
+}
+
+namespace {
+
+// The numbers behind the reader's texts: "00:04:10" and "128 kbps" or "153 kbps (var.)".
+Mp3Fields mp3Fields(MP3Info info) {
+    Mp3Fields f;
+    const QStringList hms = info.Duration.split(QLatin1Char(':'));
+    if (hms.size() == 3) {
+        bool okH = false, okM = false, okS = false;
+        const qint64 h = hms[0].toLongLong(&okH), m = hms[1].toLongLong(&okM),
+                     s = hms[2].toLongLong(&okS);
+        if (okH && okM && okS) f.seconds = h * 3600 + m * 60 + s;
+    }
+    bool ok = false;
+    const int kbps = info.Bitrate.section(QLatin1Char(' '), 0, 0).toInt(&ok);
+    if (ok && kbps > 0) f.kbps = kbps;
+    f.vbr = info.Bitrate.contains(QLatin1String("(var.)"));
+    f.durationText = std::move(info.Duration);
+    f.bitrateText = std::move(info.Bitrate);
+    return f;
+}
+
+QString describe(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// A file of a folder, kept from the folder's reading until its subfolders are written.
+struct FileRecord {
+    QString key;
+    QString name;
+    QByteArray rawName;
+    qint64 size = 0;
+    qint64 fileTime = 0;
+    DirEntry::Kind kind = DirEntry::Kind::File;
+    int error = 0;
+    bool hasMp3 = false;
+    Mp3Fields mp3;
+};
+
+struct SubfolderItem {
+    QString key;
+    QString name;
+    std::size_t index;
+};
+
+// Which entries of a folder go into the document, and in which order.
+class Selection {
+public:
+    explicit Selection(const ExportOptions& options)
+        : m_options(options), m_filterPaths(!options.removed.isEmpty() || options.selectedOnly) {
+        if (!options.selectedOnly) return;
+        // Every folder that leads to a selected entry is written.
+        auto addAncestors = [this](const QByteArray& path) {
+            for (qsizetype i = path.indexOf('/'); i >= 0; i = path.indexOf('/', i + 1))
+                m_selectedAncestors.insert(path.left(i + 1));
+        };
+        for (const QByteArray& p : options.selected.files())
+            addAncestors(p);
+        for (const QByteArray& p : options.selected.folders())
+            addAncestors(p);
+    }
+
+    // Called as the walk enters a folder at `depth`: whether all of it is selected.
+    void enter(const WalkFolder& folder, std::size_t depth) {
+        if (m_whole.size() <= depth) m_whole.resize(depth + 1);
+        m_whole[depth] =
+            m_options.selectedOnly && ((depth > 0 && m_whole[depth - 1]) ||
+                                       m_options.selected.containsFolder(folder.rawRelPath));
+    }
+
+    bool folderPasses(const WalkFolder& folder, const DirEntry& entry, std::size_t depth) const {
+        if (!m_filterPaths) return true;
+        const QByteArray rel = folder.rawRelPath + entry.rawName + '/';
+        if (m_options.removed.containsFolder(rel)) return false;
+        if (!m_options.selectedOnly || m_whole[depth]) return true;
+        return m_selectedAncestors.contains(rel);
+    }
+
+    bool filePasses(const WalkFolder& folder, const DirEntry& entry, std::size_t depth) const {
+        if (!m_filterPaths) return true;
+        const QByteArray rel = folder.rawRelPath + entry.rawName;
+        if (m_options.removed.containsFile(rel)) return false;
+        if (!m_options.selectedOnly || m_whole[depth]) return true;
+        return m_options.selected.containsFile(rel);
+    }
+
+private:
+    const ExportOptions& m_options;
+    bool m_filterPaths;
+    QSet<QByteArray> m_selectedAncestors;
+    std::vector<bool> m_whole; // per depth: inside a selected folder
+};
+
+class WriterVisitor final : public WalkVisitor {
+public:
+    // `ahead`: the totals of every folder in the order the folders are entered, or null.
+    WriterVisitor(const RootPath& root, const ExportOptions& options, TreeWriter& writer,
+                  const std::vector<FolderTotals>* ahead = nullptr)
+        : m_root(root), m_options(options), m_writer(writer), m_selection(options), m_ahead(ahead) {
+    }
+
+    void folderOpened(WalkFolder& folder, std::vector<std::size_t>& children) override {
+        const std::size_t depth = std::size_t(folder.depth);
+        if (m_levels.size() <= depth) m_levels.resize(depth + 1);
+        Level& level = m_levels[depth];
+        level.totals = {};
+        level.files.clear();
+        m_selection.enter(folder, depth);
+        if (depth == 0) m_writer.enterFolder(folderEntry(nullptr, nullptr, &folder), nextAhead());
+
+        std::vector<SubfolderItem> subfolders;
+        for (std::size_t i = 0; i < folder.entries.size(); ++i) {
+            const DirEntry& entry = folder.entries[i];
+            if (entry.isFolder()) {
+                if (m_selection.folderPasses(folder, entry, depth))
+                    subfolders.push_back({SortKey(entry.name), entry.name, i});
+            } else if (m_selection.filePasses(folder, entry, depth)) {
+                level.files.push_back(makeRecord(folder, entry));
+            }
+        }
+        SortRecords(subfolders);
+        children.reserve(subfolders.size());
+        for (const SubfolderItem& item : subfolders)
+            children.push_back(item.index);
+        SortRecords(level.files);
+    }
+
+    bool childBegin(WalkFolder& parent, const DirEntry& child) override {
+        const std::size_t depth = std::size_t(parent.depth) + 1;
+        if (m_levels.size() <= depth) m_levels.resize(depth + 1);
+        m_levels[depth].totals = {};
+        m_writer.enterFolder(folderEntry(&parent, &child, nullptr), nextAhead());
+        return m_options.browseSubfolders;
+    }
+
+    void childEnd(WalkFolder& parent, const DirEntry& child, const WalkFolder* entered) override {
+        const std::size_t depth = std::size_t(parent.depth) + 1;
+        const FolderTotals& inner = m_levels[depth].totals;
+        m_writer.leaveFolder(folderEntry(&parent, &child, entered), inner);
+        FolderTotals& outer = m_levels[depth - 1].totals;
+        outer.files += inner.files;
+        outer.folders += inner.folders + 1;
+        outer.bytes += inner.bytes;
+        outer.seconds += inner.seconds;
+    }
+
+    void folderDone(WalkFolder& folder) override {
+        const std::size_t depth = std::size_t(folder.depth);
+        Level& level = m_levels[depth];
+        if (folder.readable) {
+            for (const FileRecord& r : level.files) {
+                ExportEntry e;
+                e.kind = r.kind;
+                e.name = r.name;
+                e.rawName = r.rawName;
+                e.folder = folder.relPath;
+                e.rawFolder = folder.rawRelPath;
+                e.depth = folder.depth + 1;
+                e.size = r.size;
+                e.fileTime = r.fileTime;
+                e.mp3 = r.hasMp3 ? &r.mp3 : nullptr;
+                if (r.kind == DirEntry::Kind::Unexamined) e.error = describe(r.error);
+                m_writer.file(e);
+                ++level.totals.files;
+                level.totals.bytes += r.size;
+                if (r.hasMp3 && r.mp3.seconds > 0) level.totals.seconds += r.mp3.seconds;
+            }
+        }
+        level.files.clear();
+        level.files.shrink_to_fit();
+        if (depth == 0) {
+            m_writer.leaveFolder(folderEntry(nullptr, nullptr, &folder), level.totals);
+            m_rootTotals = level.totals;
+        }
+    }
+
+    const FolderTotals& rootTotals() const { return m_rootTotals; }
+
+private:
+    const FolderTotals* nextAhead() {
+        if (!m_ahead || m_entered >= m_ahead->size()) return nullptr;
+        return &(*m_ahead)[m_entered++];
+    }
+
+    struct Level {
+        std::vector<FileRecord> files; // written after the subfolders
+        FolderTotals totals;
+    };
+
+    // A folder: the root (`folder` set, no parent), or `child` of `parent`, entered as `folder`
+    // or not entered at all (null).
+    ExportEntry folderEntry(const WalkFolder* parent, const DirEntry* child,
+                            const WalkFolder* folder) const {
+        ExportEntry e;
+        e.kind = DirEntry::Kind::Folder;
+        if (child) {
+            e.name = child->name;
+            e.rawName = child->rawName;
+            e.fileTime = child->fileTime;
+        }
+        if (parent) {
+            e.folder = parent->relPath;
+            e.rawFolder = parent->rawRelPath;
+            e.depth = parent->depth + 1;
+        }
+        e.listed = folder && folder->readable;
+        if (folder && folder->loop)
+            e.error = QStringLiteral("leads back to a folder above it; not followed");
+        else if (folder && !folder->readable)
+            e.error = describe(folder->error);
+        return e;
+    }
+
+    FileRecord makeRecord(const WalkFolder& folder, const DirEntry& entry) {
+        FileRecord r;
+        r.key = SortKey(entry.name);
+        r.name = entry.name;
+        r.rawName = entry.rawName;
+        r.size = entry.size;
+        r.fileTime = entry.fileTime;
+        r.kind = entry.kind;
+        r.error = entry.error;
+        if (entry.kind == DirEntry::Kind::Unexamined && m_options.walk.warning)
+            m_options.walk.warning(
+                m_root.display() + folder.relPath + entry.name,
+                QStringLiteral("cannot be examined; written without size and date"));
+        if (m_options.mp3Info && entry.kind == DirEntry::Kind::File && IsMp3Name(entry.name)) {
+            r.mp3 = mp3Fields(readMp3(folder, entry));
+            r.hasMp3 = true;
+        }
+        return r;
+    }
+
+    MP3Info readMp3(const WalkFolder& folder, const DirEntry& entry) const {
+        const QString display = m_root.display() + folder.relPath + entry.name;
+        int error = 0;
+        const int fd = OpenRegularFile(folder.fd, entry.rawName, error);
+        if (fd < 0) {
+            warn(display, QStringLiteral("cannot read MP3 information: ") + describe(error));
+            return {};
+        }
+        MP3Info info;
+        try {
+            info = ReadMP3InfoFromFd(fd, entry.size, display);
+        } catch (const FileError& e) {
+            warn(display, e.reason());
+        }
+        ::close(fd);
+        return info;
+    }
+
+    void warn(const QString& path, const QString& reason) const {
+        if (m_options.walk.warning) m_options.walk.warning(path, reason);
+    }
+
+    const RootPath& m_root;
+    const ExportOptions& m_options;
+    TreeWriter& m_writer;
+    Selection m_selection;
+    std::vector<Level> m_levels; // per depth
+    FolderTotals m_rootTotals;
+    const std::vector<FolderTotals>* m_ahead;
+    std::size_t m_entered = 0;
+};
+
+// Writes nothing; keeps each folder's totals in the order the folders are entered.
+class TotalsCounter final : public TreeWriter {
+public:
+    void beginDocument(const DocumentInfo&) override {}
+    void enterFolder(const ExportEntry&, const FolderTotals*) override {
+        m_open.push_back(totals.size());
+        totals.emplace_back();
+    }
+    void file(const ExportEntry&) override {}
+    void leaveFolder(const ExportEntry&, const FolderTotals& t) override {
+        totals[m_open.back()] = t;
+        m_open.pop_back();
+    }
+    void endDocument(const FolderTotals&) override {}
+
+    std::vector<FolderTotals> totals;
+
+private:
+    std::vector<std::size_t> m_open;
+};
+
+} // namespace
+
+void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& writer,
+               const QDateTime& exportTime) {
+    const DocumentInfo info{root, exportTime, QStringLiteral(TREELAN_VERSION), options};
+    std::vector<FolderTotals> ahead;
+    if (writer.wantsTotalsFirst()) {
+        // The same walk once more, ahead of the writing; it warns of nothing the writing will not.
+        ExportOptions quiet = options;
+        quiet.walk.warning = {};
+        TotalsCounter counter;
+        WriterVisitor counting(root, quiet, counter);
+        WalkTree(root, counting, quiet.walk);
+        ahead = std::move(counter.totals);
+    }
+    writer.beginDocument(info);
+    WriterVisitor visitor(root, options, writer, ahead.empty() ? nullptr : &ahead);
+    WalkTree(root, visitor, options.walk);
+    writer.endDocument(visitor.rootTotals());
+}
+
+void Export(const RootPath& root, TreeForm form, const ExportOptions& options, OutputBuffer& out) {
+    // The body writers frame nothing: their beginDocument and endDocument write no bytes.
+    if (form == TreeForm::Xml) {
+        XmlTreeWriter writer(out);
+        WriteTree(root, options, writer);
+    } else {
+        HtmlTreeWriter writer(out);
+        WriteTree(root, options, writer);
+    }
+}
+
+} // namespace treelan
