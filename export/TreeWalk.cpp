@@ -261,7 +261,9 @@ private:
             m_options.walk.warning(
                 m_root.display() + folder.relPath + entry.name,
                 QStringLiteral("cannot be examined; written without size and date"));
-        if (m_options.mp3Info && entry.kind == DirEntry::Kind::File && IsMp3Name(entry.name)) {
+        if (m_options.mp3Info &&
+            (entry.kind == DirEntry::Kind::File || entry.kind == DirEntry::Kind::Link) &&
+            IsMp3Name(entry.name)) {
             r.mp3 = mp3Fields(readMp3(folder, entry));
             r.hasMp3 = true;
         }

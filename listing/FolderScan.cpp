@@ -135,7 +135,9 @@ private:
         row[ColDateKey] = all.sliced(sizeKeyEnd);
         MP3Info info;
         QString bitrateKey;
-        if (m_options.mp3Info && e.kind == DirEntry::Kind::File && IsMp3Name(e.name)) {
+        if (m_options.mp3Info &&
+            (e.kind == DirEntry::Kind::File || e.kind == DirEntry::Kind::Link) &&
+            IsMp3Name(e.name)) {
             info = readMp3(folder, e);
             bitrateKey = BitrateKey(info.Bitrate);
             row[ColDuration] = info.Duration;
