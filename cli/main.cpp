@@ -55,6 +55,20 @@ const char kOptionsUsage[] =
     "      --descending       sort in descending order\n"
     "      --strings FILE     an interface string file instead of the built-in English texts\n"
     "\n"
+    "What is walked (export and list):\n"
+    "      --exclude-pattern GLOB  leave out files and folders that match GLOB (a folder so left\n"
+    "                         out is not entered); repeatable\n"
+    "      --include-pattern GLOB  keep only the files that match GLOB (folders are still "
+    "walked);\n"
+    "                         repeatable, a file is kept when it matches any\n"
+    "                         GLOB is shell-style: * any run of characters but \"/\", ** any run\n"
+    "                         with \"/\" (\"**/\" also none), ? one character, [a-z] [!a-z] sets,\n"
+    "                         \\ escapes. It matches the name, or the path relative to FOLDER\n"
+    "                         (\"sub/x.mp3\") when it holds a \"/\".\n"
+    "      --no-hidden        leave out names that begin with \".\"\n"
+    "      --max-depth N      enter subfolders down to depth N only (0: FOLDER's own entries)\n"
+    "      --one-file-system  do not enter folders on another file system than FOLDER\n"
+    "\n"
     "Exit status: 0 written, 1 failed, 2 usage error.\n";
 
 // The export formats' names, joined.
@@ -108,6 +122,21 @@ QByteArray rawArgument(const QString& value) {
     return QFile::encodeName(value);
 }
 
+// The options both commands share: what the walk leaves out.
+struct FilterOptions {
+    QCommandLineOption exclude{QStringList{"exclude-pattern"}, "", "GLOB"};
+    QCommandLineOption include{QStringList{"include-pattern"}, "", "GLOB"};
+    QCommandLineOption noHidden{QStringList{"no-hidden"}, ""};
+    QCommandLineOption maxDepth{QStringList{"max-depth"}, "", "N"};
+    QCommandLineOption oneFileSystem{QStringList{"one-file-system"}, ""};
+
+    void addTo(QCommandLineParser& parser) const {
+        parser.addOptions({exclude, include, noHidden, maxDepth, oneFileSystem});
+    }
+    // Fills the walk's filters; an empty text, or the usage error.
+    QString apply(const QCommandLineParser& parser, WalkOptions& walk) const;
+};
+
 QTextStream& err() {
     static QTextStream stream(stderr);
     return stream;
@@ -117,6 +146,23 @@ int usageError(const QString& message) {
     err() << "treelan-cli: " << message << "\nTry 'treelan-cli --help'.\n";
     err().flush();
     return kExitUsage;
+}
+
+QString FilterOptions::apply(const QCommandLineParser& parser, WalkOptions& walk) const {
+    for (const QString& glob : parser.values(exclude))
+        walk.excludePatterns.emplace_back(rawArgument(glob));
+    for (const QString& glob : parser.values(include))
+        walk.includePatterns.emplace_back(rawArgument(glob));
+    walk.noHidden = parser.isSet(noHidden);
+    walk.oneFileSystem = parser.isSet(oneFileSystem);
+    if (parser.isSet(maxDepth)) {
+        bool ok = false;
+        walk.maxDepth = parser.value(maxDepth).toInt(&ok);
+        if (!ok || walk.maxDepth < 0)
+            return QStringLiteral("--max-depth needs a whole number of 0 or more, not '%1'")
+                .arg(parser.value(maxDepth));
+    }
+    return {};
 }
 
 // A progress line that rewrites itself; only on a terminal.
@@ -170,6 +216,8 @@ int runExport(const QStringList& args) {
     parser.addOptions(
         {recursive, mp3, format, templ, only, exclude, resources, strings, quiet, help});
     parser.addOption(totals);
+    const FilterOptions filters;
+    filters.addTo(parser);
     if (!parser.parse(args)) return usageError(parser.errorText());
     if (parser.isSet(help)) {
         QTextStream(stdout) << usage();
@@ -219,6 +267,8 @@ int runExport(const QStringList& args) {
         o.selected.add(rawArgument(p));
     for (const QString& p : parser.values(exclude))
         o.removed.add(rawArgument(p));
+    if (const QString error = filters.apply(parser, o.walk); !error.isEmpty())
+        return usageError(error);
 
     const bool isQuiet = parser.isSet(quiet);
     ProgressLine progress(!isQuiet && ::isatty(STDERR_FILENO) &&
@@ -253,6 +303,8 @@ int runList(const QStringList& args) {
     const QCommandLineOption strings(QStringList{"strings"}, "", "FILE");
     const QCommandLineOption help({"h", "help"}, "");
     parser.addOptions({recursive, mp3, fullPath, columns, sortBy, descending, strings, help});
+    const FilterOptions filters;
+    filters.addTo(parser);
     if (!parser.parse(args)) return usageError(parser.errorText());
     if (parser.isSet(help)) {
         QTextStream(stdout) << usage();
@@ -296,6 +348,8 @@ int runList(const QStringList& args) {
     options.rootPath = root;
     options.browseSubfolders = parser.isSet(recursive);
     options.mp3Info = parser.isSet(mp3);
+    if (const QString error = filters.apply(parser, options.walk); !error.isEmpty())
+        return usageError(error);
     options.walk.warning = [](const QString& path, const QString& reason) {
         err() << "treelan-cli: warning: " << path << ": " << reason << '\n';
         err().flush();

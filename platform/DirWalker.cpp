@@ -65,8 +65,29 @@ void examine(int dirFd, const char* rawName, unsigned char type, DirEntry& entry
     entry.error = error;
 }
 
-// Reads every entry of the open folder; returns 0 or the errno of a failed enumeration.
-int readEntries(int fd, std::vector<DirEntry>& entries) {
+// Whether the options leave the examined entry out.
+bool leftOut(const WalkOptions& options, const WalkFolder& folder, const char* name,
+             qsizetype length, bool isFolder) {
+    if (options.noHidden && name[0] == '.') return true;
+    if (options.excludePatterns.empty() && (options.includePatterns.empty() || isFolder))
+        return false;
+    const QByteArrayView rawName(name, length);
+    // The path without the folder's trailing "/", as find -path sees it below its start.
+    QByteArray path = folder.rawRelPath;
+    path.append(rawName);
+    for (const PathPattern& p : options.excludePatterns)
+        if (p.matches(rawName, path)) return true;
+    if (isFolder || options.includePatterns.empty()) return false;
+    for (const PathPattern& p : options.includePatterns)
+        if (p.matches(rawName, path)) return false;
+    return true;
+}
+
+// Reads the entries of the open folder that the options keep; returns 0 or the errno of a failed
+// enumeration.
+int readEntries(const WalkOptions& options, WalkFolder& folder) {
+    const int fd = folder.fd;
+    std::vector<DirEntry>& entries = folder.entries;
     const int dupFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (dupFd < 0) return errno;
     DIR* dir = ::fdopendir(dupFd);
@@ -85,11 +106,13 @@ int readEntries(int fd, std::vector<DirEntry>& entries) {
         }
         const char* n = d->d_name;
         if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
-        DirEntry& entry = entries.emplace_back();
         const qsizetype len = qsizetype(std::strlen(n));
+        DirEntry entry;
+        examine(fd, n, d->d_type, entry);
+        if (leftOut(options, folder, n, len, entry.isFolder())) continue;
         entry.rawName = QByteArray(n, len);
         entry.name = DecodeFileName(n, len);
-        examine(fd, n, d->d_type, entry);
+        entries.push_back(std::move(entry));
     }
     ::closedir(dir);
     return result;
@@ -110,6 +133,8 @@ public:
             throw FileError::fromErrno(m_root, QStringLiteral("cannot open the folder"), errno);
         auto root = std::make_unique<Frame>();
         root->folder.fd = fd;
+        struct stat st;
+        if (::fstat(fd, &st) == 0) m_rootDevice = st.st_dev;
         if (!enter(*root)) {
             const int err = m_lastError;
             closeFd(root->folder.fd);
@@ -138,7 +163,7 @@ private:
             m_progress.currentFolder = folder.relPath;
             if (!m_options.progress(m_progress)) throw Cancelled();
         }
-        m_lastError = readEntries(folder.fd, folder.entries);
+        m_lastError = readEntries(m_options, folder);
         m_progress.entries += qint64(folder.entries.size());
         if (m_lastError != 0 && folder.entries.empty()) {
             folder.readable = false;
@@ -206,7 +231,8 @@ private:
                 continue;
             }
             const DirEntry& child = top.folder.entries[top.children[top.next++]];
-            if (!m_visitor.childBegin(top.folder, child)) {
+            const bool tooDeep = m_options.maxDepth >= 0 && top.folder.depth >= m_options.maxDepth;
+            if (!m_visitor.childBegin(top.folder, child) || tooDeep) {
                 m_visitor.childEnd(top.folder, child, nullptr);
                 continue;
             }
@@ -229,7 +255,14 @@ private:
                 warn(frame->folder.relPath, describe(frame->folder.error));
             } else {
                 struct stat st;
-                if (::fstat(frame->folder.fd, &st) == 0 && onPath(st.st_dev, st.st_ino)) {
+                const bool examined = ::fstat(frame->folder.fd, &st) == 0;
+                if (examined && m_options.oneFileSystem && st.st_dev != m_rootDevice) {
+                    // Not entered, as if the walk did not go into subfolders here.
+                    closeFd(frame->folder.fd);
+                    m_visitor.childEnd(top.folder, child, nullptr);
+                    continue;
+                }
+                if (examined && onPath(st.st_dev, st.st_ino)) {
                     frame->folder.loop = true;
                     frame->folder.readable = false;
                     closeFd(frame->folder.fd);
@@ -260,6 +293,7 @@ private:
     std::vector<std::unique_ptr<Frame>> m_stack;
     WalkProgress m_progress;
     int m_openFolders = 0;
+    dev_t m_rootDevice = 0;
     int m_lastError = 0;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/PathPattern.h"
 #include "platform/RootPath.h"
 
 #include <QByteArray>
@@ -70,9 +71,17 @@ public:
     virtual void folderDone(WalkFolder& folder) = 0;
 };
 
+// What a walk reports, and what it leaves out: an entry left out is not handed to the visitor.
 struct WalkOptions {
     ProgressCallback progress;
     WarningCallback warning;
+    // A file or folder that matches one of these is left out; a folder so left out is not entered.
+    std::vector<PathPattern> excludePatterns;
+    // When there are any, only the files that match one of them are kept; folders are walked.
+    std::vector<PathPattern> includePatterns;
+    bool noHidden = false;      // leave out names that begin with "."
+    int maxDepth = -1;          // enter folders down to this depth only (0: the root alone); -1 all
+    bool oneFileSystem = false; // do not enter folders on another file system than the root's
 };
 
 // Walks the folder `root`. Throws FileError when the root itself cannot be opened, Cancelled when
