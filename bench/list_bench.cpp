@@ -2,6 +2,7 @@
 // memory per row and the time of a sort by every column.
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
+#include "platform/RootPath.h"
 #include "settings/StringTable.h"
 
 #include <QCoreApplication>
@@ -37,7 +38,7 @@ int main(int argc, char** argv) {
     treelan::LoadDefaultStrings();
     treelan::ListingModel model;
     treelan::ScanOptions options;
-    options.rootPath = RootPath::fromBytes(argv[1]);
+    options.rootPath = treelan::RootPath::fromBytes(argv[1]);
     options.browseSubfolders = true;
     // Warm the type-name cache and the page cache, then start from an empty model.
     treelan::RefreshListing(model, options);

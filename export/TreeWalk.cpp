@@ -2,6 +2,7 @@
 // with which MP3 data and which folder totals.
 #include "export/TreeWriter.h"
 
+#include "TreelanConfig.h"
 #include "export/MhtWriter.h"
 #include "export/XmlWriter.h"
 #include "listing/Sort.h"

@@ -74,18 +74,21 @@ _treelan_cli()
             _filedir
             return
             ;;
-        --only | --exclude)
+        --only | --exclude | --exclude-pattern | --include-pattern | --max-depth)
             return
             ;;
     esac
 
     if [[ $cur == -* ]]; then
+        local walk_options='--exclude-pattern --include-pattern --no-hidden --max-depth
+            --one-file-system'
         if [[ $command == export ]]; then
             COMPREPLY=($(compgen -W '--recursive --mp3 --format --template --only --exclude
-                --resources --strings --quiet --help -r -m -f -t -q -h' -- "$cur"))
+                --resources --strings --totals --quiet --help -r -m -f -t -q -h
+                $walk_options' -- "$cur"))
         else
             COMPREPLY=($(compgen -W '--recursive --mp3 --full-path --columns --sort --descending
-                --strings --help -r -m -h' -- "$cur"))
+                --strings --help -r -m -h $walk_options' -- "$cur"))
         fi
         return
     fi

@@ -33,6 +33,11 @@ complete -c treelan-cli -s h -l help -d 'Show the help'
 complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -s r -l recursive -d 'Include every subfolder'
 complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -s m -l mp3 -d 'Read MP3 playing time and bit rate'
 complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l strings -r -F -d 'Interface string file'
+complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l exclude-pattern -x -d 'Leave out names matching the pattern'
+complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l include-pattern -x -d 'Keep only files matching the pattern'
+complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l no-hidden -d 'Leave out names that begin with a dot'
+complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l max-depth -x -d 'Enter subfolders down to this depth'
+complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l one-file-system -d 'Stay on the file system of the folder'
 complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -F
 
 # export
@@ -41,6 +46,7 @@ complete -c treelan-cli -n "__fish_seen_subcommand_from export" -s t -l template
 complete -c treelan-cli -n "__fish_seen_subcommand_from export" -l only -r -d 'Export only this path'
 complete -c treelan-cli -n "__fish_seen_subcommand_from export" -l exclude -r -d 'Leave out this path'
 complete -c treelan-cli -n "__fish_seen_subcommand_from export" -l resources -x -a '(__fish_complete_directories)' -d 'Resource folder'
+complete -c treelan-cli -n "__fish_seen_subcommand_from export" -l totals -d 'Add folder totals to the XML folder elements'
 complete -c treelan-cli -n "__fish_seen_subcommand_from export" -s q -l quiet -d 'No progress and no warnings'
 
 # list
