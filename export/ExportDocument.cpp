@@ -15,6 +15,9 @@
 
 namespace treelan {
 
+void WriteWebPageInterim(const QString& rootPath, const QString& resourceDir,
+                         const ExportOptions& options, OutputBuffer& out);
+
 namespace {
 
 const char* const kResourceFiles[] = {"tree.css", "tree.js", "open.gif", "close.gif"};
@@ -114,7 +117,9 @@ void writeWebArchive(const ExportRequest& r, const QByteArray resources[4], Outp
 void writeDocument(const ExportRequest& r, const QByteArray resources[4], QIODevice& device,
                    const QString& displayName) {
     OutputBuffer out(device, displayName);
-    if (r.format == ExportFormat::WebArchive)
+    if (r.format == ExportFormat::WebPage)
+        WriteWebPageInterim(r.rootPath, r.resourceDir, r.options, out);
+    else if (r.format == ExportFormat::WebArchive)
         writeWebArchive(r, resources, out);
     else
         writeXml(r, out);
