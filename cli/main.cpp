@@ -174,7 +174,8 @@ int runExport(const QStringList& args) {
     else if (formatName == QLatin1String("xslt"))
         request.format = ExportFormat::XmlWithTemplate;
     else
-        return usageError(QStringLiteral("unknown format '%1' (mht, html, xml or xslt)").arg(formatName));
+        return usageError(
+            QStringLiteral("unknown format '%1' (mht, html, xml or xslt)").arg(formatName));
     if (parser.isSet(templ) && request.format != ExportFormat::XmlWithTemplate)
         return usageError(QStringLiteral("--template goes with the xslt format"));
     const QString templateName = parser.value(templ);

@@ -66,7 +66,7 @@ private:
     qint64 m_runLength = 0;
     qint64 m_lastTime = 0;
     qint64 m_lastMp3 = -1;
-    QSet<QString> m_extensions; // bounded: see kMaxExtensions
+    QSet<QString> m_extensions;                // bounded: see kMaxExtensions
     std::array<QString, 8> m_recentExtensions; // answer most files without a lookup
     std::size_t m_nextRecent = 0;
     FolderState m_pendingState = FolderState::Listed;

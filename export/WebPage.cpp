@@ -19,9 +19,9 @@ namespace {
 const char kDataMarker[] = "<!--@DATA@-->";
 
 // The texts of the page's script and header, and the column names of the file table.
-const int kPageStrings[] = {101, 120, 121, 122, 123, 124, 125, 126, 150, 152, 200, 201, 202, 203,
-                            204, 205, 206, 207, 208, 209, 210, 211, 212, 213, 214, 215, 216, 217,
-                            218, 219, 220};
+const int kPageStrings[] = {101, 120, 121, 122, 123, 124, 125, 126, 150, 152, 200,
+                            201, 202, 203, 204, 205, 206, 207, 208, 209, 210, 211,
+                            212, 213, 214, 215, 216, 217, 218, 219, 220};
 
 // The content of the one element `<tag>...</tag>` without attributes; empty when there is none.
 QByteArray elementText(const QByteArray& page, const QByteArray& tag) {
@@ -33,7 +33,8 @@ QByteArray elementText(const QByteArray& page, const QByteArray& tag) {
 }
 
 QByteArray sha256Source(const QByteArray& text) {
-    return "'sha256-" + QCryptographicHash::hash(text, QCryptographicHash::Sha256).toBase64() + '\'';
+    return "'sha256-" + QCryptographicHash::hash(text, QCryptographicHash::Sha256).toBase64() +
+           '\'';
 }
 
 QString clockText(qint64 ms) {
@@ -57,7 +58,8 @@ QByteArray JsonForScript(const QString& text) {
 WebPageTemplate WebPageTemplate::load(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw FileError(path, QStringLiteral("cannot read the page template: ") + file.errorString());
+        throw FileError(path,
+                        QStringLiteral("cannot read the page template: ") + file.errorString());
     const QByteArray page = file.readAll();
     const qsizetype marker = page.indexOf(kDataMarker);
     const QByteArray script = elementText(page, "script");
@@ -138,36 +140,42 @@ void WebPageWriter::end() {
                                {"files", double(m_data->files())},
                                {"bytes", double(m_bytes)},
                                {"ms", double(m_ms)}}},
-        {"options", QJsonObject{{"recursive", m_info.recursive},
-                                {"mp3", m_info.mp3},
-                                {"filters", filters}}},
+        {"options",
+         QJsonObject{{"recursive", m_info.recursive}, {"mp3", m_info.mp3}, {"filters", filters}}},
         {"strings", strings}};
     QByteArray json = QJsonDocument(meta).toJson(QJsonDocument::Compact);
     json.replace("<", "\\u003c").replace(">", "\\u003e");
 
     // Without script the page still tells what it holds.
     const QString exported =
-        QDateTime::fromSecsSinceEpoch(m_exported).toOffsetFromUtc(
-            QDateTime::fromSecsSinceEpoch(m_exported).offsetFromUtc()).toString(Qt::ISODate);
+        QDateTime::fromSecsSinceEpoch(m_exported)
+            .toOffsetFromUtc(QDateTime::fromSecsSinceEpoch(m_exported).offsetFromUtc())
+            .toString(Qt::ISODate);
     auto fact = [](int key, const QString& value) {
         return "<span>" + Normalize(GetGuiString(key)) + " <b>" + Normalize(value) + "</b></span> ";
     };
     QString options = GetGuiString(150) + QStringLiteral(": ") +
                       GetGuiString(m_info.recursive ? 213 : 214) + QStringLiteral(" \u00b7 ") +
-                      GetGuiString(152) + QStringLiteral(": ") + GetGuiString(m_info.mp3 ? 213 : 214);
+                      GetGuiString(152) + QStringLiteral(": ") +
+                      GetGuiString(m_info.mp3 ? 213 : 214);
     if (!m_info.filters.isEmpty())
         options += QStringLiteral(" \u00b7 ") + GetGuiString(212) + QStringLiteral(": ") +
                    m_info.filters.join(QStringLiteral(", "));
     QByteArray& b = m_out.buffer();
-    b.append("<script type=\"application/json\" id=\"treelan-meta\">").append(json).append("</script>\n");
-    b.append("<noscript><header><h1>").append(Normalize(m_info.rootPath)).append("</h1>\n<div class=\"facts\">");
+    b.append("<script type=\"application/json\" id=\"treelan-meta\">")
+        .append(json)
+        .append("</script>\n");
+    b.append("<noscript><header><h1>")
+        .append(Normalize(m_info.rootPath))
+        .append("</h1>\n<div class=\"facts\">");
     b.append(fact(210, exported));
     b.append(fact(207, QString::number(std::max<qint64>(m_data->folders() - 1, 0))));
     b.append(fact(206, QString::number(m_data->files())));
     b.append(fact(208, QString::number(m_bytes) + QLatin1Char(' ') + GetGuiString(215)));
     if (m_ms > 0) b.append(fact(209, clockText(m_ms)));
     b.append(fact(211, options));
-    b.append("</div></header>\n<p id=\"noscript\">").append(Normalize(GetGuiString(220)))
+    b.append("</div></header>\n<p id=\"noscript\">")
+        .append(Normalize(GetGuiString(220)))
         .append("</p></noscript>\n");
     b.append(m_page.tail);
     m_out.spill();

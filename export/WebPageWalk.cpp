@@ -53,8 +53,8 @@ public:
             for (std::size_t k = 0; k < files.size(); ++k) {
                 const DirEntry& e = folder.entries[files[k].index];
                 if (e.kind != DirEntry::Kind::File || !IsMp3Name(e.name)) continue;
-                const int fd = ::openat(folder.fd, e.rawName.constData(), O_RDONLY | O_CLOEXEC |
-                                                                               O_NONBLOCK);
+                const int fd =
+                    ::openat(folder.fd, e.rawName.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
                 if (fd < 0) continue;
                 try {
                     mp3[k] = ReadMP3InfoFromFd(fd, e.size, m_root + folder.relPath + e.name);
