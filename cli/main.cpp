@@ -176,6 +176,9 @@ int runExport(const QStringList& args) {
     else
         return usageError(
             QStringLiteral("unknown format '%1' (mht, html, xml or xslt)").arg(formatName));
+    if (request.format == ExportFormat::WebPage && (parser.isSet(only) || parser.isSet(exclude)))
+        return usageError(
+            QStringLiteral("--only and --exclude do not go with the html format yet"));
     if (parser.isSet(templ) && request.format != ExportFormat::XmlWithTemplate)
         return usageError(QStringLiteral("--template goes with the xslt format"));
     const QString templateName = parser.value(templ);
