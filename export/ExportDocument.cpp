@@ -15,7 +15,7 @@
 
 namespace treelan {
 
-void WriteWebPageInterim(const QString& rootPath, const QString& resourceDir,
+void WriteWebPageInterim(const RootPath& root, const QString& resourceDir,
                          const ExportOptions& options, OutputBuffer& out);
 
 namespace {

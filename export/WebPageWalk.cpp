@@ -7,6 +7,7 @@
 #include "media/Mp3Info.h"
 #include "platform/DirWalker.h"
 #include "platform/FileError.h"
+#include "platform/RootPath.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -99,9 +100,9 @@ private:
 
 } // namespace
 
-void WriteWebPageInterim(const QString& rootPath, const QString& resourceDir,
+void WriteWebPageInterim(const RootPath& rootPath, const QString& resourceDir,
                          const ExportOptions& options, OutputBuffer& out) {
-    const QString root = NormalizeRootPath(rootPath);
+    const QString root = rootPath.display();
     const WebPageTemplate page = WebPageTemplate::load(resourceDir + QStringLiteral("/page.html"));
     WebPageInfo info;
     info.rootPath = root;
@@ -111,7 +112,7 @@ void WriteWebPageInterim(const QString& rootPath, const QString& resourceDir,
     writer.begin();
     writer.enterFolder(QString());
     PageVisitor visitor(writer, options, root);
-    WalkTree(root, visitor, options.walk);
+    WalkTree(rootPath, visitor, options.walk);
     writer.leaveFolder();
     writer.end();
 }
