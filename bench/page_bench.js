@@ -57,7 +57,8 @@ async function openOnce(file, files) {
     await page.goto('file://' + file, { timeout: 120000 });
     await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)',
                                { timeout: 120000, polling: 50 });
-    const shown = await page.evaluate(() => treelanPage.shown);
+    const phases = await page.evaluate(() => [treelanPage.inflated, treelanPage.decoded, treelanPage.shown]);
+    const shown = phases[2];
     const error = await page.evaluate(() => treelanPage.error);
     if (error || errors.length) throw new Error('page failed: ' + (error || errors.join('; ')));
     // A reader takes a moment before typing.
@@ -88,7 +89,7 @@ async function openOnce(file, files) {
         done(rows.length ? count - 1 - rows[rows.length - 1].dataset.i : -1);
       }, 300));
     });
-    return { shown, searches, heap, hits, lastRow, files };
+    return { shown, phases, searches, heap, hits, lastRow, files };
   } finally {
     await browser.close();
   }
@@ -116,7 +117,8 @@ async function openOnce(file, files) {
     const heap = median(opened.map((o) => o.heap));
     console.log('\n' + files + ' files: page ' + (bytes / 1048576).toFixed(1) + ' MiB; writer ' +
                 median(w.html).toFixed(3) + ' s, XML ' + median(w.xml).toFixed(3) + ' s; searches ' +
-                opened[0].hits.join(' / ') + '; per search ' +
+                opened[0].hits.join(' / ') + '; inflated/decoded/shown at ' +
+                opened.map((o) => o.phases.map((x) => Math.round(x)).join('/')).join(', ') + ' ms; per search ' +
                 opened.map((o) => o.searches.map((x) => x.toFixed(1)).join('/')).join(', ') + ' ms');
     const tag = files >= 1000000 ? '1M' : (files / 1000) + 'k';
     report(tag + ' writer / XML wall', median(w.html) / median(w.xml), 1.3, 'x');
