@@ -3,7 +3,7 @@
 #include "codec/Base64.h"
 #include "export/TreeWriter.h"
 #include "platform/FileError.h"
-#include "settings/GuiStrings.h"
+#include "settings/StringTable.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -19,9 +19,37 @@ namespace {
 const char kDataMarker[] = "<!--@DATA@-->";
 
 // The texts of the page's script and header, and the column names of the file table.
-const int kPageStrings[] = {101, 120, 121, 122, 123, 124, 125, 126, 150, 152, 200,
-                            201, 202, 203, 204, 205, 206, 207, 208, 209, 210, 211,
-                            212, 213, 214, 215, 216, 217, 218, 219, 220};
+const Str kPageStrings[] = {Str::FolderListing,
+                            Str::Name,
+                            Str::Folder,
+                            Str::Size,
+                            Str::Date,
+                            Str::Type,
+                            Str::Duration,
+                            Str::Bitrate,
+                            Str::BrowseSubfolders,
+                            Str::Mp3Info,
+                            Str::WebPage,
+                            Str::PageSearch,
+                            Str::PageSearchHelp,
+                            Str::PageExpandAll,
+                            Str::PageCollapseAll,
+                            Str::PageIncludeSubfolders,
+                            Str::PageFiles,
+                            Str::PageFolders,
+                            Str::PageTotalSize,
+                            Str::PagePlayingTime,
+                            Str::PageExported,
+                            Str::PageOptions,
+                            Str::PageFilters,
+                            Str::PageYes,
+                            Str::PageNo,
+                            Str::PageBytes,
+                            Str::PageFileCount,
+                            Str::PageFoundCount,
+                            Str::PageLoading,
+                            Str::PageDataError,
+                            Str::PageNeedsScript};
 
 // The content of the one element `<tag>...</tag>` without attributes; empty when there is none.
 QByteArray elementText(const QByteArray& page, const QByteArray& tag) {
@@ -87,7 +115,8 @@ WebPageWriter::~WebPageWriter() = default;
 void WebPageWriter::begin() {
     m_exported = QDateTime::currentSecsSinceEpoch();
     QByteArray head = m_page.head;
-    head.replace("@TITLE@", Normalize(GetGuiString(101) + QLatin1Char(' ') + m_info.rootPath));
+    head.replace("@TITLE@",
+                 Normalize(GetGuiString(Str::FolderListing) + QLatin1Char(' ') + m_info.rootPath));
     head.replace("@LANG@", "en");
     m_out.write(head);
     m_data = std::make_unique<PageData>([this](int column, const QByteArray& bytes) {
@@ -126,8 +155,8 @@ void WebPageWriter::leaveFolder() {
 void WebPageWriter::end() {
     m_data->finish();
     QJsonObject strings;
-    for (const int key : kPageStrings)
-        strings.insert(QString::number(key), GetGuiString(key));
+    for (const Str key : kPageStrings)
+        strings.insert(KeyText(key), GetGuiString(key));
     QJsonArray filters;
     for (const QString& f : m_info.filters)
         filters.append(f);
@@ -151,16 +180,16 @@ void WebPageWriter::end() {
         QDateTime::fromSecsSinceEpoch(m_exported)
             .toOffsetFromUtc(QDateTime::fromSecsSinceEpoch(m_exported).offsetFromUtc())
             .toString(Qt::ISODate);
-    auto fact = [](int key, const QString& value) {
+    auto fact = [](Str key, const QString& value) {
         return "<span>" + Normalize(GetGuiString(key)) + " <b>" + Normalize(value) + "</b></span> ";
     };
-    QString options = GetGuiString(150) + QStringLiteral(": ") +
-                      GetGuiString(m_info.recursive ? 213 : 214) + QStringLiteral(" \u00b7 ") +
-                      GetGuiString(152) + QStringLiteral(": ") +
-                      GetGuiString(m_info.mp3 ? 213 : 214);
+    QString options = GetGuiString(Str::BrowseSubfolders) + QStringLiteral(": ") +
+                      GetGuiString(m_info.recursive ? Str::PageYes : Str::PageNo) +
+                      QStringLiteral(" \u00b7 ") + GetGuiString(Str::Mp3Info) +
+                      QStringLiteral(": ") + GetGuiString(m_info.mp3 ? Str::PageYes : Str::PageNo);
     if (!m_info.filters.isEmpty())
-        options += QStringLiteral(" \u00b7 ") + GetGuiString(212) + QStringLiteral(": ") +
-                   m_info.filters.join(QStringLiteral(", "));
+        options += QStringLiteral(" \u00b7 ") + GetGuiString(Str::PageFilters) +
+                   QStringLiteral(": ") + m_info.filters.join(QStringLiteral(", "));
     QByteArray& b = m_out.buffer();
     b.append("<script type=\"application/json\" id=\"treelan-meta\">")
         .append(json)
@@ -168,14 +197,15 @@ void WebPageWriter::end() {
     b.append("<noscript><header><h1>")
         .append(Normalize(m_info.rootPath))
         .append("</h1>\n<div class=\"facts\">");
-    b.append(fact(210, exported));
-    b.append(fact(207, QString::number(std::max<qint64>(m_data->folders() - 1, 0))));
-    b.append(fact(206, QString::number(m_data->files())));
-    b.append(fact(208, QString::number(m_bytes) + QLatin1Char(' ') + GetGuiString(215)));
-    if (m_ms > 0) b.append(fact(209, clockText(m_ms)));
-    b.append(fact(211, options));
+    b.append(fact(Str::PageExported, exported));
+    b.append(fact(Str::PageFolders, QString::number(std::max<qint64>(m_data->folders() - 1, 0))));
+    b.append(fact(Str::PageFiles, QString::number(m_data->files())));
+    b.append(fact(Str::PageTotalSize,
+                  QString::number(m_bytes) + QLatin1Char(' ') + GetGuiString(Str::PageBytes)));
+    if (m_ms > 0) b.append(fact(Str::PagePlayingTime, clockText(m_ms)));
+    b.append(fact(Str::PageOptions, options));
     b.append("</div></header>\n<p id=\"noscript\">")
-        .append(Normalize(GetGuiString(220)))
+        .append(Normalize(GetGuiString(Str::PageNeedsScript)))
         .append("</p></noscript>\n");
     b.append(m_page.tail);
     m_out.spill();

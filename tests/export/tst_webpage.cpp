@@ -1,7 +1,7 @@
 #include "export/PageData.h"
 #include "export/TreeWriter.h"
 #include "export/WebPage.h"
-#include "settings/GuiStrings.h"
+#include "settings/StringTable.h"
 
 #include <QBuffer>
 #include <QJsonArray>
@@ -204,7 +204,8 @@ private slots:
         const QByteArray json = page.mid(meta, page.indexOf("</script>", meta) - meta);
         QCOMPARE(QJsonDocument::fromJson(json).object().value("root").toString(), root);
         QVERIFY(page.contains("<h1>" + Normalize(root) + "</h1>"));
-        QVERIFY(page.contains("<title>" + Normalize(GetGuiString(101) + ' ' + root) + "</title>"));
+        QVERIFY(page.contains("<title>" + Normalize(GetGuiString(Str::FolderListing) + ' ' + root) +
+                              "</title>"));
     }
 
     void jsonForScript_data() {
