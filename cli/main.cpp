@@ -33,8 +33,8 @@ const char kUsage[] =
     "\n"
     "  -r, --recursive        write each subfolder's contents\n"
     "  -m, --mp3              read MP3 playing time and bit rate\n"
-    "  -f, --format FORMAT    mht | xml | xslt (default: mht when OUTPUT ends in .mht or .mhtml,\n"
-    "                         else xml)\n"
+    "  -f, --format FORMAT    mht | html | xml | xslt (default: mht when OUTPUT ends in .mht or\n"
+    "                         .mhtml, html when it ends in .html or .htm, else xml)\n"
     "  -t, --template NAME    with xslt: the stylesheet line names NAME.xsl\n"
     "      --only PATH        export only this file, or this folder when PATH ends in \"/\";\n"
     "                         PATH is relative to FOLDER; repeatable\n"
@@ -161,17 +161,25 @@ int runExport(const QStringList& args) {
             formatName = QStringLiteral("xslt");
         else if (lower.endsWith(QLatin1String(".mht")) || lower.endsWith(QLatin1String(".mhtml")))
             formatName = QStringLiteral("mht");
+        else if (lower.endsWith(QLatin1String(".html")) || lower.endsWith(QLatin1String(".htm")))
+            formatName = QStringLiteral("html");
         else
             formatName = QStringLiteral("xml");
     }
     if (formatName == QLatin1String("mht"))
         request.format = ExportFormat::WebArchive;
+    else if (formatName == QLatin1String("html"))
+        request.format = ExportFormat::WebPage;
     else if (formatName == QLatin1String("xml"))
         request.format = ExportFormat::GenericXml;
     else if (formatName == QLatin1String("xslt"))
         request.format = ExportFormat::XmlWithTemplate;
     else
-        return usageError(QStringLiteral("unknown format '%1' (mht, xml or xslt)").arg(formatName));
+        return usageError(
+            QStringLiteral("unknown format '%1' (mht, html, xml or xslt)").arg(formatName));
+    if (request.format == ExportFormat::WebPage && (parser.isSet(only) || parser.isSet(exclude)))
+        return usageError(
+            QStringLiteral("--only and --exclude do not go with the html format yet"));
     if (parser.isSet(templ) && request.format != ExportFormat::XmlWithTemplate)
         return usageError(QStringLiteral("--template goes with the xslt format"));
     const QString templateName = parser.value(templ);

@@ -16,6 +16,9 @@
 
 namespace treelan {
 
+void WriteWebPageInterim(const RootPath& root, const QString& resourceDir,
+                         const ExportOptions& options, OutputBuffer& out);
+
 namespace {
 
 const char* const kResourceFiles[] = {"tree.css", "tree.js", "open.gif", "close.gif"};
@@ -24,9 +27,10 @@ QByteArray readResource(const QString& dir, const char* name) {
     return ReadWholeFile(QDir(dir).filePath(QLatin1String(name)), QStringLiteral("resource file"));
 }
 
-// Copies a text resource line by line: a line ends at CR or CR LF; a lone LF stays in the line.
-void copyTextLines(const QByteArray& text, OutputBuffer& out) {
-    QByteArray& b = out.buffer();
+// A text resource's lines, each ended by CR LF: a line ends at CR or CR LF; a lone LF stays in
+// the line.
+QByteArray textLines(const QByteArray& text) {
+    QByteArray b;
     qsizetype start = 0;
     const qsizetype n = text.size();
     while (start < n) {
@@ -35,15 +39,31 @@ void copyTextLines(const QByteArray& text, OutputBuffer& out) {
         b.append(text.constData() + start, end - start).append("\r\n");
         start = end + 1;
         if (end < n && start < n && text[start] == '\n') ++start;
-        out.spill();
     }
+    return b;
 }
+
+// Chromium finds an archive's parts only by an absolute Content-Location (a relative one is
+// never resolved). The page's own location is the base its relative links resolve against; the
+// host is one that can never be reached, so nothing is ever fetched from outside the archive.
+const char kArchiveBase[] = "http://treelan.invalid/";
 
 QByteArray base64Lines(const clsBase64& encoder, const QByteArray& bytes) {
     QByteArray encoded, lines;
     encoder.Encode(bytes, encoded);
     encoder.ByteArrayToString(encoded, lines);
     return lines;
+}
+
+// A text resource as its lines; one that holds the delimiter "--x" goes base64-encoded instead.
+void writeTextPart(const char* type, const char* name, const QByteArray& text,
+                   const clsBase64& encoder, OutputBuffer& out) {
+    const QByteArray lines = textLines(text);
+    const bool encoded = lines.contains("--x");
+    out.writeLine(QByteArray("Content-Type: ") + type);
+    if (encoded) out.writeLine("Content-Transfer-Encoding: base64");
+    out.writeLine(QByteArray("Content-Location: ") + kArchiveBase + name + "\r\n");
+    out.write(encoded ? base64Lines(encoder, lines) : lines);
 }
 
 void writeXml(const ExportRequest& r, OutputBuffer& out) {
@@ -67,6 +87,7 @@ void writeWebArchive(const ExportRequest& r, const QByteArray resources[4], Outp
                   "\r\n"
                   "--x\r\n"
                   "Content-Type: text/html;charset=\"utf-8\"");
+    out.writeLine(QByteArray("Content-Location: ") + kArchiveBase + "tree.htm");
     out.writeLine("");
     out.writeLine("<?xml version=\"1.0\" encoding=\"utf-8\"?>");
     out.writeLine("<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.1//EN\"");
@@ -75,7 +96,8 @@ void writeWebArchive(const ExportRequest& r, const QByteArray resources[4], Outp
     out.writeLine("<head>");
     out.writeLine("  <meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />");
     out.writeLine("  <title>" +
-                  Normalize(GetGuiString(Str::FolderListing) + QLatin1Char(' ') + r.rootPath.display()) +
+                  NormalizeForArchive(GetGuiString(Str::FolderListing) + QLatin1Char(' ') +
+                                      r.rootPath.display()) +
                   "</title>");
     out.writeLine("  <meta name=\"generator\" content=\"treelan (" TREELAN_HOME_PAGE ")\" />");
     out.writeLine("</head>");
@@ -85,28 +107,24 @@ void writeWebArchive(const ExportRequest& r, const QByteArray resources[4], Outp
         "<script type=\"text/javascript\" language=\"javascript\" src=\"tree.js\"></script>");
     out.writeLine("<br/><br/>");
     out.writeLine("<A class=\"clsButton\" href=\"#+\" onclick=\"ShowAll('UL')\">" +
-                  Normalize(GetGuiString(Str::ShowAll)) + "</A>");
+                  NormalizeForArchive(GetGuiString(Str::ShowAll)) + "</A>");
     out.writeLine("<A class=\"clsButton\" href=\"#-\" onclick=\"HideAll('UL')\">" +
-                  Normalize(GetGuiString(Str::HideAll)) + "</A>");
+                  NormalizeForArchive(GetGuiString(Str::HideAll)) + "</A>");
     out.writeLine("<br/><br/><ul>");
     Export(r.rootPath, TreeForm::Html, r.options, out);
     out.writeLine("</ul></body>\r\n</html>");
     out.writeLine("\r\n--x");
-    out.writeLine("Content-Type: text/css;Charset = \"utf-8\"");
-    out.writeLine("Content-Location: file:tree.css\r\n");
-    copyTextLines(resources[0], out);
-    out.writeLine("\r\n--x");
-    out.writeLine("Content-Type: application/octet-stream");
-    out.writeLine("Content-Location: file:tree.js\r\n");
-    copyTextLines(resources[1], out);
-    out.writeLine("\r\n--x");
     const clsBase64 encoder;
+    writeTextPart("text/css;Charset = \"utf-8\"", "tree.css", resources[0], encoder, out);
+    out.writeLine("\r\n--x");
+    writeTextPart("application/octet-stream", "tree.js", resources[1], encoder, out);
+    out.writeLine("\r\n--x");
     const char* const images[] = {"open.gif", "close.gif"};
     for (int i = 0; i < 2; ++i) {
         if (i > 0) out.writeLine("--x");
         out.writeLine("Content-Type: application/octet-stream");
         out.writeLine("Content-Transfer-Encoding: base64");
-        out.writeLine(QByteArray("Content-Location: ") + images[i] + "\r\n");
+        out.writeLine(QByteArray("Content-Location: ") + kArchiveBase + images[i] + "\r\n");
         out.writeLine(base64Lines(encoder, resources[2 + i]));
     }
     out.writeLine("--x--");
@@ -115,7 +133,9 @@ void writeWebArchive(const ExportRequest& r, const QByteArray resources[4], Outp
 void writeDocument(const ExportRequest& r, const QByteArray resources[4], QIODevice& device,
                    const QString& displayName) {
     OutputBuffer out(device, displayName);
-    if (r.format == ExportFormat::WebArchive)
+    if (r.format == ExportFormat::WebPage)
+        WriteWebPageInterim(r.rootPath, r.resourceDir, r.options, out);
+    else if (r.format == ExportFormat::WebArchive)
         writeWebArchive(r, resources, out);
     else
         writeXml(r, out);

@@ -136,6 +136,18 @@ QByteArray Normalize(const QString& text) {
     return out;
 }
 
+void BreakDelimiter(QByteArray& out, qsizetype from) {
+    // Each pass removes one "--x" and makes none: what precedes the new "&" is unchanged.
+    for (qsizetype at = out.indexOf("--x", from); at >= 0; at = out.indexOf("--x", at))
+        out.replace(at + 1, 1, "&#45;");
+}
+
+QByteArray NormalizeForArchive(const QString& text) {
+    QByteArray out = Normalize(text);
+    BreakDelimiter(out);
+    return out;
+}
+
 namespace {
 
 struct FileRecord {
@@ -207,7 +219,9 @@ public:
             AppendLiteral(b, "\">\r\n");
         } else {
             AppendLiteral(b, "<li class=\"clsHasKids\"><span>");
+            const qsizetype at = b.size();
             AppendNormalized(b, child.name);
+            BreakDelimiter(b, at);
             AppendLiteral(b, "</span><ul>\r\n");
         }
         m_out.spill();
@@ -243,7 +257,9 @@ public:
                 AppendLiteral(b, " />\r\n");
             } else {
                 AppendLiteral(b, "<tr><td>");
+                const qsizetype at = b.size();
                 AppendNormalized(b, r.name);
+                BreakDelimiter(b, at);
                 AppendLiteral(b, "</td><td align=\"Right\">");
                 if (r.examined) AppendSizeText(b, r.size);
                 AppendLiteral(b, "</td><td align=\"Right\">");

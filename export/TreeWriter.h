@@ -44,6 +44,12 @@ private:
 QByteArray Normalize(const QString& text);
 void AppendNormalized(QByteArray& out, QStringView text);
 
+// The web archive's parts are delimited by "--x", and Chromium takes that anywhere in the stream
+// for a delimiter, not only at a line start. Rewrites each "--x" in `out` from `from` on with its
+// second hyphen as the reference "&#45;": the page shows the same text, its bytes no delimiter.
+void BreakDelimiter(QByteArray& out, qsizetype from = 0);
+QByteArray NormalizeForArchive(const QString& text);
+
 enum class TreeForm { Xml, Html };
 
 // Writes the tree body of `root` in the given form.
