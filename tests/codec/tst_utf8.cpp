@@ -32,7 +32,7 @@ QString randomText(QRandomGenerator& rng, int length) {
             break;
         }
         default: {
-            const char32_t c = rng.bounded(0x10000, 0x110000);
+            const char32_t c = char32_t(rng.bounded(0x10000, 0x110000));
             s.append(QString::fromUcs4(&c, 1));
         }
         }
