@@ -45,22 +45,26 @@ bool findProfileValue(const QString& iniPath, const QString& section, const QStr
     bool inSection = false;
     bool firstLine = true;
     while (!file.atEnd()) {
-        const QString line = lineText(file.readLine(), firstLine);
-        firstLine = false;
-        if (line.isEmpty() || line.front() == u';') continue;
-        if (line.front() == u'[') {
-            qsizetype close = line.indexOf(u']');
-            if (close < 0) close = line.size();
-            const QString name = line.mid(1, close - 1).trimmed();
-            inSection = name.compare(wantedSection, Qt::CaseInsensitive) == 0;
-            continue;
+        // A lone CR ends a line too (files saved with classic Mac line ends): no value spans two
+        // lines, and no key hides inside another's value.
+        for (const QByteArray& piece : file.readLine().split('\r')) {
+            const QString line = lineText(piece, firstLine);
+            firstLine = false;
+            if (line.isEmpty() || line.front() == u';') continue;
+            if (line.front() == u'[') {
+                qsizetype close = line.indexOf(u']');
+                if (close < 0) close = line.size();
+                const QString name = line.mid(1, close - 1).trimmed();
+                inSection = name.compare(wantedSection, Qt::CaseInsensitive) == 0;
+                continue;
+            }
+            if (!inSection) continue;
+            const qsizetype equals = line.indexOf(u'=');
+            if (equals < 0) continue;
+            if (line.left(equals).trimmed().compare(wantedKey, Qt::CaseInsensitive) != 0) continue;
+            value = unquoted(line.mid(equals + 1).trimmed());
+            return true;
         }
-        if (!inSection) continue;
-        const qsizetype equals = line.indexOf(u'=');
-        if (equals < 0) continue;
-        if (line.left(equals).trimmed().compare(wantedKey, Qt::CaseInsensitive) != 0) continue;
-        value = unquoted(line.mid(equals + 1).trimmed());
-        return true;
     }
     return false;
 }

@@ -219,6 +219,14 @@ void TestStringTable::readProfileString_data() {
                                      << "abcdef" << 4 << "abc";
     QTest::newRow("buffer of 1 keeps nothing") << file << "k"
                                                << "" << 1 << "";
+    // Classic Mac line ends: a lone CR ends the value, and the next key is found.
+    const QByteArray crOnly = "[S]\rk=value\rnext=\"second\"\r";
+    QTest::newRow("CR-only file, first key") << crOnly << "k"
+                                             << "dflt" << 255 << "value";
+    QTest::newRow("CR-only file, later key") << crOnly << "next"
+                                             << "dflt" << 255 << "second";
+    QTest::newRow("lone CR inside a CR LF file") << QByteArray("[S]\r\nk=value\rtail\r\n") << "k"
+                                                 << "dflt" << 255 << "value";
 }
 
 void TestStringTable::readProfileString() {

