@@ -5,7 +5,7 @@ FOLDER   ?= .
 OUTPUT   ?= treelan-export.mht
 export BUILD JOBS
 
-.PHONY: all build run test deb asan tsan bench fuzz format clean
+.PHONY: all build run test deb asan tsan bench bench-page fuzz format clean
 
 all: build
 
@@ -32,6 +32,11 @@ bench:
 
 fuzz:
 	./treelan.sh fuzz
+
+# The web page at 200,000 and 1,000,000 files in headless Chromium (several minutes).
+bench-page: build
+	./scripts/install-deps.sh bench
+	node bench/page_bench.js $(BUILD)/bin $(BENCH_ARGS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

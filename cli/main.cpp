@@ -94,9 +94,15 @@ QString usage() {
         text += QStringLiteral("                           %1 %2")
                     .arg(QLatin1String(f.name), -6)
                     .arg(QLatin1String(f.summary));
-        if (!f.extensions.isEmpty())
-            text += QStringLiteral(" (default for OUTPUT ending in %1)")
-                        .arg(f.extensions.join(QLatin1String(" or ")));
+        if (!f.extensions.isEmpty()) {
+            const QString byName = QStringLiteral(" (default for OUTPUT ending in %1)")
+                                       .arg(f.extensions.join(QLatin1String(" or ")));
+            // Kept within 80 columns: a long one goes on a line of its own.
+            const qsizetype lineStart = text.lastIndexOf(QLatin1Char('\n')) + 1;
+            if (text.size() - lineStart + byName.size() > 80)
+                text += QStringLiteral("\n                                 ");
+            text += byName;
+        }
         text += QLatin1Char('\n');
     }
     return text + QLatin1String(kOptionsUsage);

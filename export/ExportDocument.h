@@ -7,7 +7,7 @@
 
 namespace treelan {
 
-enum class ExportFormat { WebArchive = 1, XmlWithTemplate = 2, GenericXml = 3 };
+enum class ExportFormat { WebArchive = 1, XmlWithTemplate = 2, GenericXml = 3, WebPage = 4 };
 
 // Asked once, for the XML-with-template format, after the first line: the template name without
 // ".xsl", or empty for no stylesheet line.

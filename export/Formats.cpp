@@ -1,6 +1,7 @@
 #include "export/Formats.h"
 
 #include "export/MhtWriter.h"
+#include "export/PageWriter.h"
 #include "export/XmlWriter.h"
 
 namespace treelan {
@@ -17,6 +18,11 @@ std::unique_ptr<TreeWriter> make(const ExportRequest& request, OutputBuffer& out
 const std::vector<ExportFormatInfo>& ExportFormats() {
     static const std::vector<ExportFormatInfo> formats{
         {ExportFormat::WebArchive, "mht", {".mht", ".mhtml"}, "web archive", make<MhtWriter>},
+        {ExportFormat::WebPage,
+         "html",
+         {".html", ".htm"},
+         "interactive web page: tree, table, search",
+         make<PageWriter>},
         {ExportFormat::GenericXml, "xml", {}, "generic XML", make<XmlWriter>},
         {ExportFormat::XmlWithTemplate,
          "xslt",

@@ -16,7 +16,9 @@ void HtmlTreeWriter::enterFolder(const ExportEntry& folder, const FolderTotals*)
     if (folder.depth == 0) return; // the root is the page's outer list
     QByteArray& b = m_out.buffer();
     AppendLiteral(b, "<li class=\"clsHasKids\"><span>");
+    const qsizetype at = b.size();
     AppendNormalized(b, folder.name);
+    BreakDelimiter(b, at);
     AppendLiteral(b, "</span><ul>\r\n");
     m_out.spill();
 }
@@ -28,7 +30,9 @@ void HtmlTreeWriter::file(const ExportEntry& f) {
         m_tableOpen = true;
     }
     AppendLiteral(b, "<tr><td>");
+    const qsizetype at = b.size();
     AppendNormalized(b, f.name);
+    BreakDelimiter(b, at);
     AppendLiteral(b, "</td><td align=\"Right\">");
     if (f.examined()) AppendSizeText(b, f.size);
     AppendLiteral(b, "</td><td align=\"Right\">");
@@ -62,9 +66,10 @@ QByteArray readResource(const QString& dir, const char* name) {
     return ReadWholeFile(QDir(dir).filePath(QLatin1String(name)), QStringLiteral("resource file"));
 }
 
-// Copies a text resource line by line: a line ends at CR or CR LF; a lone LF stays in the line.
-void copyTextLines(const QByteArray& text, OutputBuffer& out) {
-    QByteArray& b = out.buffer();
+// A text resource's lines, each ended by CR LF: a line ends at CR or CR LF; a lone LF stays in
+// the line.
+QByteArray textLines(const QByteArray& text) {
+    QByteArray b;
     qsizetype start = 0;
     const qsizetype n = text.size();
     while (start < n) {
@@ -73,15 +78,31 @@ void copyTextLines(const QByteArray& text, OutputBuffer& out) {
         b.append(text.constData() + start, end - start).append("\r\n");
         start = end + 1;
         if (end < n && start < n && text[start] == '\n') ++start;
-        out.spill();
     }
+    return b;
 }
+
+// Chromium finds an archive's parts only by an absolute Content-Location (a relative one is
+// never resolved). The page's own location is the base its relative links resolve against; the
+// host is one that can never be reached, so nothing is ever fetched from outside the archive.
+const char kArchiveBase[] = "http://treelan.invalid/";
 
 QByteArray base64Lines(const clsBase64& encoder, const QByteArray& bytes) {
     QByteArray encoded, lines;
     encoder.Encode(bytes, encoded);
     encoder.ByteArrayToString(encoded, lines);
     return lines;
+}
+
+// A text resource as its lines; one that holds the delimiter "--x" goes base64-encoded instead.
+void writeTextPart(const char* type, const char* name, const QByteArray& text,
+                   const clsBase64& encoder, OutputBuffer& out) {
+    const QByteArray lines = textLines(text);
+    const bool encoded = lines.contains("--x");
+    out.writeLine(QByteArray("Content-Type: ") + type);
+    if (encoded) out.writeLine("Content-Transfer-Encoding: base64");
+    out.writeLine(QByteArray("Content-Location: ") + kArchiveBase + name + "\r\n");
+    out.write(encoded ? base64Lines(encoder, lines) : lines);
 }
 
 } // namespace
@@ -98,6 +119,7 @@ void MhtWriter::beginDocument(const DocumentInfo& info) {
                   "\r\n"
                   "--x\r\n"
                   "Content-Type: text/html;charset=\"utf-8\"");
+    out.writeLine(QByteArray("Content-Location: ") + kArchiveBase + "tree.htm");
     out.writeLine("");
     out.writeLine("<?xml version=\"1.0\" encoding=\"utf-8\"?>");
     out.writeLine("<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.1//EN\"");
@@ -105,10 +127,10 @@ void MhtWriter::beginDocument(const DocumentInfo& info) {
     out.writeLine("<html xmlns=\"http://www.w3.org/1999/xhtml\">");
     out.writeLine("<head>");
     out.writeLine("  <meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />");
-    out.writeLine(
-        "  <title>" +
-        Normalize(GetGuiString(Str::FolderListing) + QLatin1Char(' ') + info.root.display()) +
-        "</title>");
+    out.writeLine("  <title>" +
+                  NormalizeForArchive(GetGuiString(Str::FolderListing) + QLatin1Char(' ') +
+                                      info.root.display()) +
+                  "</title>");
     out.writeLine("  <meta name=\"generator\" content=\"treelan (" TREELAN_HOME_PAGE ")\" />");
     out.writeLine("</head>");
     out.writeLine("<body>");
@@ -117,9 +139,9 @@ void MhtWriter::beginDocument(const DocumentInfo& info) {
         "<script type=\"text/javascript\" language=\"javascript\" src=\"tree.js\"></script>");
     out.writeLine("<br/><br/>");
     out.writeLine("<A class=\"clsButton\" href=\"#+\" onclick=\"ShowAll('UL')\">" +
-                  Normalize(GetGuiString(Str::ShowAll)) + "</A>");
+                  NormalizeForArchive(GetGuiString(Str::ShowAll)) + "</A>");
     out.writeLine("<A class=\"clsButton\" href=\"#-\" onclick=\"HideAll('UL')\">" +
-                  Normalize(GetGuiString(Str::HideAll)) + "</A>");
+                  NormalizeForArchive(GetGuiString(Str::HideAll)) + "</A>");
     out.writeLine("<br/><br/><ul>");
 }
 
@@ -127,21 +149,17 @@ void MhtWriter::endDocument(const FolderTotals&) {
     OutputBuffer& out = m_out;
     out.writeLine("</ul></body>\r\n</html>");
     out.writeLine("\r\n--x");
-    out.writeLine("Content-Type: text/css;Charset = \"utf-8\"");
-    out.writeLine("Content-Location: file:tree.css\r\n");
-    copyTextLines(m_resources[0], out);
-    out.writeLine("\r\n--x");
-    out.writeLine("Content-Type: application/octet-stream");
-    out.writeLine("Content-Location: file:tree.js\r\n");
-    copyTextLines(m_resources[1], out);
-    out.writeLine("\r\n--x");
     const clsBase64 encoder;
+    writeTextPart("text/css;Charset = \"utf-8\"", "tree.css", m_resources[0], encoder, out);
+    out.writeLine("\r\n--x");
+    writeTextPart("application/octet-stream", "tree.js", m_resources[1], encoder, out);
+    out.writeLine("\r\n--x");
     const char* const images[] = {"open.gif", "close.gif"};
     for (int i = 0; i < 2; ++i) {
         if (i > 0) out.writeLine("--x");
         out.writeLine("Content-Type: application/octet-stream");
         out.writeLine("Content-Transfer-Encoding: base64");
-        out.writeLine(QByteArray("Content-Location: ") + images[i] + "\r\n");
+        out.writeLine(QByteArray("Content-Location: ") + kArchiveBase + images[i] + "\r\n");
         out.writeLine(base64Lines(encoder, m_resources[std::size_t(2 + i)]));
     }
     out.writeLine("--x--");

@@ -108,4 +108,16 @@ QByteArray Normalize(const QString& text) {
     return out;
 }
 
+void BreakDelimiter(QByteArray& out, qsizetype from) {
+    // Each pass removes one "--x" and makes none: what precedes the new "&" is unchanged.
+    for (qsizetype at = out.indexOf("--x", from); at >= 0; at = out.indexOf("--x", at))
+        out.replace(at + 1, 1, "&#45;");
+}
+
+QByteArray NormalizeForArchive(const QString& text) {
+    QByteArray out = Normalize(text);
+    BreakDelimiter(out);
+    return out;
+}
+
 } // namespace treelan

@@ -12,4 +12,10 @@ namespace treelan {
 QByteArray Normalize(const QString& text);
 void AppendNormalized(QByteArray& out, QStringView text);
 
+// The web archive's parts are delimited by "--x", and Chromium takes that anywhere in the stream
+// for a delimiter, not only at a line start. Rewrites each "--x" in `out` from `from` on with its
+// second hyphen as the reference "&#45;": the page shows the same text, its bytes no delimiter.
+void BreakDelimiter(QByteArray& out, qsizetype from = 0);
+QByteArray NormalizeForArchive(const QString& text);
+
 } // namespace treelan

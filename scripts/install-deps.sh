@@ -7,13 +7,15 @@ cd "$(dirname "$0")/.."
 
 # What each job needs. A group may name other groups with "@".
 declare -A group
-group[build]="cmake make g++ qt6-base-dev libgl-dev"
+group[build]="cmake make g++ qt6-base-dev libgl-dev zlib1g-dev"
 # The test suite: real clients of the outputs, the package and its checks.
-group[test]="@build @package xsltproc libxml2-utils python3 nodejs"
+group[test]="@build @package @browsers xsltproc libxml2-utils python3"
+# The web page and the web archive in real browsers, driven by puppeteer-core (package-lock.json).
+group[browsers]="nodejs chromium firefox-esr"
 # The Debian package, its man pages and completions, and the tools that check them.
 group[package]="@build help2man dpkg-dev file lintian appstream desktop-file-utils man-db
                 bash bash-completion zsh fish"
-group[bench]="@build tree findutils time"
+group[bench]="@build @browsers tree findutils time"
 # Screenshots of the window on a virtual display (scripts/screenshot.sh).
 group[shots]="xvfb xauth xdotool imagemagick desktop-file-utils"
 # Web archives rendered in headless Chromium (scripts/render-mht.sh): the browser alone.
@@ -41,11 +43,12 @@ add_group() {
 [ $# -gt 0 ] || set -- build
 for g in "$@"; do add_group "$g"; done
 
-# A package-lock.json at the top brings npm with it, for the tests.
+# A package-lock.json at the top brings npm with it, for the browser tests and benchmarks. A
+# Node.js from elsewhere brings its own npm, which Debian's npm package would fight.
 npm_lock=""
-if [ -n "${seen[@test]+set}" ] && [ -f package-lock.json ]; then
+if [ -n "${seen[@browsers]+set}" ] && [ -f package-lock.json ]; then
     npm_lock=package-lock.json
-    [ -n "${seen[npm]+set}" ] || packages+=(npm)
+    command -v npm >/dev/null || [ -n "${seen[npm]+set}" ] || packages+=(npm)
 fi
 
 missing=()

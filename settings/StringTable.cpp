@@ -10,7 +10,7 @@ namespace treelan {
 
 namespace {
 
-constexpr int kSlotCount = 191;
+constexpr int kSlotCount = 221;
 
 struct DefaultText {
     Str key;
@@ -47,6 +47,29 @@ constexpr DefaultText kDefaultTexts[] = {
     {Str::Caution, "Caution"},
     {Str::CopyNote,
      "For correct displaying of file you should copy to target path content of folder"},
+    {Str::WebPage, "Web Page"},
+    {Str::PageSearch, "Search names"},
+    {Str::PageSearchHelp, "Finds names as you type, without regard to case; * and ? match the "
+                          "whole name; f: files only, d: folders only"},
+    {Str::PageExpandAll, "Expand all"},
+    {Str::PageCollapseAll, "Collapse all"},
+    {Str::PageIncludeSubfolders, "Include subfolders"},
+    {Str::PageFiles, "Files"},
+    {Str::PageFolders, "Folders"},
+    {Str::PageTotalSize, "Total size"},
+    {Str::PagePlayingTime, "Playing time"},
+    {Str::PageExported, "Exported"},
+    {Str::PageOptions, "Options"},
+    {Str::PageFilters, "Filters"},
+    {Str::PageYes, "yes"},
+    {Str::PageNo, "no"},
+    {Str::PageBytes, "bytes"},
+    {Str::PageFileCount, "%1 files"},
+    {Str::PageFoundCount, "%1 found"},
+    {Str::PageLoading, "Loading..."},
+    {Str::PageDataError, "The data of this page could not be read"},
+    {Str::PageNeedsScript, "This page needs JavaScript to show the folder tree, the file list and "
+                           "the search. The figures above are complete."},
 };
 
 // Start-up sets these once; the lock makes a lookup from another thread (a scan, a test) see

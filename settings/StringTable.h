@@ -35,6 +35,28 @@ enum class Str : int {
     Ok = 185,
     Caution = 186,
     CopyNote = 187,
+    // The web page: its save-dialog type, then its fixed texts ("%1" stands for a number).
+    WebPage = 200,
+    PageSearch = 201,
+    PageSearchHelp = 202,
+    PageExpandAll = 203,
+    PageCollapseAll = 204,
+    PageIncludeSubfolders = 205,
+    PageFiles = 206,
+    PageFolders = 207,
+    PageTotalSize = 208,
+    PagePlayingTime = 209,
+    PageExported = 210,
+    PageOptions = 211,
+    PageFilters = 212,
+    PageYes = 213,
+    PageNo = 214,
+    PageBytes = 215,
+    PageFileCount = 216,
+    PageFoundCount = 217,
+    PageLoading = 218,
+    PageDataError = 219,
+    PageNeedsScript = 220,
 };
 
 // The key as the window designs and the string file spell it ("101").

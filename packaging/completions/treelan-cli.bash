@@ -43,7 +43,7 @@ _treelan_cli()
 
     case $prev in
         -f | --format)
-            COMPREPLY=($(compgen -W 'mht xml xslt' -- "$cur"))
+            COMPREPLY=($(compgen -W 'html mht xml xslt' -- "$cur"))
             return
             ;;
         -t | --template)

@@ -41,7 +41,7 @@ complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l one-file-s
 complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -F
 
 # export
-complete -c treelan-cli -n "__fish_seen_subcommand_from export" -s f -l format -x -a 'mht xml xslt' -d 'Output format'
+complete -c treelan-cli -n "__fish_seen_subcommand_from export" -s f -l format -x -a 'html mht xml xslt' -d 'Output format'
 complete -c treelan-cli -n "__fish_seen_subcommand_from export" -s t -l template -x -a '(__treelan_cli_templates)' -d 'XSLT template name'
 complete -c treelan-cli -n "__fish_seen_subcommand_from export" -l only -r -d 'Export only this path'
 complete -c treelan-cli -n "__fish_seen_subcommand_from export" -l exclude -r -d 'Leave out this path'

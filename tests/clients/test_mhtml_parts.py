@@ -9,12 +9,14 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import clientlib  # noqa: E402
 
+# Absolute locations: Chromium resolves the page's relative links against the page's location
+# and finds a part only by the absolute URL.
 EXPECTED_PARTS = [
-    ("text/html", None),
-    ("text/css", "file:tree.css"),
-    ("application/octet-stream", "file:tree.js"),
-    ("application/octet-stream", "open.gif"),
-    ("application/octet-stream", "close.gif"),
+    ("text/html", "http://treelan.invalid/tree.htm"),
+    ("text/css", "http://treelan.invalid/tree.css"),
+    ("application/octet-stream", "http://treelan.invalid/tree.js"),
+    ("application/octet-stream", "http://treelan.invalid/open.gif"),
+    ("application/octet-stream", "http://treelan.invalid/close.gif"),
 ]
 
 

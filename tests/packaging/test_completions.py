@@ -44,9 +44,9 @@ def help_options():
 
 def help_values(option):
     """The choices that --help gives for OPTION: written as "a | b | c", or one per line below it."""
-    listed = re.search(r"(?m)^\s+(?:-\w, )?%s [A-Z]+ .*:\n((?:\s{20,}\w+  .*\n)+)" % re.escape(option), help_text())
+    listed = re.search(r"(?m)^\s+(?:-\w, )?%s [A-Z]+ .*:\n((?:\s{20,}\S.*\n)+)" % re.escape(option), help_text())
     if listed:
-        return {line.split()[0] for line in listed.group(1).splitlines()}
+        return {m.group(1) for m in re.finditer(r"(?m)^\s+(\w+)  ", listed.group(1))}
     match = re.search(r"(?m)^\s+(?:-\w, )?%s [A-Z]+\s+(\w+(?: \| \w+)+)" % re.escape(option), help_text())
     if not match:
         raise AssertionError("--help names no choices for " + option)

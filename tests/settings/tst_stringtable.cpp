@@ -44,7 +44,11 @@ void TestStringTable::builtInTexts_data() {
                                            "target path content of folder");
     QTest::newRow("102 unfilled") << QStringLiteral("102") << QString();
     QTest::newRow("190 last slot") << QStringLiteral("190") << QString();
-    QTest::newRow("191 out of range") << QStringLiteral("191") << QString();
+    QTest::newRow("191 unfilled") << QStringLiteral("191") << QString();
+    // The web page's texts follow the window's, from 200 on.
+    QTest::newRow("200 web page type") << QStringLiteral("200") << QStringLiteral("Web Page");
+    QTest::newRow("216 a count") << QStringLiteral("216") << QStringLiteral("%1 files");
+    QTest::newRow("221 out of range") << QStringLiteral("221") << QString();
     QTest::newRow("-1 out of range") << QStringLiteral("-1") << QString();
     QTest::newRow("not a number") << QStringLiteral("abc") << QString();
     QTest::newRow("blanks around") << QStringLiteral(" 105 ") << QStringLiteral("Path:");

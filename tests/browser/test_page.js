@@ -1,0 +1,153 @@
+// The interactive web page in headless Chromium: opens without a console error or a request,
+// shows every hostile name as text, totals as counted here, tree by click and key, sorting,
+// search. Usage: node test_page.js TREELAN_CLI
+'use strict';
+const { execFileSync } = require('child_process');
+const fs = require('fs');
+const path = require('path');
+const { launch, watch, Checks } = require('./browser');
+const fixture = require('./fixture');
+
+const cli = process.argv[2];
+const checks = new Checks();
+
+// Rows of the file table as the reader sees them: the texts of their cells.
+const tableRows = (page) => page.$$eval('#table .vrow:not([hidden])', (rows) =>
+  rows.map((r) => Array.from(r.children, (c) => c.textContent)));
+const treeRows = (page) => page.$$eval('#tree .vrow:not([hidden])', (rows) =>
+  rows.map((r) => r.querySelector('.tn').textContent));
+const search = (page, text) => page.evaluate((t) => {
+  const box = document.getElementById('search');
+  box.value = t;
+  box.dispatchEvent(new Event('input'));
+  return new Promise((done) => setTimeout(done, 50));
+}, text);
+const clickTree = (page, name, part) => page.evaluate((n, p) => {
+  const row = Array.from(document.querySelectorAll('#tree .vrow:not([hidden])'))
+    .find((r) => r.querySelector('.tn').textContent === n);
+  row.querySelector(p).dispatchEvent(new MouseEvent('click', { bubbles: true }));
+}, name, part);
+
+(async () => {
+  const root = fixture.make('treelan-page--x-');
+  const out = path.join(root + '.html');
+  execFileSync(cli, ['export', '-r', '-q', root, out]);
+  const browser = await launch();
+  try {
+    const page = await browser.newPage();
+    const seen = watch(page);
+    await page.setViewport({ width: 1280, height: 900 });
+    await page.goto('file://' + out);
+    await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)');
+
+    checks.equal('no page error', seen.errors, []);
+    checks.equal('no console message', seen.console.map((m) => m.type + ': ' + m.text), []);
+    checks.equal('no request but the page itself', seen.requests, ['file://' + out]);
+    checks.equal('data read', await page.evaluate(() => treelanPage.error), '');
+    const csp = await page.$eval('meta[http-equiv="Content-Security-Policy"]', (m) => m.content);
+    checks.check('policy forbids network access', /^default-src 'none';/.test(csp) &&
+      !/https?:|\*|unsafe/.test(csp), csp);
+
+    // Totals in the header against the fixture, counted here.
+    const want = fixture.totals(root);
+    const facts = await page.evaluate(() => ({
+      folders: document.getElementById('tFolders').textContent,
+      files: document.getElementById('tFiles').textContent,
+      bytes: document.getElementById('tBytes').title,
+    }));
+    const digits = (s) => Number(String(s).replace(/\D/g, ''));
+    checks.equal('total folders', digits(facts.folders), want.folders);
+    checks.equal('total files', digits(facts.files), want.files);
+    checks.equal('total bytes', digits(facts.bytes), want.bytes);
+    checks.equal('root title', await page.$eval('#root', (e) => e.textContent), root + '/');
+
+    // Every name of the root folder shows exactly, as text.
+    await page.click('#below'); // everything below the root
+    const names = (await tableRows(page)).map((r) => r[0]);
+    for (const [name, content] of fixture.ENTRIES) {
+      if (content === null) continue;
+      const base = Buffer.isBuffer(name) ? name : path.basename(name);
+      checks.check('shows ' + JSON.stringify(String(name)), names.includes(fixture.shown(base)), names.join(' | '));
+    }
+    checks.equal('no element from a name', await page.$$eval('#table img, #table script', (e) => e.length), 0);
+
+    // Tree: by click on the toggle, then by key.
+    await page.click('#below');
+    checks.check('Music starts closed', !(await treeRows(page)).includes('Rock & Roll'));
+    await clickTree(page, 'Music', '.tw');
+    checks.check('click opens Music', (await treeRows(page)).includes('Rock & Roll'));
+    await clickTree(page, 'Music', '.tw');
+    checks.check('click closes Music', !(await treeRows(page)).includes('Rock & Roll'));
+    await clickTree(page, 'Music', '.tn');
+    await page.focus('#tree');
+    await page.keyboard.press('ArrowRight');
+    checks.check('right arrow opens Music', (await treeRows(page)).includes('Rock & Roll'));
+    const selected = () => page.$eval('#tree .vrow.sel .tn', (e) => e.textContent);
+    await page.keyboard.press('ArrowDown');
+    checks.equal('down arrow moves into Music', await selected(), 'empty');
+    await page.keyboard.press('ArrowDown');
+    checks.equal('down arrow moves on', await selected(), 'Rock & Roll');
+    checks.equal('the folder\'s files show', (await tableRows(page)).map((r) => r[0]),
+      ['track 1.mp3', 'track 10.mp3', 'track 2.mp3']);
+    await page.keyboard.press('ArrowLeft');
+    await page.keyboard.press('ArrowLeft');
+    checks.check('left arrows close Music', !(await treeRows(page)).includes('Rock & Roll'));
+
+    // Sorting: natural order for names, sizes both ways.
+    await clickTree(page, 'Music', '.tw');
+    await clickTree(page, 'Rock & Roll', '.tn');
+    const header = (label) => page.evaluate((l) => Array.from(document.querySelectorAll('#thead button'))
+      .find((b) => b.textContent.startsWith(l)).click(), label);
+    await header('Name');
+    checks.equal('natural name order', (await tableRows(page)).map((r) => r[0]),
+      ['track 1.mp3', 'track 2.mp3', 'track 10.mp3']);
+    await clickTree(page, 'Music', '.tn');
+    await page.click('#below');
+    await header('Size');
+    const sizes = async () => (await page.$$eval('#table .vrow:not([hidden]) > :nth-child(3)', (c) =>
+      c.map((e) => Number(e.title.replace(/\D/g, '')))));
+    const up = await sizes();
+    checks.check('size ascending', up.length === 3 && up.every((v, i) => i === 0 || up[i - 1] <= v), up);
+    await header('Size');
+    const down = await sizes();
+    checks.check('size descending', down.length === 3 && down.every((v, i) => i === 0 || down[i - 1] >= v), down);
+
+    // Search: exactly the hits named, whatever the name holds.
+    const cases = [
+      ['a hostile name', '<img src=x onerror=alert(2)>', ['<img src=x onerror=alert(2)>']],
+      ['the archive delimiter', 'a--xb', ['a--xb']],
+      ['without regard to case', 'TRACK 10', ['track 10.mp3']],
+      ['not UTF-8', 'café ÿ', ['latin1 café ÿ.txt']],
+      ['wildcards match whole names', '*.MP3', ['track 1.mp3', 'track 10.mp3', 'track 2.mp3']],
+      ['question mark', 'track ?.mp3', ['track 1.mp3', 'track 2.mp3']],
+      ['a prefix', 'TRACK 1*', ['track 1.mp3', 'track 10.mp3']],
+      ['a prefix of the first name written', 'inner*', ['inner.txt']],
+      ['stars at both ends', '*--x*', ['--x/', '--x--', '2019--xmas.txt', 'a--xb']],
+      ['a star inside', 'a*b', ['a--xb']],
+      ['folders only', 'd:--x', ['--x/']],
+      ['files only', 'f:--x', ['--x--', '2019--xmas.txt', 'a--xb']],
+      ['folders and files', '--x', ['--x/', '--x--', '2019--xmas.txt', 'a--xb']],
+      ['nothing', 'no such name', []],
+    ];
+    await header('Name'); // back to ascending names
+    for (const [label, query, expected] of cases) {
+      await search(page, query);
+      const found = (await tableRows(page)).map((r) => r[0]).sort();
+      checks.equal('search: ' + label, found, expected.slice().sort());
+    }
+    await search(page, 'track 1.mp3');
+    const hit = await tableRows(page);
+    checks.equal('a hit shows its folder', hit.map((r) => r[1]), ['Music/Rock & Roll/']);
+    await page.click('#table .vrow:not([hidden])');
+    checks.equal('a click on a hit shows it in the tree',
+      await page.$eval('#tree .vrow.sel .tn', (e) => e.textContent), 'Rock & Roll');
+
+    checks.equal('still no page error', seen.errors, []);
+    checks.equal('still no console message', seen.console.map((m) => m.type + ': ' + m.text), []);
+  } finally {
+    await browser.close();
+    fs.rmSync(root, { recursive: true, force: true });
+    fs.rmSync(out, { force: true });
+  }
+  checks.done();
+})().catch((e) => { console.log('FAIL ' + (e && e.stack || e)); process.exit(1); });
