@@ -51,6 +51,23 @@ function watch(page) {
   return seen;
 }
 
+// PROMISE, or an error naming WHAT once MS milliseconds have passed: a step that never settles
+// fails the test instead of hanging it.
+function within(ms, what, promise) {
+  let timer;
+  const late = new Promise((_, reject) => {
+    timer = setTimeout(() => reject(new Error(what + ': no answer within ' + ms + ' ms')), ms);
+  });
+  return Promise.race([promise, late]).finally(() => clearTimeout(timer));
+}
+
+// Resolves once TEST() holds, checked every 50 ms, or after MS milliseconds regardless; the
+// checks that follow say what was missing.
+async function waitFor(ms, test) {
+  for (const end = Date.now() + ms; !test() && Date.now() < end;)
+    await new Promise((done) => setTimeout(done, 50));
+}
+
 // A table of named checks: prints each and the closing count; exits non-zero when one failed.
 class Checks {
   constructor() { this.passed = 0; this.failed = 0; }
@@ -68,4 +85,4 @@ class Checks {
   }
 }
 
-module.exports = { launch, watch, skip, Checks, SKIP };
+module.exports = { launch, watch, within, waitFor, skip, Checks, SKIP };
