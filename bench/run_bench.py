@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Export and listing benchmarks: treelan against GNU tree and find on the same generated tree, same run.
+"""Export and listing benchmarks: treelan against GNU tree, find and ncdu on the same generated tree, same run.
 
     run_bench.py BIN_DIR [--files N] [--folders M] [--runs R] [--million] [--mp3 K] [--only export|list|mp3]
 
@@ -60,8 +60,12 @@ def export_bench(bindir, files, folders, runs):
     cases = {
         "treelan xml": [cli, "export", "-r", "-q", "-f", "xml", tree_dir, "-"],
         "treelan mht": [cli, "export", "-r", "-q", "-f", "mht", tree_dir, "-"],
+        "treelan json": [cli, "export", "-r", "-q", "-f", "json", tree_dir, "-"],
+        "treelan csv": [cli, "export", "-r", "-q", "-f", "csv", tree_dir, "-"],
+        "treelan ncdu": [cli, "export", "-r", "-q", "-f", "ncdu", tree_dir, "-"],
         "tree -X": ["tree", "-X", "-a", "-s", "-D", "--noreport", tree_dir],
         "find -printf": ["find", tree_dir, "-printf", "%s %T@ %P\\n"],
+        "ncdu -0 -o": ["ncdu", "-0", "-o", "-", tree_dir],
     }
     res = {name: best(cmd, out, runs) for name, cmd in cases.items()}
     print("\n%d files, %d folders requested (best of %d, warm cache)" % (files, folders, runs))
@@ -74,6 +78,11 @@ def export_bench(bindir, files, folders, runs):
         ("mht / xml", m / x, 1.1),
         ("xml peak MiB", res["treelan xml"][1], 64),
         ("mht peak MiB", res["treelan mht"][1], 64),
+        ("json / find", res["treelan json"][0] / f, 1.0),
+        ("csv / find", res["treelan csv"][0] / f, 1.0),
+        ("ncdu / ncdu -0 -o", res["treelan ncdu"][0] / res["ncdu -0 -o"][0], 1.0),
+        ("json peak MiB", res["treelan json"][1], 20),
+        ("csv peak MiB", res["treelan csv"][1], 20),
     ]
     return report(checks)
 

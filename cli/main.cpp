@@ -35,6 +35,8 @@ const char kOptionsUsage[] =
     "repeatable\n"
     "      --resources DIR    the Resource folder (default: the one beside the program)\n"
     "      --strings FILE     an interface string file instead of the built-in English texts\n"
+    "      --bom              csv, tsv: begin with a UTF-8 byte-order mark (spreadsheets need it\n"
+    "                         to read UTF-8)\n"
     "      --totals           xml, xslt: each folder element also gets files, folders, bytes and\n"
     "                         length (playing time hh:mm:ss) of everything written beneath it\n"
     "  -q, --quiet            no progress and no warnings on standard error\n"
@@ -218,10 +220,12 @@ int runExport(const QStringList& args) {
     const QCommandLineOption strings(QStringList{"strings"}, "", "FILE");
     const QCommandLineOption quiet({"q", "quiet"}, "");
     const QCommandLineOption totals(QStringList{"totals"}, "");
+    const QCommandLineOption bom(QStringList{"bom"}, "");
     const QCommandLineOption help({"h", "help"}, "");
     parser.addOptions(
         {recursive, mp3, format, templ, only, exclude, resources, strings, quiet, help});
     parser.addOption(totals);
+    parser.addOption(bom);
     const FilterOptions filters;
     filters.addTo(parser);
     if (!parser.parse(args)) return usageError(parser.errorText());
@@ -256,6 +260,10 @@ int runExport(const QStringList& args) {
     if (request.folderTotals && request.format != ExportFormat::GenericXml &&
         request.format != ExportFormat::XmlWithTemplate)
         return usageError(QStringLiteral("--totals goes with the xml and xslt formats"));
+    request.byteOrderMark = parser.isSet(bom);
+    if (request.byteOrderMark && request.format != ExportFormat::Csv &&
+        request.format != ExportFormat::Tsv)
+        return usageError(QStringLiteral("--bom goes with the csv and tsv formats"));
     const QString templateName = parser.value(templ);
     request.templateRequest = [templateName] { return templateName; };
 

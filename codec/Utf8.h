@@ -34,4 +34,11 @@ inline bool DecodesExactly(const QByteArray& bytes) {
     return DecodesExactly(bytes.constData(), bytes.size());
 }
 
+// True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or values above
+// U+10FFFF): then they are the UTF-8 of the name that DecodeFileName gives.
+bool IsValidUtf8(const char* bytes, qsizetype length);
+inline bool IsValidUtf8(const QByteArray& bytes) {
+    return IsValidUtf8(bytes.constData(), bytes.size());
+}
+
 } // namespace treelan

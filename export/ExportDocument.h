@@ -7,7 +7,17 @@
 
 namespace treelan {
 
-enum class ExportFormat { WebArchive = 1, XmlWithTemplate = 2, GenericXml = 3, WebPage = 4 };
+// The save dialog's first three types keep these numbers (its 1-based type index).
+enum class ExportFormat {
+    WebArchive = 1,
+    XmlWithTemplate = 2,
+    GenericXml = 3,
+    WebPage = 4,
+    Json = 5, // Treelan's own JSON, Resource/treelan-export.schema.json
+    Ncdu = 6, // ncdu's JSON export, for ncdu -f and gdu -f
+    Csv = 7,
+    Tsv = 8,
+};
 
 // Asked once, for the XML-with-template format, after the first line: the template name without
 // ".xsl", or empty for no stylesheet line.
@@ -23,6 +33,8 @@ struct ExportRequest {
     // XML forms: folder elements also carry the totals (files, folders, bytes, playing time) of
     // everything beneath them. Off, the document is as it always was.
     bool folderTotals = false;
+    // CSV and TSV: begin with a UTF-8 byte-order mark, which spreadsheets need to read UTF-8.
+    bool byteOrderMark = false;
 };
 
 // Writes the whole document. The target is replaced only when the document is complete: it is

@@ -1,6 +1,9 @@
 #include "export/Formats.h"
 
+#include "export/CsvWriter.h"
+#include "export/JsonWriter.h"
 #include "export/MhtWriter.h"
+#include "export/NcduWriter.h"
 #include "export/PageWriter.h"
 #include "export/XmlWriter.h"
 
@@ -29,6 +32,14 @@ const std::vector<ExportFormatInfo>& ExportFormats() {
          {},
          "XML headed by a stylesheet line",
          make<XmlWriter>},
+        {ExportFormat::Json,
+         "json",
+         {".json"},
+         "Treelan's JSON (Resource/treelan-export.schema.json)",
+         make<JsonWriter>},
+        {ExportFormat::Ncdu, "ncdu", {}, "ncdu's export, for ncdu -f and gdu -f", make<NcduWriter>},
+        {ExportFormat::Csv, "csv", {".csv"}, "one row per file, comma-separated", make<CsvWriter>},
+        {ExportFormat::Tsv, "tsv", {".tsv"}, "the same, TAB-separated", make<CsvWriter>},
     };
     return formats;
 }

@@ -5,6 +5,7 @@
 #include "TreelanConfig.h"
 #include "export/MhtWriter.h"
 #include "export/XmlWriter.h"
+#include "listing/EntryFormat.h"
 #include "listing/Sort.h"
 #include "media/Mp3Info.h"
 #include "platform/FileError.h"
@@ -12,6 +13,7 @@
 #include <QSet>
 
 #include <cstring>
+#include <limits>
 #include <unistd.h>
 
 namespace treelan {
@@ -30,33 +32,56 @@ QByteArray ExportEntry::rawRelPath() const {
 }
 
 qint64 ExportEntry::unixTime() const {
-    // FILETIME counts 100 ns units from 1601-01-01; floor division keeps times before 1970 right.
-    constexpr qint64 kUnitsPerSecond = 10'000'000, kSecondsTo1970 = 11'644'473'600;
-    qint64 seconds = fileTime / kUnitsPerSecond;
-    if (fileTime % kUnitsPerSecond < 0) --seconds;
-    return seconds - kSecondsTo1970;
+    return UnixSecondsFromFileTime(fileTime);
 }
 
 namespace {
 
-// The numbers behind the reader's texts: "00:04:10" and "128 kbps" or "153 kbps (var.)".
-Mp3Fields mp3Fields(MP3Info info) {
-    Mp3Fields f;
-    const QStringList hms = info.Duration.split(QLatin1Char(':'));
-    if (hms.size() == 3) {
-        bool okH = false, okM = false, okS = false;
-        const qint64 h = hms[0].toLongLong(&okH), m = hms[1].toLongLong(&okM),
-                     s = hms[2].toLongLong(&okS);
-        if (okH && okM && okS) f.seconds = h * 3600 + m * 60 + s;
+// Digits at `at` up to the first non-digit; -1 when there are none or they overflow.
+qint64 number(QStringView text, qsizetype& at) {
+    qint64 value = 0;
+    const qsizetype start = at;
+    for (; at < text.size() && text[at] >= u'0' && text[at] <= u'9'; ++at) {
+        if (value > (std::numeric_limits<qint64>::max() - 9) / 10) return -1;
+        value = value * 10 + (text[at].unicode() - u'0');
     }
-    bool ok = false;
-    const int kbps = info.Bitrate.section(QLatin1Char(' '), 0, 0).toInt(&ok);
-    if (ok && kbps > 0) f.kbps = kbps;
-    f.vbr = info.Bitrate.contains(QLatin1String("(var.)"));
+    return at > start ? value : -1;
+}
+
+// "hh:mm:ss" (hours may have more digits) in seconds; -1 for anything else.
+qint64 durationSeconds(QStringView text) {
+    qsizetype at = 0;
+    qint64 total = 0;
+    for (int part = 0; part < 3; ++part) {
+        if (part > 0 && (at >= text.size() || text[at++] != u':')) return -1;
+        const qint64 v = number(text, at);
+        if (v < 0 || (part > 0 && v > 59) || total > std::numeric_limits<qint64>::max() / 60)
+            return -1;
+        total = total * 60 + v;
+    }
+    return at == text.size() ? total : -1;
+}
+
+} // namespace
+
+Mp3Fields Mp3FieldsOf(MP3Info info) {
+    Mp3Fields f;
+    if (!info.Duration.isEmpty()) f.seconds = durationSeconds(info.Duration);
+    const QStringView bitrate(info.Bitrate);
+    qsizetype at = 0;
+    const qint64 kbps = number(bitrate, at);
+    const QStringView rest = bitrate.mid(at);
+    if (kbps > 0 && kbps <= std::numeric_limits<int>::max() &&
+        rest.startsWith(QLatin1String(" kbps"))) {
+        f.kbps = int(kbps);
+        f.vbr = rest == QLatin1String(" kbps (var.)");
+    }
     f.durationText = std::move(info.Duration);
     f.bitrateText = std::move(info.Bitrate);
     return f;
 }
+
+namespace {
 
 QString describe(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
@@ -241,6 +266,7 @@ private:
             e.rawFolder = parent->rawRelPath;
             e.depth = parent->depth + 1;
         }
+        if (!child && folder) e.fileTime = folder->fileTime; // the root
         e.listed = folder && folder->readable;
         if (folder && folder->loop)
             e.error = QStringLiteral("leads back to a folder above it; not followed");
@@ -265,7 +291,7 @@ private:
         if (m_options.mp3Info &&
             (entry.kind == DirEntry::Kind::File || entry.kind == DirEntry::Kind::Link) &&
             IsMp3Name(entry.name)) {
-            r.mp3 = mp3Fields(readMp3(folder, entry));
+            r.mp3 = Mp3FieldsOf(readMp3(folder, entry));
             r.hasMp3 = true;
         }
         return r;

@@ -3,6 +3,7 @@
 #include "export/ExportOptions.h"
 #include "export/OutputBuffer.h"
 #include "export/XmlText.h"
+#include "media/Mp3Info.h"
 #include "platform/DirWalker.h"
 #include "platform/RootPath.h"
 
@@ -21,6 +22,10 @@ struct Mp3Fields {
     int kbps = 0;         // bit rate; 0 when the file gave none
     bool vbr = false;     // variable bit rate (the Xing header's average)
 };
+
+// The reader's texts and the numbers behind them. The texts are the reader's one result, so the
+// numbers are read back from them and can never disagree with what the listing and the XML show.
+Mp3Fields Mp3FieldsOf(MP3Info info);
 
 // One file or folder as a writer sees it. Views and pointers are valid during the call only.
 struct ExportEntry {

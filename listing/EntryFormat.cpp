@@ -69,12 +69,36 @@ QString FormatSizeText(qint64 bytes) {
     return QString::fromLatin1(text);
 }
 
+qint64 UnixSecondsFromFileTime(qint64 fileTime) {
+    qint64 seconds = fileTime / kFileTimeUnitsPerSecond;
+    if (fileTime % kFileTimeUnitsPerSecond < 0) --seconds;
+    return seconds - kSecondsFrom1601To1970;
+}
+
+void AppendSignedDecimal(QByteArray& out, qint64 value) {
+    if (value < 0) AppendChar(out, '-');
+    // Unsigned negation: the lowest qint64 has no positive counterpart.
+    AppendDecimal(out, value < 0 ? 0 - quint64(value) : quint64(value));
+}
+
+namespace {
+
+qint64 daysOf(qint64 unixSeconds, qint64& secondOfDay) {
+    qint64 days = unixSeconds / 86400;
+    secondOfDay = unixSeconds % 86400;
+    if (secondOfDay < 0) {
+        --days;
+        secondOfDay += 86400;
+    }
+    return days;
+}
+
+} // namespace
+
 void AppendDateText(QByteArray& out, qint64 fileTime) {
     // A FILETIME starts at 1601: earlier values are shown as its start, never as a negative year.
-    const qint64 seconds =
-        qMax<qint64>(fileTime, 0) / kFileTimeUnitsPerSecond - kSecondsFrom1601To1970;
-    qint64 days = seconds / 86400;
-    if (seconds % 86400 < 0) --days;
+    qint64 secondOfDay;
+    const qint64 days = daysOf(UnixSecondsFromFileTime(qMax<qint64>(fileTime, 0)), secondOfDay);
     qint64 year;
     int month, day;
     civilFromDays(days, year, month, day);
@@ -83,6 +107,25 @@ void AppendDateText(QByteArray& out, qint64 fileTime) {
     AppendDecimal(out, quint64(month));
     AppendChar(out, '.');
     AppendDecimal(out, quint64(year));
+}
+
+void AppendIsoTime(QByteArray& out, qint64 fileTime) {
+    qint64 secondOfDay;
+    const qint64 days = daysOf(UnixSecondsFromFileTime(fileTime), secondOfDay);
+    qint64 year;
+    int month, day;
+    civilFromDays(days, year, month, day);
+    // ISO 8601's expanded form for years beyond four digits or before year 0.
+    if (year < 0 || year > 9999) AppendChar(out, year < 0 ? '-' : '+');
+    AppendDecimal(out, quint64(year < 0 ? -year : year), 4);
+    const int hms = int(secondOfDay);
+    const char tail[] = {'-', char('0' + month / 10),       char('0' + month % 10),
+                         '-', char('0' + day / 10),         char('0' + day % 10),
+                         'T', char('0' + hms / 36000),      char('0' + hms / 3600 % 10),
+                         ':', char('0' + hms % 3600 / 600), char('0' + hms % 600 / 60),
+                         ':', char('0' + hms % 60 / 10),    char('0' + hms % 10),
+                         'Z'};
+    AppendRaw(out, tail, qsizetype(sizeof tail));
 }
 
 QString FormatDateText(qint64 fileTime) {

@@ -20,4 +20,12 @@ void AppendSizeText(QByteArray& out, qint64 bytes);
 QString FormatDateText(qint64 fileTime);
 void AppendDateText(QByteArray& out, qint64 fileTime);
 
+// Whole seconds since 1970-01-01 UTC of a FILETIME, rounded down.
+qint64 UnixSecondsFromFileTime(qint64 fileTime);
+// "-12", "0", "1078315200".
+void AppendSignedDecimal(QByteArray& out, qint64 value);
+// ISO 8601 UTC of a FILETIME in whole seconds: "2004-03-03T12:00:00Z"; years outside 0000..9999
+// take the expanded form with a sign ("+30828-09-14T02:48:05Z", "-0001-12-31T00:00:00Z").
+void AppendIsoTime(QByteArray& out, qint64 fileTime);
+
 } // namespace treelan

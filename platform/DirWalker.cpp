@@ -41,7 +41,10 @@ qint64 fileTimeOf(const struct stat& st) {
 void examine(int dirFd, const char* rawName, unsigned char type, DirEntry& entry) {
     struct stat st;
     if (type == DT_DIR) {
+        // A folder's own time, for the exports that show it; its size stays 0.
         entry.kind = DirEntry::Kind::Folder;
+        if (::fstatat(dirFd, rawName, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            entry.fileTime = fileTimeOf(st);
         return;
     }
     const int flags = type == DT_REG ? AT_SYMLINK_NOFOLLOW : 0;
@@ -157,6 +160,7 @@ private:
         if (::fstat(folder.fd, &st) == 0) {
             frame.dev = st.st_dev;
             frame.ino = st.st_ino;
+            folder.fileTime = fileTimeOf(st);
         }
         ++m_progress.folders;
         if (m_options.progress) {

@@ -42,6 +42,7 @@ struct WalkFolder {
     bool readable = true;          // false: the folder could not be enumerated
     int error = 0;                 // then the errno of the failure
     bool loop = false;             // a link back to a folder on the current path: not entered
+    qint64 fileTime = 0;           // the folder's own modification time, once it is entered
     int depth = 0;
 };
 

@@ -9,13 +9,14 @@ cd "$(dirname "$0")/.."
 declare -A group
 group[build]="cmake make g++ qt6-base-dev libgl-dev zlib1g-dev"
 # The test suite: real clients of the outputs, the package and its checks.
-group[test]="@build @package @browsers xsltproc libxml2-utils python3"
+# python3-jsonschema, ncdu and gdu read the JSON and ncdu exports.
+group[test]="@build @package @browsers xsltproc libxml2-utils python3 python3-jsonschema ncdu gdu"
 # The web page and the web archive in real browsers, driven by puppeteer-core (package-lock.json).
 group[browsers]="nodejs chromium firefox-esr"
 # The Debian package, its man pages and completions, and the tools that check them.
 group[package]="@build help2man dpkg-dev file lintian appstream desktop-file-utils man-db
                 bash bash-completion zsh fish"
-group[bench]="@build @browsers tree findutils time"
+group[bench]="@build @browsers tree findutils time ncdu"
 # Screenshots of the window on a virtual display (scripts/screenshot.sh).
 group[shots]="xvfb xauth xdotool imagemagick desktop-file-utils"
 # Web archives rendered in headless Chromium (scripts/render-mht.sh): the browser alone.

@@ -43,7 +43,7 @@ _treelan_cli()
 
     case $prev in
         -f | --format)
-            COMPREPLY=($(compgen -W 'html mht xml xslt' -- "$cur"))
+            COMPREPLY=($(compgen -W 'csv html json mht ncdu tsv xml xslt' -- "$cur"))
             return
             ;;
         -t | --template)
@@ -84,7 +84,7 @@ _treelan_cli()
             --one-file-system'
         if [[ $command == export ]]; then
             COMPREPLY=($(compgen -W '--recursive --mp3 --format --template --only --exclude
-                --resources --strings --totals --quiet --help -r -m -f -t -q -h
+                --resources --strings --totals --bom --quiet --help -r -m -f -t -q -h
                 $walk_options' -- "$cur"))
         else
             COMPREPLY=($(compgen -W '--recursive --mp3 --full-path --columns --sort --descending

@@ -41,12 +41,13 @@ complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l one-file-s
 complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -F
 
 # export
-complete -c treelan-cli -n "__fish_seen_subcommand_from export" -s f -l format -x -a 'html mht xml xslt' -d 'Output format'
+complete -c treelan-cli -n "__fish_seen_subcommand_from export" -s f -l format -x -a 'csv html json mht ncdu tsv xml xslt' -d 'Output format'
 complete -c treelan-cli -n "__fish_seen_subcommand_from export" -s t -l template -x -a '(__treelan_cli_templates)' -d 'XSLT template name'
 complete -c treelan-cli -n "__fish_seen_subcommand_from export" -l only -r -d 'Export only this path'
 complete -c treelan-cli -n "__fish_seen_subcommand_from export" -l exclude -r -d 'Leave out this path'
 complete -c treelan-cli -n "__fish_seen_subcommand_from export" -l resources -x -a '(__fish_complete_directories)' -d 'Resource folder'
 complete -c treelan-cli -n "__fish_seen_subcommand_from export" -l totals -d 'Add folder totals to the XML folder elements'
+complete -c treelan-cli -n "__fish_seen_subcommand_from export" -l bom -d 'Begin CSV and TSV with a byte-order mark'
 complete -c treelan-cli -n "__fish_seen_subcommand_from export" -s q -l quiet -d 'No progress and no warnings'
 
 # list

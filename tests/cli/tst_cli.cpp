@@ -79,6 +79,8 @@ private slots:
                                       << QByteArray("/no/such/folder: not a folder");
         QTest::newRow("target folder missing") << QStringList{"export", ".", "/no/such/dir/out.xml"}
                                                << 1 << QByteArray("/no/such/dir/out.xml");
+        QTest::newRow("bom with xml")
+            << QStringList{"export", "--bom", ".", "/tmp/never.xml"} << 2 << QByteArray("--bom");
         QTest::newRow("resources missing")
             << QStringList{"export", "--resources", "/no/res", ".", "/tmp/never.mht"} << 1
             << QByteArray("/no/res/tree.css");
@@ -129,6 +131,49 @@ private slots:
         const QByteArray doc = readAll(target);
         QVERIFY2(doc.startsWith(begins), doc.left(200).constData());
         QVERIFY(doc.contains(t.root().toUtf8()));
+    }
+
+    // The new formats by name and by extension; each document begins its own way and holds the
+    // file of the tree.
+    void machineFormats_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QByteArray>("begins");
+        QTest::addColumn<QByteArray>("holds");
+        QTest::newRow("json by extension")
+            << QStringList{} << "out.JSON" << QByteArray("{\"format\":\"treelan-export\"")
+            << QByteArray("\"path\":\"sub/a.txt\"");
+        QTest::newRow("ncdu by name")
+            << QStringList{"-f", "ncdu"} << "out.json"
+            << QByteArray("[1,2,{\"progname\":\"treelan\"") << QByteArray("{\"name\":\"a.txt\"");
+        QTest::newRow("csv by extension")
+            << QStringList{} << "out.csv"
+            << QByteArray("path,folder,name,size,modified,duration,bitrate,type\r\n")
+            << QByteArray("\r\nsub/a.txt,sub/,a.txt,1,");
+        QTest::newRow("tsv by extension")
+            << QStringList{} << "out.tsv" << QByteArray("path\tfolder\tname\t")
+            << QByteArray("\r\nsub/a.txt\tsub/\ta.txt\t1\t");
+        QTest::newRow("csv with bom") << QStringList{"--bom"} << "out.csv"
+                                      << QByteArray("\xEF\xBB\xBFpath,") << QByteArray("a.txt");
+        QTest::newRow("name wins over extension")
+            << QStringList{"-f", "csv"} << "out.json" << QByteArray("path,") << QByteArray("a.txt");
+    }
+    void machineFormats() {
+        QFETCH(QStringList, options);
+        QFETCH(QString, output);
+        QFETCH(QByteArray, begins);
+        QFETCH(QByteArray, holds);
+        TempTree t;
+        t.createFile(QStringLiteral("sub/a.txt"), "a");
+        TempTree out;
+        const QString target = out.path(output);
+        const Run r =
+            cli(QStringList{"export", "-q", "-r"} + options + QStringList{t.root(), target});
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.err.isEmpty());
+        const QByteArray doc = readAll(target);
+        QVERIFY2(doc.startsWith(begins), doc.left(200).constData());
+        QVERIFY2(doc.contains(holds), doc.constData());
     }
 
     // The root folder's own name is taken as the bytes it has on disk, and shown decoded like

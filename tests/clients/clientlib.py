@@ -16,6 +16,8 @@ TOOL_PACKAGES = {
     "xmllint": "libxml2-utils",
     "xsltproc": "xsltproc",
     "node": "nodejs",
+    "ncdu": "ncdu",
+    "gdu": "gdu",
 }
 
 
@@ -154,6 +156,93 @@ class HostileTree(FixtureTree):
         self.out = os.path.join(self.tmp, "out")
         os.makedirs(self.out)
         return self
+
+
+# One hostile fixture for the machine-readable exports (JSON, ncdu, CSV, TSV): raw relative paths
+# and sizes. Markup, quotes, line breaks, TAB, C0 controls and DEL, backslash, separators, cells that
+# a spreadsheet would run as formulas, non-ASCII text, and bytes that are not UTF-8 (one of them
+# reads as the UTF-8 name beside it).
+FORMAT_FILES = [
+    (b"markup <>&\"'.txt", 11),
+    (b"line\r\nbreak.txt", 12),
+    (b"tab\tname.txt", 13),
+    (b"ctl\x01\x1b\x7f.txt", 14),
+    (b"bad\xff\xfe.txt", 15),
+    ("caf\u00e9.txt".encode(), 16),
+    (b"caf\xe9.txt", 17),
+    (b"=HYPERLINK(1).txt", 18),
+    (b"+1.txt", 19),
+    (b"-x.txt", 20),
+    (b"@at.txt", 21),
+    (b"'quoted.txt", 22),
+    (b"\t=tab.txt", 23),
+    (b"\r=cr.txt", 24),
+    (b'comma, "quote".txt', 25),
+    (b"back\\slash.txt", 26),
+    ("snow \u2603 \u2028 \U0001F600.txt".encode(), 27),
+    (b"dir\xe9/inner\xe9.txt", 28),
+    (b"=folder/-cell.txt", 29),
+    (b"Deep/er/est/leaf.txt", 0),
+    (b".hidden/seen.txt", 30),
+    (b"Deep/.dot.txt", 31),
+    (b"Deep/data.bin", 32),
+]
+FORMAT_MP3 = b"Music/track.mp3"  # MP3_HEADER, sparse to MP3_SIZE: 00:04:10 at 128 kbps
+FORMAT_EMPTY_DIR = b"Empty"
+FORMAT_TIME = 1078315200  # 2004-03-03T12:00:00Z
+
+
+def decode_name(raw):
+    """Treelan's reading of name bytes: valid UTF-8 as such, every other byte as its Latin-1
+    character."""
+    out = []
+    i = 0
+    while i < len(raw):
+        try:
+            out.append(raw[i:].decode("utf-8"))
+            break
+        except UnicodeDecodeError as error:
+            out.append(raw[i : i + error.start].decode("utf-8"))
+            out.append(chr(raw[i + error.start]))
+            i += error.start + 1
+    return "".join(out)
+
+
+class FormatTree(FixtureTree):
+    """The FORMAT_ fixture; `files` maps raw relative paths to sizes, `folders` lists the raw
+    relative folder paths."""
+
+    def __enter__(self):
+        self.tmp = tempfile.mkdtemp(prefix="treelan-formats-")
+        self.root = os.path.join(self.tmp, "root")
+        self.broot = os.fsencode(self.root)
+        os.makedirs(self.root)
+        self.files = {}
+        for rel, size in FORMAT_FILES:
+            self.write_raw(rel, b"x" * size)
+            self.files[rel] = size
+        path = self.write_raw(FORMAT_MP3, MP3_HEADER)
+        with open(path, "r+b") as f:
+            f.truncate(MP3_SIZE)
+        self.files[FORMAT_MP3] = MP3_SIZE
+        os.makedirs(os.path.join(self.broot, FORMAT_EMPTY_DIR))
+        self.folders = []
+        for top, dirs, files in os.walk(self.broot, topdown=False):
+            for name in files:
+                os.utime(os.path.join(top, name), (FORMAT_TIME, FORMAT_TIME))
+            if top != self.broot:
+                self.folders.append(os.path.relpath(top, self.broot))
+            os.utime(top, (FORMAT_TIME + 60, FORMAT_TIME + 60))
+        self.out = os.path.join(self.tmp, "out")
+        os.makedirs(self.out)
+        return self
+
+    def write_raw(self, rel, data):
+        path = os.path.join(self.broot, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
 
 
 def parse_archive(data):

@@ -54,6 +54,8 @@ private slots:
     void cutAtNul();
     void decodeFileName_data();
     void decodeFileName();
+    void isValidUtf8_data() { decodeFileName_data(); }
+    void isValidUtf8();
     void randomTextsMatchQt();
     void roundTripOfValidBytes();
 };
@@ -154,6 +156,13 @@ void TestUtf8::decodeFileName() {
     QCOMPARE(decoded, expected);
     // Whatever the bytes, the result must convert to valid UTF-8 for the export.
     QVERIFY(QString::fromUtf8(ToUTF8(decoded)) == decoded);
+}
+
+// Valid exactly when decoding and encoding again gives the same bytes.
+void TestUtf8::isValidUtf8() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, expected);
+    QCOMPARE(IsValidUtf8(bytes), ToUTF8(expected) == bytes);
 }
 
 void TestUtf8::randomTextsMatchQt() {
