@@ -19,7 +19,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
-class QTreeView;
+class QTableView;
 
 namespace treelan {
 
@@ -43,7 +43,7 @@ public:
     QString path() const;
     QString resourceDir() const { return m_resourceDir; }
     ListingModel* model() const { return m_model; }
-    QTreeView* listView() const { return m_lv; }
+    QTableView* listView() const { return m_lv; }
     bool browseSubfolders() const;
     bool mp3Info() const;
     bool fullPathMode() const;
@@ -113,7 +113,7 @@ private:
     void Form_Load(const QString& startPath);
     void place(QWidget* control, const QRectF& twips);
     void attachModel();
-    void onRowsFound(const ListingModel& rows);
+    void onRowsFound(const ListingModel& rows, int first, int count);
     void onScanProgress(qint64 folders, qint64 entries, const QString& folder);
     void onScanWarnings(const std::vector<Warning>& warnings);
     void onScanStopped();
@@ -133,7 +133,7 @@ private:
     QLineEdit* m_Text1 = nullptr;
     QPushButton* m_cmdBrowse = nullptr;
     QLabel* m_Label1 = nullptr;
-    QTreeView* m_lv = nullptr;
+    QTableView* m_lv = nullptr;
     QCheckBox* m_chkPath = nullptr;
     QCheckBox* m_chkSelected = nullptr;
     QCheckBox* m_chkTree = nullptr;
