@@ -466,7 +466,8 @@ void ListingModel::sortRows(bool signal) {
             if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1] ? -1 : 1;
         }
         if (a.complete && b.complete) return 0;
-        const QStringView x = view(m_s.rows[a.row], m_sortKey), y = view(m_s.rows[b.row], m_sortKey);
+        const QStringView x = view(m_s.rows[a.row], m_sortKey),
+                          y = view(m_s.rows[b.row], m_sortKey);
         return key ? compareKeys(x, y) : compareTexts(x, y);
     };
     std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {

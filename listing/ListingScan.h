@@ -83,7 +83,7 @@ private:
     std::vector<std::shared_ptr<Job>> m_old; // cancelled, their threads still ending
     std::vector<std::unique_ptr<Disposal>> m_disposals;
     std::deque<std::unique_ptr<ListingModel>> m_inbox; // collected, not yet handed over
-    int m_inboxNext = 0;                                // in m_inbox.front()
+    int m_inboxNext = 0;                               // in m_inbox.front()
     std::function<void(int)> m_pause;
     QTimer m_poll;
     bool m_running = false;

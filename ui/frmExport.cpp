@@ -234,6 +234,16 @@ void frmExport::buildMenus() {
         connect(item, &QAction::triggered, this, [this, i] { mnuView_Click(i); });
         m_mnuView[std::size_t(i)] = item;
     }
+    mnuV->addSeparator();
+    m_mnuHidden = mnuV->addAction(tr("Hidden files"));
+    m_mnuHidden->setObjectName(QStringLiteral("mnuHidden"));
+    m_mnuHidden->setCheckable(true);
+    m_mnuHidden->setChecked(true);
+    connect(m_mnuHidden, &QAction::triggered, this, [this](bool shown) {
+        SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("Hidden"),
+                    shown ? QStringLiteral("1") : QStringLiteral("0"));
+        RefreshListing();
+    });
     QMenu* mnuS = m_mnuPopUp->addMenu(KeyText(Str::SortBy));
     mnuS->setObjectName(QStringLiteral("mnuS"));
     for (int i = 0; i < int(kSortKeys.size()); ++i) {
@@ -253,6 +263,10 @@ void frmExport::Form_Load(const QString& startPath) {
     label.setSize(TwipsScale::of(this).toTwips(m_Label1->size()));
     m_twips.insert(m_Label1, label);
 
+    // Hidden files are listed unless the user unticked them once.
+    m_mnuHidden->setChecked(GetSetting(settingsApp(), QStringLiteral("Startup"),
+                                       QStringLiteral("Hidden"),
+                                       QStringLiteral("1")) != QStringLiteral("0"));
     RefreshListing();
     ColumnLayout& layout = m_model->columns();
     layout.arrangeColumns(GetSetting(settingsApp(), QStringLiteral("Startup"),
@@ -278,12 +292,16 @@ bool frmExport::fullPathMode() const {
 bool frmExport::selectedOnly() const {
     return m_chkSelected->isChecked();
 }
+bool frmExport::showHidden() const {
+    return m_mnuHidden->isChecked();
+}
 
 ExportOptions frmExport::exportOptions() const {
     ExportOptions options;
     options.browseSubfolders = browseSubfolders();
     options.mp3Info = mp3Info();
     options.selectedOnly = selectedOnly();
+    options.walk.noHidden = !showHidden();
     for (const QByteArray& file : m_removedFiles.files())
         options.removed.add(file);
     for (const QByteArray& folder : m_removedFolders.folders())
@@ -319,6 +337,7 @@ void frmExport::RefreshListing() {
     options.rootPath = path();
     options.browseSubfolders = browseSubfolders();
     options.mp3Info = mp3Info();
+    options.walk.noHidden = !showHidden();
     // A scan still running is cancelled by the new one.
     m_scan->start(std::move(options), m_model->sortKey(), m_model->sortOrder());
     m_scanFolders = m_scanEntries = 0;

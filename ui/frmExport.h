@@ -48,6 +48,8 @@ public:
     bool mp3Info() const;
     bool fullPathMode() const;
     bool selectedOnly() const;
+    // The View menu's "Hidden files" tick: names beginning with "." are scanned and exported.
+    bool showHidden() const;
     // Rows deleted since the last refresh, relative to the root: files "folder/name", folder
     // rows of the flat listing "Sub/".
     const PathSet& removedFiles() const { return m_removedFiles; }
@@ -70,6 +72,7 @@ public:
     ExportOptions exportOptions() const;
     QAction* mnuView(int index) const { return m_mnuView.at(std::size_t(index)); }
     QAction* mnuSort(int index) const { return m_mnuSort.at(std::size_t(index)); }
+    QAction* mnuHidden() const { return m_mnuHidden; }
     QMenu* popupMenu() const { return m_mnuPopUp; }
 
     // --- geometry in twips ---
@@ -154,6 +157,7 @@ private:
     bool m_listingEnabled = false; // a refresh found rows and Delete has not emptied the list
     std::array<QAction*, 4> m_mnuView{};
     std::array<QAction*, 6> m_mnuSort{};
+    QAction* m_mnuHidden = nullptr;
 
     QHash<const QWidget*, QRectF> m_twips;
     QSizeF m_outerTwips;

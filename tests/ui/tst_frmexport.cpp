@@ -20,9 +20,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTableView>
 
 #include <memory>
 
@@ -357,7 +357,8 @@ private slots:
         for (int c = ColTypeName; c < kListingColumns; ++c)
             QVERIFY(w->listView()->horizontalHeader()->isSectionHidden(c));
         for (int c = 0; c < kListingColumns; ++c)
-            QCOMPARE(w->listView()->horizontalHeader()->visualIndex(c), w->model()->columns().visualIndex(c));
+            QCOMPARE(w->listView()->horizontalHeader()->visualIndex(c),
+                     w->model()->columns().visualIndex(c));
         QCOMPARE(w->listView()->horizontalHeader()->sectionSize(ColName), 96); // one inch
     }
 
