@@ -26,42 +26,64 @@
 #include <QEventLoop>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QTreeView>
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 using namespace treelan;
 
 namespace {
 
-// The longest gap between the ticks of a 10 ms timer while it runs.
+// The interface thread's own processor time, to tell its work from waiting for a processor.
+double threadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// The longest gap between the ticks of a 10 ms timer while it runs, and how much of that gap the
+// interface thread spent working (the rest it waited for a processor: on a busy machine the
+// scheduler, not the program, makes such gaps).
 class Heartbeat {
 public:
     Heartbeat() {
         m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout,
-                         [this] { m_longest = std::max(m_longest, m_clock.restart()); });
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(m_clock.restart()); });
     }
     void start() {
         m_longest = 0;
+        m_longestCpu = 0;
+        m_cpu = threadCpuMs();
         m_clock.start();
         m_timer.start();
     }
     // The gap still open counts too: a block at the very end is a block.
     qint64 stop() {
-        m_longest = std::max(m_longest, m_clock.elapsed());
+        tick(m_clock.elapsed());
         m_timer.stop();
         return m_longest;
     }
+    double longestCpu() const { return m_longestCpu; }
 
 private:
+    void tick(qint64 gap) {
+        const double cpu = threadCpuMs();
+        if (gap > m_longest) {
+            m_longest = gap;
+            m_longestCpu = cpu - m_cpu;
+        }
+        m_cpu = cpu;
+    }
+
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_longest = 0;
+    double m_longestCpu = 0, m_cpu = 0;
 };
 
 bool g_ok = true;
@@ -78,7 +100,7 @@ void info(const char* what, double value, const char* unit) {
 // Today's refresh: the view let go of the model, the scan on this thread, the view given back.
 qint64 synchronousRefresh(const QString& root) {
     ListingModel model;
-    QTreeView view;
+    QTableView view;
     view.setModel(&model);
     view.show();
     QApplication::processEvents();
@@ -103,6 +125,7 @@ void waitFor(frmExport& window) {
 
 struct RefreshFigures {
     qint64 total = 0, firstRows = -1, longestBlock = 0;
+    double longestBlockCpu = 0; // of it, the interface thread's own work
     int progressUpdates = 0;
     int rows = 0;
 };
@@ -123,6 +146,7 @@ RefreshFigures backgroundRefresh(frmExport& window) {
     QApplication::processEvents(); // the view lays out the sorted rows
     f.total = clock.elapsed();
     f.longestBlock = heart.stop();
+    f.longestBlockCpu = heart.longestCpu();
     f.rows = window.model()->rowCount();
     QObject::disconnect(first);
     QObject::disconnect(updates);
@@ -166,14 +190,29 @@ void exportFigures(frmExport& window, const QString& target) {
     const qint64 sync = clock.elapsed();
     info("synchronous export (today)", double(sync), "ms");
 
+    // Progress as a person sees it: how often the dialog's counts change.
+    int progressUpdates = 0;
+    QString lastLabel;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* progress = window.findChild<QProgressDialog*>(QStringLiteral("exportProgress"));
+        if (!progress || progress->labelText() == lastLabel) return;
+        lastLabel = progress->labelText();
+        ++progressUpdates;
+    });
+    watch.start(10);
     Heartbeat heart;
     heart.start();
     clock.restart();
     const ExportOutcome done = RunExportInBackground(window, exportRequest(root, target));
     const qint64 total = clock.elapsed();
+    watch.stop();
     const qint64 block = heart.stop();
     if (!done.failure.isEmpty()) std::printf("  failed: %s\n", qPrintable(done.failure));
     figure("longest event-loop block", double(block), "ms", "(limit 50)", block <= 50);
+    info("  of it, the interface thread working", heart.longestCpu(), "ms");
+    const double perSecond = progressUpdates * 1000.0 / double(std::max<qint64>(total, 1));
+    figure("progress updates per second", perSecond, "/s", "(at least 5)", perSecond >= 5);
     figure("total, background", double(total), "ms", "(limit +5%)", total <= sync * 105 / 100);
     info("  ratio to synchronous", double(total) / double(std::max<qint64>(sync, 1)), "x");
 
@@ -225,13 +264,17 @@ int main(int argc, char* argv[]) {
         bg.total = again.total;
         bg.progressUpdates = again.progressUpdates;
     }
-    bg.longestBlock = std::max(bg.longestBlock, again.longestBlock);
+    if (again.longestBlock > bg.longestBlock) {
+        bg.longestBlock = again.longestBlock;
+        bg.longestBlockCpu = again.longestBlockCpu;
+    }
     bg.firstRows = std::max(bg.firstRows, again.firstRows);
 
     info("rows", double(bg.rows), "");
     info("synchronous refresh (today)", double(sync), "ms");
     figure("longest event-loop block (worse of two)", double(bg.longestBlock), "ms", "(limit 50)",
            bg.longestBlock <= 50);
+    info("  of it, the interface thread working", bg.longestBlockCpu, "ms");
     figure("time to first rows (worse of two)", double(bg.firstRows), "ms", "(limit 200)",
            bg.firstRows >= 0 && bg.firstRows <= 200);
     const double perSecond = bg.progressUpdates * 1000.0 / double(std::max<qint64>(bg.total, 1));

@@ -15,7 +15,7 @@
 #include <QElapsedTimer>
 #include <QItemSelection>
 #include <QTemporaryDir>
-#include <QTreeView>
+#include <QTableView>
 
 #include <cstdio>
 

@@ -1,5 +1,7 @@
 #include "export/PageWriter.h"
 
+#include "settings/StringTable.h"
+
 #include <QSet>
 
 namespace treelan {
@@ -45,16 +47,17 @@ void PageWriter::endDocument(const FolderTotals&) {
 QStringList FilterTexts(const TreeOptions& options) {
     QStringList texts;
     const WalkOptions& walk = options.walk;
+    const auto with = [](Str key, const QString& value) { return GetGuiString(key).arg(value); };
     for (const PathPattern& p : walk.excludePatterns)
-        texts << QStringLiteral("leave out %1").arg(QString::fromUtf8(p.text()));
+        texts << with(Str::PageLeaveOut, QString::fromUtf8(p.text()));
     for (const PathPattern& p : walk.includePatterns)
-        texts << QStringLiteral("only %1").arg(QString::fromUtf8(p.text()));
-    if (walk.noHidden) texts << QStringLiteral("no hidden names");
-    if (walk.maxDepth >= 0) texts << QStringLiteral("depth at most %1").arg(walk.maxDepth);
-    if (walk.oneFileSystem) texts << QStringLiteral("one file system");
+        texts << with(Str::PageOnly, QString::fromUtf8(p.text()));
+    if (walk.noHidden) texts << GetGuiString(Str::PageNoHidden);
+    if (walk.maxDepth >= 0) texts << with(Str::PageMaxDepth, QString::number(walk.maxDepth));
+    if (walk.oneFileSystem) texts << GetGuiString(Str::PageOneFileSystem);
     // The removed or selected entries by name, the first few of them: the window can pass
     // thousands.
-    const auto named = [&texts](const QString& what, const PathSet& set) {
+    const auto named = [&texts, &with](Str key, const PathSet& set) {
         QStringList paths;
         for (const QSet<QByteArray>* part : {&set.folders(), &set.files()})
             for (const QByteArray& raw : *part)
@@ -64,12 +67,12 @@ QStringList FilterTexts(const TreeOptions& options) {
         constexpr qsizetype kShown = 5;
         const qsizetype more = paths.size() - kShown;
         if (more > 0) paths.resize(kShown);
-        QString text = what + QStringLiteral(" ") + paths.join(QStringLiteral(", "));
-        if (more > 0) text += QStringLiteral(" and %1 more").arg(more);
-        texts << text;
+        QString list = paths.join(QStringLiteral(", "));
+        if (more > 0) list += QLatin1Char(' ') + with(Str::PageMore, QString::number(more));
+        texts << with(key, list);
     };
-    if (options.selectedOnly) named(QStringLiteral("only"), options.selected);
-    named(QStringLiteral("leave out"), options.removed);
+    if (options.selectedOnly) named(Str::PageOnly, options.selected);
+    named(Str::PageLeaveOut, options.removed);
     return texts;
 }
 

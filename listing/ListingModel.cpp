@@ -5,16 +5,19 @@
 #include "settings/StringTable.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace treelan {
 
-ListingModel::ListingModel(QObject* parent)
-    : QAbstractTableModel(parent), m_layout(new ColumnLayout(this)) {
-    m_types.intern(QString()); // type 0: no type name
+ListingModel::Store::Store() {
+    types.intern(QString()); // type 0: no type name
 }
 
+ListingModel::ListingModel(QObject* parent)
+    : QAbstractTableModel(parent), m_layout(new ColumnLayout(this)) {}
+
 int ListingModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(m_rows.size());
+    return parent.isValid() ? 0 : int(m_s.rows.size());
 }
 
 int ListingModel::columnCount(const QModelIndex& parent) const {
@@ -26,7 +29,7 @@ QVariant ListingModel::data(const QModelIndex& index, int role) const {
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        return view(m_rows[std::size_t(index.row())], index.column()).toString();
+        return view(m_s.rows[std::size_t(index.row())], index.column()).toString();
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(m_layout->columnAlignment(index.column()) | Qt::AlignVCenter);
     default:
@@ -71,45 +74,41 @@ quint32 ListingModel::SharedTexts::intern(QStringView text) {
     return *it;
 }
 
-void ListingModel::SharedTexts::clear() {
-    texts.clear();
-    index.clear();
-    recent.fill(0);
-    nextRecent = 0;
-}
-
 ListingModel::Row ListingModel::makeRow(const FileEntryView& e, bool subfolder, RawRowNames raw) {
     Row r;
-    r.seq = m_nextSeq++;
+    r.seq = m_s.nextSeq++;
     r.subfolder = subfolder;
-    r.folder = m_folders.intern(e[ColFolder]);
+    r.folder = m_s.folders.intern(e[ColFolder]);
     if (!raw.folder.isNull()) r.rawFolder = internRawFolder(raw.folder.toByteArray());
     if (!raw.name.isNull()) {
         r.rawName = true;
-        m_rawNames.insert(r.seq, raw.name.toByteArray());
+        m_s.rawNames.insert(r.seq, raw.name.toByteArray());
     }
     static constexpr int kColumnOf[kPackedTexts] = {
         ColName, ColSize, ColDate, ColDuration, ColBitrate, ColSizeKey, ColDateKey, ColBitrateKey};
     // A subfolder row has no fields beyond the sixth.
     const int count = subfolder ? PSizeKey : kPackedTexts;
-    if (!subfolder && !e[ColTypeName].isEmpty()) r.type = m_types.intern(e[ColTypeName]);
-    r.offset = qsizetype(m_arena.size());
+    if (!subfolder && !e[ColTypeName].isEmpty()) r.type = m_s.types.intern(e[ColTypeName]);
+    std::size_t total = 0;
+    for (int t = 0; t < count; ++t)
+        total += std::size_t(e[std::size_t(kColumnOf[t])].size());
+    r.offset = m_s.arena.allocate(total);
+    char16_t* out = m_s.arena.at(r.offset);
     for (int t = 0; t < count; ++t) {
         const QStringView text = e[std::size_t(kColumnOf[t])];
         r.length[std::size_t(t)] = quint32(text.size());
-        m_liveChars += std::size_t(text.size());
-        const std::size_t at = m_arena.size();
-        m_arena.resize(at + std::size_t(text.size()));
-        CopyBytes(m_arena.data() + at, text.data(), std::size_t(text.size()) * sizeof(char16_t));
+        CopyBytes(out, text.data(), std::size_t(text.size()) * sizeof(char16_t));
+        out += text.size();
     }
+    m_s.liveChars += total;
     return r;
 }
 
 QStringView ListingModel::packed(const Row& row, int text) const {
-    qsizetype at = row.offset;
+    qsizetype at = 0;
     for (int t = 0; t < text; ++t)
         at += row.length[std::size_t(t)];
-    return QStringView(m_arena.data() + at, qsizetype(row.length[std::size_t(text)]));
+    return QStringView(m_s.arena.at(row.offset) + at, qsizetype(row.length[std::size_t(text)]));
 }
 
 QStringView ListingModel::view(const Row& row, int column) const {
@@ -117,7 +116,7 @@ QStringView ListingModel::view(const Row& row, int column) const {
     case ColName:
         return packed(row, PName);
     case ColFolder:
-        return m_folders.texts[row.folder];
+        return m_s.folders.texts[row.folder];
     case ColSize:
         return packed(row, PSize);
     case ColDate:
@@ -127,7 +126,7 @@ QStringView ListingModel::view(const Row& row, int column) const {
     case ColBitrate:
         return packed(row, PBitrate);
     case ColTypeName:
-        return m_types.texts[row.type];
+        return m_s.types.texts[row.type];
     case ColSizeKey:
         return packed(row, PSizeKey);
     case ColDateKey:
@@ -201,16 +200,16 @@ int ListingModel::addRow(const FileEntry& e, bool subfolderRow) {
 int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow, RawRowNames raw) {
     Row r = makeRow(entry, subfolderRow, raw);
     if (m_batch > 0) {
-        m_rows.push_back(r);
-        return int(m_rows.size()) - 1;
+        m_s.rows.push_back(r);
+        return int(m_s.rows.size()) - 1;
     }
-    std::size_t at = m_rows.size();
+    std::size_t at = m_s.rows.size();
     if (m_sorted) {
         // Find the place by comparing the new row's cell with the others' one by one.
         const bool desc = m_sortOrder == Qt::DescendingOrder;
         const bool key = m_sortKey >= ColSizeKey;
         const QStringView mine = view(r, m_sortKey);
-        at = std::size_t(std::partition_point(m_rows.begin(), m_rows.end(),
+        at = std::size_t(std::partition_point(m_s.rows.begin(), m_s.rows.end(),
                                               [&](const Row& other) {
                                                   const QStringView t = view(other, m_sortKey);
                                                   int c = key ? compareKeys(t, mine)
@@ -218,10 +217,10 @@ int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow, RawRowNa
                                                   if (desc) c = -c;
                                                   return c <= 0;
                                               }) -
-                         m_rows.begin());
+                         m_s.rows.begin());
     }
     beginInsertRows({}, int(at), int(at));
-    m_rows.insert(m_rows.begin() + std::ptrdiff_t(at), r);
+    m_s.rows.insert(m_s.rows.begin() + std::ptrdiff_t(at), r);
     endInsertRows();
     return int(at);
 }
@@ -230,7 +229,6 @@ void ListingModel::appendRows(std::vector<FileEntry> entries,
                               const std::vector<bool>& subfolderRows) {
     if (entries.empty()) return;
     beginBatch();
-    m_rows.reserve(m_rows.size() + entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i)
         addRow(entries[i], i < subfolderRows.size() && subfolderRows[i]);
     endBatch();
@@ -244,26 +242,19 @@ void ListingModel::beginBatch() {
 void ListingModel::endBatch() {
     if (m_batch == 0 || --m_batch > 0) return;
     if (m_sorted) sortRows(false);
-    m_rows.shrink_to_fit();
-    m_arena.shrink_to_fit();
+    m_s.rows.shrink_to_fit();
     endResetModel();
 }
 
 void ListingModel::clear() {
+    takeRows(); // freed here
+}
+
+ListingModel::Store ListingModel::takeRows() {
     if (m_batch == 0) beginResetModel();
-    m_rows.clear();
-    m_rows.shrink_to_fit();
-    m_arena.clear();
-    m_arena.shrink_to_fit();
-    m_liveChars = 0;
-    m_folders.clear();
-    m_types.clear();
-    m_rawFolders.resize(1);
-    m_rawFolderIndex.clear();
-    m_rawNames.clear();
-    m_types.intern(QString());
-    m_nextSeq = 0;
+    Store taken = std::exchange(m_s, Store());
     if (m_batch == 0) endResetModel();
+    return taken;
 }
 
 void ListingModel::appendRowsFrom(const ListingModel& source, int first, int count) {
@@ -271,53 +262,44 @@ void ListingModel::appendRowsFrom(const ListingModel& source, int first, int cou
     const int at = rowCount();
     const bool signal = m_batch == 0;
     if (signal) beginInsertRows({}, at, at + count - 1);
-    m_rows.reserve(m_rows.size() + std::size_t(count));
     for (int i = first; i < first + count; ++i) {
-        const Row& from = source.m_rows[std::size_t(i)];
+        const Row& from = source.m_s.rows[std::size_t(i)];
         Row row = from;
         const std::size_t length = packedLength(from);
-        row.offset = qsizetype(m_arena.size());
-        m_arena.insert(m_arena.end(), source.m_arena.begin() + from.offset,
-                       source.m_arena.begin() + from.offset + qsizetype(length));
-        m_liveChars += length;
-        row.folder = m_folders.intern(source.m_folders.texts[from.folder]);
-        row.type = m_types.intern(source.m_types.texts[from.type]);
-        row.seq = m_nextSeq++;
+        row.offset = m_s.arena.allocate(length);
+        CopyBytes(m_s.arena.at(row.offset), source.m_s.arena.at(from.offset),
+                  length * sizeof(char16_t));
+        m_s.liveChars += length;
+        row.folder = m_s.folders.intern(source.m_s.folders.texts[from.folder]);
+        row.type = m_s.types.intern(source.m_s.types.texts[from.type]);
+        row.seq = m_s.nextSeq++;
         if (from.rawFolder != 0)
-            row.rawFolder = internRawFolder(source.m_rawFolders[from.rawFolder]);
-        if (from.rawName) m_rawNames.insert(row.seq, source.m_rawNames.value(from.seq));
-        m_rows.push_back(row);
+            row.rawFolder = internRawFolder(source.m_s.rawFolders[from.rawFolder]);
+        if (from.rawName) m_s.rawNames.insert(row.seq, source.m_s.rawNames.value(from.seq));
+        m_s.rows.push_back(row);
     }
     if (signal) endInsertRows();
 }
 
-void ListingModel::adoptRows(ListingModel& source) {
-    if (&source == this) return;
+ListingModel::Store ListingModel::adoptRows(ListingModel& source) {
+    if (&source == this) return {};
     beginResetModel();
-    std::swap(m_rows, source.m_rows);
-    std::swap(m_arena, source.m_arena);
-    std::swap(m_liveChars, source.m_liveChars);
-    std::swap(m_folders, source.m_folders);
-    std::swap(m_types, source.m_types);
-    std::swap(m_rawFolders, source.m_rawFolders);
-    std::swap(m_rawFolderIndex, source.m_rawFolderIndex);
-    std::swap(m_rawNames, source.m_rawNames);
-    std::swap(m_nextSeq, source.m_nextSeq);
+    Store old = std::exchange(m_s, source.takeRows());
     const bool resort = m_sorted && (source.m_sortKey != m_sortKey ||
                                      source.m_sortOrder != m_sortOrder || !source.m_sorted);
     if (resort) sortRows(false);
     endResetModel();
-    source.clear();
+    return old;
 }
 
 QString ListingModel::text(int row, int column) const {
     if (row < 0 || row >= rowCount() || column < 0 || column >= kListingColumns) return {};
-    return view(m_rows[std::size_t(row)], column).toString();
+    return view(m_s.rows[std::size_t(row)], column).toString();
 }
 
 QStringView ListingModel::cell(int row, int column) const {
     if (row < 0 || row >= rowCount() || column < 0 || column >= kListingColumns) return {};
-    return view(m_rows[std::size_t(row)], column);
+    return view(m_s.rows[std::size_t(row)], column);
 }
 
 FileEntry ListingModel::entry(int row) const {
@@ -331,23 +313,23 @@ FileEntry ListingModel::entry(int row) const {
 }
 
 bool ListingModel::isSubfolderRow(int row) const {
-    return m_rows.at(std::size_t(row)).subfolder;
+    return m_s.rows.at(std::size_t(row)).subfolder;
 }
 
 quint32 ListingModel::internRawFolder(const QByteArray& bytes) {
-    auto it = m_rawFolderIndex.constFind(bytes);
-    if (it == m_rawFolderIndex.constEnd()) {
-        it = m_rawFolderIndex.insert(bytes, quint32(m_rawFolders.size()));
-        m_rawFolders.push_back(bytes);
+    auto it = m_s.rawFolderIndex.constFind(bytes);
+    if (it == m_s.rawFolderIndex.constEnd()) {
+        it = m_s.rawFolderIndex.insert(bytes, quint32(m_s.rawFolders.size()));
+        m_s.rawFolders.push_back(bytes);
     }
     return *it;
 }
 
 QByteArray ListingModel::rawPath(int row) const {
     if (row < 0 || row >= rowCount()) return {};
-    const Row& r = m_rows[std::size_t(row)];
-    QByteArray path = r.rawFolder != 0 ? m_rawFolders[r.rawFolder] : ToUTF8(view(r, ColFolder));
-    if (!r.subfolder) path += r.rawName ? m_rawNames.value(r.seq) : ToUTF8(view(r, ColName));
+    const Row& r = m_s.rows[std::size_t(row)];
+    QByteArray path = r.rawFolder != 0 ? m_s.rawFolders[r.rawFolder] : ToUTF8(view(r, ColFolder));
+    if (!r.subfolder) path += r.rawName ? m_s.rawNames.value(r.seq) : ToUTF8(view(r, ColName));
     return path;
 }
 
@@ -355,8 +337,8 @@ bool ListingModel::removeRows(int row, int count, const QModelIndex& parent) {
     if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount()) return false;
     beginRemoveRows({}, row, row + count - 1);
     for (int r = row; r < row + count; ++r)
-        m_liveChars -= packedLength(m_rows[std::size_t(r)]);
-    m_rows.erase(m_rows.begin() + row, m_rows.begin() + row + count);
+        m_s.liveChars -= packedLength(m_s.rows[std::size_t(r)]);
+    m_s.rows.erase(m_s.rows.begin() + row, m_s.rows.begin() + row + count);
     endRemoveRows();
     compactArena();
     return true;
@@ -366,15 +348,15 @@ void ListingModel::removeRowsAt(const std::vector<int>& rows) {
     if (rows.empty()) return;
     beginResetModel();
     std::size_t next = 0, kept = 0;
-    for (std::size_t r = 0; r < m_rows.size(); ++r) {
+    for (std::size_t r = 0; r < m_s.rows.size(); ++r) {
         if (next < rows.size() && std::size_t(rows[next]) == r) {
             ++next;
-            m_liveChars -= packedLength(m_rows[r]);
+            m_s.liveChars -= packedLength(m_s.rows[r]);
             continue;
         }
-        m_rows[kept++] = m_rows[r];
+        m_s.rows[kept++] = m_s.rows[r];
     }
-    m_rows.resize(kept);
+    m_s.rows.resize(kept);
     compactArena();
     endResetModel();
 }
@@ -388,16 +370,15 @@ std::size_t ListingModel::packedLength(const Row& row) {
 
 void ListingModel::compactArena() {
     // Removed rows leave their texts behind; once they are most of the arena, repack it.
-    if (m_liveChars * 2 >= m_arena.size()) return;
-    std::vector<char16_t> arena;
-    arena.reserve(m_liveChars);
-    for (Row& r : m_rows) {
-        const qsizetype at = qsizetype(arena.size());
-        arena.insert(arena.end(), m_arena.begin() + r.offset,
-                     m_arena.begin() + r.offset + qsizetype(packedLength(r)));
+    if (m_s.liveChars * 2 >= m_s.arena.size()) return;
+    TextArena arena;
+    for (Row& r : m_s.rows) {
+        const std::size_t length = packedLength(r);
+        const qsizetype at = arena.allocate(length);
+        CopyBytes(arena.at(at), m_s.arena.at(r.offset), length * sizeof(char16_t));
         r.offset = at;
     }
-    m_arena = std::move(arena);
+    m_s.arena = std::move(arena);
 }
 
 namespace {
@@ -437,7 +418,7 @@ bool numericKey(QStringView text, std::array<quint64, 2>& prefix) {
 } // namespace
 
 void ListingModel::sortRows(bool signal) {
-    if (m_rows.size() < 2) return;
+    if (m_s.rows.size() < 2) return;
     QModelIndexList before;
     std::vector<quint64> oldSeq;
     if (signal) {
@@ -445,10 +426,10 @@ void ListingModel::sortRows(bool signal) {
         before = persistentIndexList();
         oldSeq.reserve(std::size_t(before.size()));
         for (const QModelIndex& i : before)
-            oldSeq.push_back(m_rows[std::size_t(i.row())].seq);
+            oldSeq.push_back(m_s.rows[std::size_t(i.row())].seq);
     }
     const bool desc = m_sortOrder == Qt::DescendingOrder;
-    const std::size_t n = m_rows.size();
+    const std::size_t n = m_s.rows.size();
     // Each row gets a 64-bit sort prefix; most comparisons are decided by it, and only rows whose
     // prefix cannot decide (equal, or not plain ASCII) compare their texts.
     struct Item {
@@ -462,9 +443,9 @@ void ListingModel::sortRows(bool signal) {
     const bool shared = m_sortKey == ColFolder || m_sortKey == ColTypeName;
     const bool key = m_sortKey >= ColSizeKey;
     std::vector<quint32> rank;
-    if (shared) rank = ranks(m_sortKey == ColFolder ? m_folders.texts : m_types.texts);
+    if (shared) rank = ranks(m_sortKey == ColFolder ? m_s.folders.texts : m_s.types.texts);
     for (std::size_t r = 0; r < n; ++r) {
-        const Row& row = m_rows[r];
+        const Row& row = m_s.rows[r];
         Item& item = items[r];
         item.row = quint32(r);
         item.seq = row.seq;
@@ -485,7 +466,8 @@ void ListingModel::sortRows(bool signal) {
             if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1] ? -1 : 1;
         }
         if (a.complete && b.complete) return 0;
-        const QStringView x = view(m_rows[a.row], m_sortKey), y = view(m_rows[b.row], m_sortKey);
+        const QStringView x = view(m_s.rows[a.row], m_sortKey),
+                          y = view(m_s.rows[b.row], m_sortKey);
         return key ? compareKeys(x, y) : compareTexts(x, y);
     };
     std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
@@ -494,17 +476,16 @@ void ListingModel::sortRows(bool signal) {
         if (c != 0) return c < 0;
         return a.seq < b.seq;
     });
-    std::vector<Row> sorted;
-    sorted.reserve(n);
+    std::deque<Row> sorted;
     for (const Item& item : items)
-        sorted.push_back(m_rows[item.row]);
-    m_rows = std::move(sorted);
+        sorted.push_back(m_s.rows[item.row]);
+    m_s.rows = std::move(sorted);
     if (!signal) return;
     if (!before.isEmpty()) {
         // seq is unique, so it finds each row's new place.
         QHash<quint64, int> rowOfSeq;
-        for (std::size_t r = 0; r < m_rows.size(); ++r)
-            rowOfSeq.insert(m_rows[r].seq, int(r));
+        for (std::size_t r = 0; r < m_s.rows.size(); ++r)
+            rowOfSeq.insert(m_s.rows[r].seq, int(r));
         QModelIndexList after;
         for (qsizetype i = 0; i < before.size(); ++i)
             after.append(index(rowOfSeq.value(oldSeq[std::size_t(i)]), before[i].column()));

@@ -5,7 +5,10 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QString>
+#include <algorithm>
 #include <array>
+#include <deque>
+#include <memory>
 #include <vector>
 
 namespace treelan {
@@ -26,11 +29,95 @@ struct RawRowNames {
     QByteArrayView name;
 };
 
+// Packed texts in chunks that never move: growing the store never copies what it holds (a
+// vector of a hundred MiB doubling on the interface thread holds it up for a tenth of a second).
+// A text run stays in one chunk; its offset is the chunk's index in the high 32 bits.
+class TextArena {
+public:
+    // Room for `length` characters in one piece; returns its offset.
+    qsizetype allocate(std::size_t length) {
+        if (m_chunks.empty() || m_used + length > m_capacity) {
+            m_capacity = std::max(length, kChunk);
+            m_chunks.push_back(std::make_unique<char16_t[]>(m_capacity));
+            m_used = 0;
+        }
+        const qsizetype at = qsizetype((quint64(m_chunks.size() - 1) << 32) | m_used);
+        m_used += length;
+        m_size += length;
+        return at;
+    }
+    char16_t* at(qsizetype offset) const {
+        return m_chunks[std::size_t(quint64(offset) >> 32)].get() + (quint64(offset) & 0xffffffffu);
+    }
+    // Characters allocated so far.
+    std::size_t size() const { return m_size; }
+
+private:
+    // 64 KiB: below the C library's threshold for a mapping of its own per allocation.
+    static constexpr std::size_t kChunk = std::size_t(1) << 15;
+    std::vector<std::unique_ptr<char16_t[]>> m_chunks;
+    std::size_t m_used = 0, m_capacity = 0, m_size = 0;
+};
+
 // The listing's only store of rows. Rows are kept in sort order at all times while sorted mode is
 // on (the default: column 0, ascending). The column layout a details view shows is columns().
 class ListingModel : public QAbstractTableModel {
     Q_OBJECT
+
+    // Texts of a row other than the folder and type name, in this order, packed into m_s.arena.
+    enum PackedText : int {
+        PName,
+        PSize,
+        PDate,
+        PDuration,
+        PBitrate,
+        PSizeKey,
+        PDateKey,
+        PBitrateKey,
+        kPackedTexts
+    };
+    // About 64 bytes plus the packed texts: a listing of 200,000 files stays within tens of MiB.
+    struct Row {
+        qsizetype offset = 0;  // first packed text in m_s.arena
+        quint64 seq = 0;       // order of adding: ties keep it, so the order is strict
+        quint32 folder = 0;    // index into Store::folders
+        quint32 type = 0;      // index into Store::types; 0 is the empty text
+        quint32 rawFolder = 0; // index into Store::rawFolders; 0: the folder text's UTF-8
+        std::array<quint32, kPackedTexts> length{};
+        bool subfolder = false;
+        bool rawName = false; // the name's bytes are in Store::rawNames under seq
+    };
+    // A heading text the window's localisation set, in place of the one looked up by tag.
+    struct Heading {
+        QString text;
+        bool set = false;
+    };
+
+    // Texts that many rows share (folders, type names), each kept once.
+    struct SharedTexts {
+        std::vector<QString> texts;
+        QHash<QString, quint32> index;
+        std::array<quint32, 8> recent{}; // recently used, tried before the hash
+        std::size_t nextRecent = 0;
+        quint32 intern(QStringView text);
+    };
+
 public:
+    // The rows with their texts, apart from the model's other state: handed over whole between
+    // models (adoptRows, takeRows), so that a million rows can be freed off the interface thread.
+    struct Store {
+        Store();
+        std::deque<Row> rows; // grows without moving its rows, like the arena
+        TextArena arena;
+        std::size_t liveChars = 0; // arena characters that belong to rows still in the list
+        SharedTexts folders, types;
+        // Raw bytes that differ from their texts' UTF-8: rarely any, so kept apart from the rows.
+        std::vector<QByteArray> rawFolders{QByteArray()};
+        QHash<QByteArray, quint32> rawFolderIndex;
+        QHash<quint64, QByteArray> rawNames;
+        quint64 nextSeq = 0;
+    };
+
     explicit ListingModel(QObject* parent = nullptr);
 
     // --- rows ---
@@ -55,12 +142,16 @@ public:
     void beginBatch();
     void endBatch();
     void clear();
+    // Empties the model (one reset) and hands its rows over, for the caller to free where it
+    // likes: freeing a million rows holds up the thread that does it.
+    Store takeRows();
     // Appends `count` rows of `source` from `first` at the end, whatever the sort: a scan in the
     // background shows its rows in the order found, and adoptRows puts the sorted ones in place.
     void appendRowsFrom(const ListingModel& source, int first, int count);
-    // Takes every row of `source` in place of its own (one reset), leaving `source` empty. The
-    // rows are sorted again only when `source` was sorted by another key or order.
-    void adoptRows(ListingModel& source);
+    // Takes every row of `source` in place of its own (one reset), leaving `source` empty, and
+    // returns the rows it had. The rows are sorted again only when `source` was sorted by another
+    // key or order.
+    Store adoptRows(ListingModel& source);
     // Removes the given rows (ascending, no repeats) in one pass, however scattered they are.
     void removeRowsAt(const std::vector<int>& rows);
 
@@ -72,8 +163,8 @@ public:
     // texts lie in the order they were added, and reading them in list order would otherwise
     // wait on memory for nearly every row.
     void prefetch(int row) const {
-        if (row >= 0 && std::size_t(row) < m_rows.size())
-            __builtin_prefetch(m_arena.data() + m_rows[std::size_t(row)].offset);
+        if (row >= 0 && std::size_t(row) < m_s.rows.size())
+            __builtin_prefetch(m_s.arena.at(m_s.rows[std::size_t(row)].offset));
     }
     FileEntry entry(int row) const;
     bool isSubfolderRow(int row) const;
@@ -98,35 +189,6 @@ public:
     const ColumnLayout& columns() const { return *m_layout; }
 
 private:
-    // Texts of a row other than the folder and type name, in this order, packed into m_arena.
-    enum PackedText : int {
-        PName,
-        PSize,
-        PDate,
-        PDuration,
-        PBitrate,
-        PSizeKey,
-        PDateKey,
-        PBitrateKey,
-        kPackedTexts
-    };
-    // About 64 bytes plus the packed texts: a listing of 200,000 files stays within tens of MiB.
-    struct Row {
-        qsizetype offset = 0;  // first packed text in m_arena
-        quint64 seq = 0;       // order of adding: ties keep it, so the order is strict
-        quint32 folder = 0;    // index into m_folders
-        quint32 type = 0;      // index into m_types; 0 is the empty text
-        quint32 rawFolder = 0; // index into m_rawFolders; 0: the folder text's UTF-8
-        std::array<quint32, kPackedTexts> length{};
-        bool subfolder = false;
-        bool rawName = false; // the name's bytes are in m_rawNames under seq
-    };
-    // A heading text the window's localisation set, in place of the one looked up by tag.
-    struct Heading {
-        QString text;
-        bool set = false;
-    };
-
     Row makeRow(const FileEntryView& e, bool subfolder, RawRowNames raw);
     quint32 internRawFolder(const QByteArray& bytes);
     QStringView packed(const Row& row, int text) const;
@@ -134,31 +196,14 @@ private:
     // Sort ranks of the shared texts (folders, types), so comparing those columns is an integer
     // comparison.
     std::vector<quint32> ranks(const std::vector<QString>& texts) const;
-    // Texts that many rows share (folders, type names), each kept once.
-    struct SharedTexts {
-        std::vector<QString> texts;
-        QHash<QString, quint32> index;
-        std::array<quint32, 8> recent{}; // recently used, tried before the hash
-        std::size_t nextRecent = 0;
-        quint32 intern(QStringView text);
-        void clear();
-    };
     // `signal` false inside a model reset, which already tells the views.
     void sortRows(bool signal = true);
     void compactArena();
     static std::size_t packedLength(const Row& row);
 
-    std::vector<Row> m_rows;
-    std::vector<char16_t> m_arena;
-    std::size_t m_liveChars = 0; // arena characters that belong to rows still in the list
-    SharedTexts m_folders, m_types;
+    Store m_s;
     ColumnLayout* m_layout;
     std::array<Heading, kListingColumns> m_headings;
-    // Raw bytes that differ from their texts' UTF-8: rarely any, so kept apart from the rows.
-    std::vector<QByteArray> m_rawFolders{QByteArray()};
-    QHash<QByteArray, quint32> m_rawFolderIndex;
-    QHash<quint64, QByteArray> m_rawNames;
-    quint64 m_nextSeq = 0;
     int m_batch = 0;
     int m_sortKey = 0;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;

@@ -1,18 +1,19 @@
 #pragma once
 
 #include "listing/FolderScan.h"
+#include "listing/ListingModel.h"
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include <atomic>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
 namespace treelan {
-
-class ListingModel;
 
 // An entry that could not be read, and why; collected instead of stopping the work.
 struct Warning {
@@ -32,6 +33,10 @@ public:
     static constexpr int kBatchMs = 200;
     // How often the owning thread collects what the worker found: rows, counts, warnings.
     static constexpr int kPollMs = 25;
+    // Rows are handed to receivers in slices of this many, for at most kSliceMs per turn of the
+    // event loop.
+    static constexpr int kSliceRows = 2048;
+    static constexpr int kSliceMs = 8;
 
     explicit ListingScan(QObject* parent = nullptr);
     // Cancels a running scan and waits for its thread.
@@ -47,10 +52,16 @@ public:
     bool isRunning() const { return m_running; }
     // Blocks until every worker thread this object started has ended (tests, shutdown).
     void waitForThreads();
+    // For tests: scans started from now on call `pause` on their worker after each folder, with
+    // the number of row batches handed over so far, so that a test can hold the walk.
+    void setWorkerPause(std::function<void(int batches)> pause);
+    // Frees `rows` on a thread of its own: freeing a million rows would hold up this one.
+    void dispose(ListingModel::Store rows);
 
 signals:
-    // New rows in the order found; valid during the call only.
-    void rowsFound(const treelan::ListingModel& rows);
+    // New rows in the order found: `count` rows of `rows` from `first`; valid during the call
+    // only.
+    void rowsFound(const treelan::ListingModel& rows, int first, int count);
     void progress(qint64 folders, qint64 entries, const QString& currentFolder);
     void warningsFound(const std::vector<treelan::Warning>& warnings);
     // The walk has ended after a cancel; the sorted rows follow with finished().
@@ -62,11 +73,18 @@ signals:
 
 private:
     struct Job;
+    struct Disposal;
     void collect();
+    // False when a receiver started another scan meanwhile.
+    bool handOverSlices();
     void reapOld();
 
     std::shared_ptr<Job> m_job;
     std::vector<std::shared_ptr<Job>> m_old; // cancelled, their threads still ending
+    std::vector<std::unique_ptr<Disposal>> m_disposals;
+    std::deque<std::unique_ptr<ListingModel>> m_inbox; // collected, not yet handed over
+    int m_inboxNext = 0;                               // in m_inbox.front()
+    std::function<void(int)> m_pause;
     QTimer m_poll;
     bool m_running = false;
     bool m_stoppedSent = false;

@@ -10,7 +10,7 @@ namespace treelan {
 
 namespace {
 
-constexpr int kSlotCount = 221;
+constexpr int kSlotCount = 227;
 
 struct DefaultText {
     Str key;
@@ -70,6 +70,12 @@ constexpr DefaultText kDefaultTexts[] = {
     {Str::PageDataError, "The data of this page could not be read"},
     {Str::PageNeedsScript, "This page needs JavaScript to show the folder tree, the file list and "
                            "the search. The figures above are complete."},
+    {Str::PageLeaveOut, "leave out %1"},
+    {Str::PageOnly, "only %1"},
+    {Str::PageNoHidden, "no hidden names"},
+    {Str::PageMaxDepth, "depth at most %1"},
+    {Str::PageOneFileSystem, "one file system"},
+    {Str::PageMore, "and %1 more"},
 };
 
 // Start-up sets these once; the lock makes a lookup from another thread (a scan, a test) see

@@ -57,6 +57,14 @@ enum class Str : int {
     PageLoading = 218,
     PageDataError = 219,
     PageNeedsScript = 220,
+    // The page header's words for the options that left entries out ("%1" the user's pattern,
+    // path or number).
+    PageLeaveOut = 221,
+    PageOnly = 222,
+    PageNoHidden = 223,
+    PageMaxDepth = 224,
+    PageOneFileSystem = 225,
+    PageMore = 226,
 };
 
 // The key as the window designs and the string file spell it ("101").

@@ -1,5 +1,6 @@
 #include "ui/ExportCommand.h"
 
+#include "export/Formats.h"
 #include "platform/DirWalker.h"
 #include "platform/FileError.h"
 #include "settings/StringTable.h"
@@ -17,6 +18,7 @@
 #include <QProgressDialog>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <exception>
@@ -25,21 +27,47 @@
 
 namespace treelan {
 
+const std::vector<const ExportFormatInfo*>& SaveDialogFormats() {
+    // The three types the dialog always offered keep their places (1 to 3); every other format
+    // of the table follows in the table's order.
+    static const std::vector<const ExportFormatInfo*> formats = [] {
+        const ExportFormat first[] = {ExportFormat::WebArchive, ExportFormat::XmlWithTemplate,
+                                      ExportFormat::GenericXml};
+        std::vector<const ExportFormatInfo*> list;
+        for (const ExportFormat f : first)
+            list.push_back(&ExportFormatOf(f));
+        for (const ExportFormatInfo& f : ExportFormats())
+            if (std::find(std::begin(first), std::end(first), f.format) == std::end(first))
+                list.push_back(&f);
+        return list;
+    }();
+    return formats;
+}
+
 QString ExportFilterText() {
-    return GetGuiString(Str::WebArchive) + QStringLiteral(" (*.mht)|*.mht|") +
-           GetGuiString(Str::XmlWithTemplate) + QStringLiteral(" (*.xml)|*.xml|") +
-           GetGuiString(Str::GenericXml) + QStringLiteral(" (*.xml)|*.xml|");
+    QString text = GetGuiString(Str::WebArchive) + QStringLiteral(" (*.mht)|*.mht|") +
+                   GetGuiString(Str::XmlWithTemplate) + QStringLiteral(" (*.xml)|*.xml|") +
+                   GetGuiString(Str::GenericXml) + QStringLiteral(" (*.xml)|*.xml|");
+    const std::vector<const ExportFormatInfo*>& formats = SaveDialogFormats();
+    for (std::size_t i = 3; i < formats.size(); ++i) {
+        const ExportFormatInfo& f = *formats[i];
+        QStringList patterns;
+        for (const QString& extension : f.extensions)
+            patterns << QLatin1Char('*') + extension;
+        if (patterns.isEmpty()) patterns << QStringLiteral("*.") + QLatin1String(f.name);
+        QString description = QString::fromUtf8(f.summary);
+        if (!description.isEmpty()) description[0] = description[0].toUpper();
+        const QString pattern = patterns.join(QLatin1Char(';'));
+        text += description + QStringLiteral(" (") + pattern + QStringLiteral(")|") + pattern +
+                QLatin1Char('|');
+    }
+    return text;
 }
 
 ExportFormat ExportFormatForFilterIndex(int filterIndex) {
-    switch (filterIndex) {
-    case 2:
-        return ExportFormat::XmlWithTemplate;
-    case 3:
-        return ExportFormat::GenericXml;
-    default:
-        return ExportFormat::WebArchive;
-    }
+    const std::vector<const ExportFormatInfo*>& formats = SaveDialogFormats();
+    if (filterIndex < 1 || filterIndex > int(formats.size())) return ExportFormat::WebArchive;
+    return formats[std::size_t(filterIndex - 1)]->format;
 }
 
 void RunExportCommand(frmExport& window) {

@@ -14,6 +14,12 @@ namespace treelan {
 
 class frmExport;
 
+struct ExportFormatInfo;
+
+// The formats the save dialog offers, in its order: the web archive, XML with a template and
+// generic XML first, then the rest of the format table.
+const std::vector<const ExportFormatInfo*>& SaveDialogFormats();
+
 // The save dialog's type list; the 1-based index of the chosen pair is the export format.
 QString ExportFilterText();
 

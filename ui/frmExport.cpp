@@ -34,7 +34,7 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
-#include <QTreeView>
+#include <QTableView>
 
 #include <algorithm>
 #include <optional>
@@ -111,17 +111,23 @@ void frmExport::buildControls() {
     m_Label1 = new QLabel(QStringLiteral("Výchozí cesta:"), this);
     control(m_Label1, "Label1", Str::PathLabel, {180, 180, 1035, 195});
 
-    m_lv = new QTreeView(this);
+    // A table view dressed as a details list: unlike a tree view it keeps nothing per row, so
+    // rows arriving during a scan of a million files cost the interface thread little.
+    m_lv = new QTableView(this);
     control(m_lv, "lv", std::nullopt, {180, 840, 6975, 3555});
-    m_lv->setRootIsDecorated(false);
-    m_lv->setItemsExpandable(false);
-    m_lv->setUniformRowHeights(true);
+    m_lv->setShowGrid(false);
+    m_lv->setWordWrap(false);
+    m_lv->setCornerButtonEnabled(false);
+    m_lv->setTabKeyNavigation(false); // Tab leaves the list, as from a list control
+    QHeaderView* rowHeader = m_lv->verticalHeader();
+    rowHeader->hide();
+    rowHeader->setSectionResizeMode(QHeaderView::Fixed); // one height for all: no row is measured
+    rowHeader->setDefaultSectionSize(m_lv->fontMetrics().height() + 4);
     m_lv->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_lv->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_lv->setAllColumnsShowFocus(true);
     m_lv->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_lv->setSortingEnabled(false); // the model keeps its own order
-    QHeaderView* header = m_lv->header();
+    QHeaderView* header = m_lv->horizontalHeader();
     header->setSectionsMovable(true);
     header->setSectionsClickable(true);
     header->setStretchLastSection(false);
@@ -136,7 +142,7 @@ void frmExport::buildControls() {
         m_syncingHeader = false;
     });
     connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int newSize) {
-        if (m_syncingHeader || m_lv->header()->isSectionHidden(column)) return;
+        if (m_syncingHeader || m_lv->horizontalHeader()->isSectionHidden(column)) return;
         m_syncingHeader = true;
         m_model->columns().setColumnWidth(column, TwipsScale::of(this).toTwipsX(newSize));
         m_syncingHeader = false;
@@ -228,6 +234,16 @@ void frmExport::buildMenus() {
         connect(item, &QAction::triggered, this, [this, i] { mnuView_Click(i); });
         m_mnuView[std::size_t(i)] = item;
     }
+    mnuV->addSeparator();
+    m_mnuHidden = mnuV->addAction(tr("Hidden files"));
+    m_mnuHidden->setObjectName(QStringLiteral("mnuHidden"));
+    m_mnuHidden->setCheckable(true);
+    m_mnuHidden->setChecked(true);
+    connect(m_mnuHidden, &QAction::triggered, this, [this](bool shown) {
+        SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("Hidden"),
+                    shown ? QStringLiteral("1") : QStringLiteral("0"));
+        RefreshListing();
+    });
     QMenu* mnuS = m_mnuPopUp->addMenu(KeyText(Str::SortBy));
     mnuS->setObjectName(QStringLiteral("mnuS"));
     for (int i = 0; i < int(kSortKeys.size()); ++i) {
@@ -247,6 +263,10 @@ void frmExport::Form_Load(const QString& startPath) {
     label.setSize(TwipsScale::of(this).toTwips(m_Label1->size()));
     m_twips.insert(m_Label1, label);
 
+    // Hidden files are listed unless the user unticked them once.
+    m_mnuHidden->setChecked(GetSetting(settingsApp(), QStringLiteral("Startup"),
+                                       QStringLiteral("Hidden"),
+                                       QStringLiteral("1")) != QStringLiteral("0"));
     RefreshListing();
     ColumnLayout& layout = m_model->columns();
     layout.arrangeColumns(GetSetting(settingsApp(), QStringLiteral("Startup"),
@@ -272,12 +292,16 @@ bool frmExport::fullPathMode() const {
 bool frmExport::selectedOnly() const {
     return m_chkSelected->isChecked();
 }
+bool frmExport::showHidden() const {
+    return m_mnuHidden->isChecked();
+}
 
 ExportOptions frmExport::exportOptions() const {
     ExportOptions options;
     options.browseSubfolders = browseSubfolders();
     options.mp3Info = mp3Info();
     options.selectedOnly = selectedOnly();
+    options.walk.noHidden = !showHidden();
     for (const QByteArray& file : m_removedFiles.files())
         options.removed.add(file);
     for (const QByteArray& folder : m_removedFolders.folders())
@@ -308,11 +332,12 @@ void frmExport::RefreshListing() {
     m_removedFolders = PathSet();
     m_warnings.clear();
     m_complete = false;
-    m_model->clear();
+    m_scan->dispose(m_model->takeRows());
     ScanOptions options;
     options.rootPath = path();
     options.browseSubfolders = browseSubfolders();
     options.mp3Info = mp3Info();
+    options.walk.noHidden = !showHidden();
     // A scan still running is cancelled by the new one.
     m_scan->start(std::move(options), m_model->sortKey(), m_model->sortOrder());
     m_scanFolders = m_scanEntries = 0;
@@ -327,8 +352,8 @@ void frmExport::cmdCancel_Click() {
     m_scan->cancel();
 }
 
-void frmExport::onRowsFound(const ListingModel& rows) {
-    m_model->appendRowsFrom(rows, 0, rows.rowCount());
+void frmExport::onRowsFound(const ListingModel& rows, int first, int count) {
+    m_model->appendRowsFrom(rows, first, count);
 }
 
 void frmExport::onScanProgress(qint64 folders, qint64 entries, const QString& folder) {
@@ -357,7 +382,7 @@ void frmExport::onScanFinished(ListingModel& rows, ListingScan::Outcome outcome)
     if (outcome == ListingScan::Outcome::Failed)
         m_model->clear();
     else
-        m_model->adoptRows(rows);
+        m_scan->dispose(m_model->adoptRows(rows));
     m_complete = outcome == ListingScan::Outcome::Complete;
     m_scanStopping = false;
     if (m_model->rowCount() > 0) {
@@ -423,7 +448,7 @@ void frmExport::cmdWarnings_Click() {
 void frmExport::syncHeader() {
     if (m_syncingHeader || m_lv->model() != m_model) return;
     m_syncingHeader = true;
-    QHeaderView* header = m_lv->header();
+    QHeaderView* header = m_lv->horizontalHeader();
     const TwipsScale scale = TwipsScale::of(this);
     const ColumnLayout& layout = m_model->columns();
     for (int c = 0; c < kListingColumns; ++c) {

@@ -19,7 +19,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
-class QTreeView;
+class QTableView;
 
 namespace treelan {
 
@@ -43,11 +43,13 @@ public:
     QString path() const;
     QString resourceDir() const { return m_resourceDir; }
     ListingModel* model() const { return m_model; }
-    QTreeView* listView() const { return m_lv; }
+    QTableView* listView() const { return m_lv; }
     bool browseSubfolders() const;
     bool mp3Info() const;
     bool fullPathMode() const;
     bool selectedOnly() const;
+    // The View menu's "Hidden files" tick: names beginning with "." are scanned and exported.
+    bool showHidden() const;
     // Rows deleted since the last refresh, relative to the root: files "folder/name", folder
     // rows of the flat listing "Sub/".
     const PathSet& removedFiles() const { return m_removedFiles; }
@@ -70,6 +72,7 @@ public:
     ExportOptions exportOptions() const;
     QAction* mnuView(int index) const { return m_mnuView.at(std::size_t(index)); }
     QAction* mnuSort(int index) const { return m_mnuSort.at(std::size_t(index)); }
+    QAction* mnuHidden() const { return m_mnuHidden; }
     QMenu* popupMenu() const { return m_mnuPopUp; }
 
     // --- geometry in twips ---
@@ -113,7 +116,7 @@ private:
     void Form_Load(const QString& startPath);
     void place(QWidget* control, const QRectF& twips);
     void attachModel();
-    void onRowsFound(const ListingModel& rows);
+    void onRowsFound(const ListingModel& rows, int first, int count);
     void onScanProgress(qint64 folders, qint64 entries, const QString& folder);
     void onScanWarnings(const std::vector<Warning>& warnings);
     void onScanStopped();
@@ -133,7 +136,7 @@ private:
     QLineEdit* m_Text1 = nullptr;
     QPushButton* m_cmdBrowse = nullptr;
     QLabel* m_Label1 = nullptr;
-    QTreeView* m_lv = nullptr;
+    QTableView* m_lv = nullptr;
     QCheckBox* m_chkPath = nullptr;
     QCheckBox* m_chkSelected = nullptr;
     QCheckBox* m_chkTree = nullptr;
@@ -154,6 +157,7 @@ private:
     bool m_listingEnabled = false; // a refresh found rows and Delete has not emptied the list
     std::array<QAction*, 4> m_mnuView{};
     std::array<QAction*, 6> m_mnuSort{};
+    QAction* m_mnuHidden = nullptr;
 
     QHash<const QWidget*, QRectF> m_twips;
     QSizeF m_outerTwips;

@@ -31,6 +31,7 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
 (async () => {
   const root = fixture.make('treelan-page--x-');
   const out = path.join(root + '.html');
+  const filtered = root + '-filtered.html';
   execFileSync(cli, ['export', '-r', '-q', root, out]);
   const browser = await launch();
   try {
@@ -128,12 +129,22 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
       ['files only', 'f:--x', ['--x--', '2019--xmas.txt', 'a--xb']],
       ['folders and files', '--x', ['--x/', '--x--', '2019--xmas.txt', 'a--xb']],
       ['nothing', 'no such name', []],
+      ['a piece twice in one name, one hit', 'amp', ['ampersand &amp; more']],
+      ['the end of a name', '0.mp3', ['track 10.mp3']],
+      ['right-to-left marks', 'GNP.EXE', ['rtl \u200f\u202egnp.exe']],
+      ['a piece missing', 'ck 3', []],
+      ['pieces all there but apart', '&ampersand', []],
     ];
     await header('Name'); // back to ascending names
-    for (const [label, query, expected] of cases) {
-      await search(page, query);
-      const found = (await tableRows(page)).map((r) => r[0]).sort();
-      checks.equal('search: ' + label, found, expected.slice().sort());
+    // Once through the index of name pieces, once over the whole text, as before the index is ready.
+    await page.waitForFunction('treelanPage.indexed > 0', { timeout: 10000 });
+    for (const [way, useIndex] of [['indexed', true], ['scanned', false]]) {
+      await page.evaluate((u) => { treelanPage.useIndex = u; }, useIndex);
+      for (const [label, query, expected] of cases) {
+        await search(page, query);
+        const found = (await tableRows(page)).map((r) => r[0]).sort();
+        checks.equal('search ' + way + ': ' + label, found, expected.slice().sort());
+      }
     }
     await search(page, 'track 1.mp3');
     const hit = await tableRows(page);
@@ -144,10 +155,28 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
 
     checks.equal('still no page error', seen.errors, []);
     checks.equal('still no console message', seen.console.map((m) => m.type + ': ' + m.text), []);
+
+    // Filters leave entries out of the page and show in its header, with script and without.
+    execFileSync(cli, ['export', '-r', '-q', '-f', 'html', '--exclude-pattern', '*.mp3',
+                       '--max-depth', '0', '--exclude', 'big.bin', root, filtered]);
+    const source = fs.readFileSync(filtered, 'latin1');
+    await page.goto('file://' + filtered);
+    await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)');
+    const words = 'Filters: leave out *.mp3, depth at most 0, leave out big.bin';
+    checks.check('filters in the header', (await page.$eval('#facts', (e) => e.textContent)).includes(words),
+      await page.$eval('#facts', (e) => e.textContent));
+    const noscript = source.slice(source.indexOf('<noscript>'), source.indexOf('</noscript>'));
+    checks.check('filters in the header without script', noscript.includes(words), noscript);
+    await page.click('#below');
+    const left = (await tableRows(page)).map((r) => r[0]);
+    checks.check('filtered names left out', left.length > 0 &&
+      !left.some((n) => n.endsWith('.mp3') || n === 'big.bin' || n === 'inner.txt'), left.join(' | '));
+    checks.equal('no page error with filters', seen.errors, []);
   } finally {
     await browser.close();
     fs.rmSync(root, { recursive: true, force: true });
     fs.rmSync(out, { force: true });
+    fs.rmSync(filtered, { force: true });
   }
   checks.done();
 })().catch((e) => { console.log('FAIL ' + (e && e.stack || e)); process.exit(1); });

@@ -264,6 +264,29 @@ private slots:
         QCOMPARE(FilterTexts(options), expected);
     }
 
+    // A string file translates the header's filter words as it translates the rest of the page.
+    void filterTextsFollowTheStringFile() {
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("strings.ini"));
+        QFile f(ini);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[GUI_Strings]\n221=ohne %1\n222=nur %1\n223=keine versteckten\n"
+                "224=Tiefe bis %1\n226=und %1 weitere\n");
+        f.close();
+        TreeOptions options;
+        options.walk.excludePatterns.emplace_back("*.tmp");
+        options.walk.includePatterns.emplace_back("100%1.mp3");
+        options.walk.noHidden = true;
+        options.walk.maxDepth = 2;
+        for (char c = 'a'; c <= 'f'; ++c)
+            options.removed.add(QByteArray(1, c));
+        SetIniPath(ini);
+        const QStringList texts = FilterTexts(options);
+        SetIniPath(QString());
+        QCOMPARE(texts, (QStringList{"ohne *.tmp", "nur 100%1.mp3", "keine versteckten",
+                                     "Tiefe bis 2", "ohne a, b, c, d, e und 1 weitere"}));
+    }
+
     void templateWithoutMarkerIsRefused() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("page.html"));

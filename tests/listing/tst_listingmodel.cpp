@@ -276,6 +276,76 @@ private slots:
         QCOMPARE(m.rowCount(), 0);
         QVERIFY(!selection.hasSelection());
     }
+
+    // Rows move between stores in slices and whole, whatever their texts' lengths: empty ones,
+    // runs that cross from one chunk of a store to the next, names longer than a chunk. Each row
+    // must read its own texts wherever it went.
+    void handOver_data() {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("longest"); // name lengths cycle from 0 up to this
+        QTest::addColumn<int>("slice");   // rows per hand-over
+        QTest::newRow("one row") << 1 << 3 << 1;
+        QTest::newRow("short names across chunks") << 20000 << 12 << 2048;
+        QTest::newRow("names longer than a chunk") << 6 << 70000 << 4;
+        QTest::newRow("mixed, odd slices") << 300 << 40000 << 7;
+    }
+    void handOver() {
+        QFETCH(int, rows);
+        QFETCH(int, longest);
+        QFETCH(int, slice);
+        // The row's number is its size key; its name repeats a letter, with a non-ASCII mark.
+        auto nameOf = [&](int i) {
+            const qsizetype length = qsizetype((qint64(i) * 7919) % (longest + 1));
+            QString name(length, QChar(u'a' + i % 26));
+            if (length > 0) name[length / 2] = QChar(u'\u00e9');
+            return name;
+        };
+        auto idOf = [](const ListingModel& m, int row) { return m.text(row, ColSizeKey).toInt(); };
+        ListingModel staging;
+        staging.beginBatch();
+        for (int i = 0; i < rows; ++i) {
+            FileEntry e = file(nameOf(i), QStringLiteral("%1").arg(i, 12, 10, QLatin1Char('0')));
+            e.folder = QStringLiteral("d%1/").arg(i % 5);
+            staging.addRow(e);
+        }
+        QCOMPARE(staging.rowCount(), rows);
+
+        ListingModel shown;
+        QAbstractItemModelTester tester(&shown,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        shown.setSorted(false);
+        for (int first = 0; first < rows; first += slice)
+            shown.appendRowsFrom(staging, first, std::min(slice, rows - first));
+        QCOMPARE(shown.rowCount(), rows);
+        for (int r = 0; r < rows; ++r) {
+            QCOMPARE(idOf(shown, r), r); // in the order added
+            QCOMPARE(shown.text(r, ColName), nameOf(r));
+            QCOMPARE(shown.text(r, ColFolder), QStringLiteral("d%1/").arg(r % 5));
+            QCOMPARE(shown.text(r, ColSize), QStringLiteral(" 1 kB"));
+            QCOMPARE(shown.text(r, ColTypeName), QStringLiteral("Text"));
+        }
+
+        staging.endBatch(); // sorted by name
+        shown.setSorted(true);
+        const ListingModel::Store old = shown.adoptRows(staging);
+        QCOMPARE(old.rows.size(), std::size_t(rows));
+        QCOMPARE(staging.rowCount(), 0);
+        QCOMPARE(shown.rowCount(), rows);
+        for (int r = 0; r < rows; ++r) {
+            QCOMPARE(shown.text(r, ColName), nameOf(idOf(shown, r)));
+            if (r > 0)
+                QVERIFY(ListingModel::compareTexts(shown.cell(r - 1, ColName),
+                                                   shown.cell(r, ColName)) <= 0);
+        }
+
+        // Taken rows leave an empty model that lists again from scratch.
+        const ListingModel::Store taken = shown.takeRows();
+        QCOMPARE(taken.rows.size(), std::size_t(rows));
+        QCOMPARE(shown.rowCount(), 0);
+        shown.addRow(file(QStringLiteral("again")));
+        QCOMPARE(names(shown), QStringList{QStringLiteral("again")});
+        QCOMPARE(shown.text(0, ColTypeName), QStringLiteral("Text"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestListingModel)

@@ -48,7 +48,10 @@ void TestStringTable::builtInTexts_data() {
     // The web page's texts follow the window's, from 200 on.
     QTest::newRow("200 web page type") << QStringLiteral("200") << QStringLiteral("Web Page");
     QTest::newRow("216 a count") << QStringLiteral("216") << QStringLiteral("%1 files");
-    QTest::newRow("221 out of range") << QStringLiteral("221") << QString();
+    QTest::newRow("221 a filter") << QStringLiteral("221") << QStringLiteral("leave out %1");
+    QTest::newRow("226 last web page text")
+        << QStringLiteral("226") << QStringLiteral("and %1 more");
+    QTest::newRow("227 out of range") << QStringLiteral("227") << QString();
     QTest::newRow("-1 out of range") << QStringLiteral("-1") << QString();
     QTest::newRow("not a number") << QStringLiteral("abc") << QString();
     QTest::newRow("blanks around") << QStringLiteral(" 105 ") << QStringLiteral("Path:");

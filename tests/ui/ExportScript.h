@@ -14,7 +14,7 @@
 #include <QItemSelection>
 #include <QItemSelectionModel>
 #include <QStringList>
-#include <QTreeView>
+#include <QTableView>
 
 // Answers the save dialog with a path and a type index, or cancels with an empty path.
 class ScriptedSaveDialog {

@@ -10,6 +10,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QPlainTextEdit>
@@ -17,8 +18,10 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
 #include <set>
 #include <unistd.h>
@@ -116,15 +119,21 @@ private slots:
         QVERIFY(w.findChild<QPushButton*>(QStringLiteral("cmdExport"))->isEnabled());
     }
 
-    // A second refresh while the first runs: only the second one's rows arrive, complete.
+    // A second refresh while the first runs: only the second one's rows arrive, complete. The
+    // walk is held from its worker: it waits until the window has seen each batch handed over,
+    // and takes its time until the restart point's batches are out, so the restart always
+    // lands mid-walk however fast the machine.
     void refreshWhileRunning_data() {
-        QTest::addColumn<int>("restartAfterBatches"); // rows batches seen before the restart
+        QTest::addColumn<int>("restartAfterBatches"); // row batches seen before the restart
         QTest::newRow("before any rows") << 0;
         QTest::newRow("after the first rows") << 1;
         QTest::newRow("after two batches") << 2;
     }
     void refreshWhileRunning() {
         QFETCH(int, restartAfterBatches);
+        // Before the window: the worker's pause reads them until its thread is joined.
+        std::atomic<int> seen{0};
+        std::atomic<bool> restarted{false};
         frmExport w(m_big->root());
         QAbstractItemModelTester tester(w.model(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -132,24 +141,29 @@ private slots:
         auto* scan = w.findChild<ListingScan*>();
         auto* tree = w.findChild<QCheckBox*>(QStringLiteral("chkTree"));
         auto* mp3 = w.findChild<QCheckBox*>(QStringLiteral("chkmp3"));
-        int batches = 0;
-        bool restarted = false;
+        scan->setWorkerPause([&, restartAfterBatches](int handedOver) {
+            const QDeadlineTimer deadline(30000); // a broken hand-over fails, never hangs
+            while (!restarted && seen < handedOver && !deadline.hasExpired())
+                QThread::msleep(1);
+            // Folders slower than a batch's period: the next batch is due before the walk ends.
+            if (!restarted && handedOver < restartAfterBatches)
+                QThread::msleep(ListingScan::kBatchMs / 4);
+        });
         auto restart = [&] {
             if (restarted) return;
             restarted = true;
             mp3->setChecked(true); // a check box refreshes: the running scan is cancelled
         };
-        connect(scan, &ListingScan::rowsFound, &w, [&] {
-            if (++batches >= restartAfterBatches) restart();
+        connect(scan, &ListingScan::rowsFound, &w, [&](const ListingModel&, int first, int) {
+            if (first == 0 && ++seen >= restartAfterBatches) restart(); // a batch's first slice
         });
         tree->setChecked(true);
         if (restartAfterBatches == 0) restart();
-        QVERIFY(restarted || w.isScanning());
-        while (w.isScanning() || !restarted) {
-            // A quick machine can finish the walk in fewer batches than the row waits for.
-            if (!w.isScanning() && !restarted) QSKIP("the scan ended before the restart point");
-            runUntilFinished(w);
-        }
+        QVERIFY(w.isScanning());
+        runUntilFinished(w);
+        QVERIFY2(restarted, "the walk ended before the restart point");
+        runUntilFinished(w);
+        QVERIFY(!w.isScanning());
         QVERIFY(w.isListingComplete());
         QCOMPARE(w.model()->rowCount(), m_bigFiles);
         verifySortedAndUnique(*w.model());

@@ -2,8 +2,10 @@
 #include "ScanWait.h"
 #include "TempTree.h"
 #include "codec/Utf8.h"
+#include "export/Formats.h"
 #include "settings/SettingsStore.h"
 #include "settings/StringTable.h"
+#include "ui/SaveDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -152,10 +154,15 @@ private slots:
         ScriptedExport script;
         script.run(*w, QString(), 2);
         QCOMPARE(script.save.calls, 1);
-        QCOMPARE(script.save.seenFilter,
-                 QStringLiteral("Web Archive (*.mht)|*.mht|"
-                                "XML file with defined XSLT template (*.xml)|*.xml|"
-                                "Generic XML file (*.xml)|*.xml|"));
+        // The three types of old keep their places; the format table's others follow.
+        QVERIFY2(script.save.seenFilter.startsWith(
+                     QStringLiteral("Web Archive (*.mht)|*.mht|"
+                                    "XML file with defined XSLT template (*.xml)|*.xml|"
+                                    "Generic XML file (*.xml)|*.xml|")),
+                 qPrintable(script.save.seenFilter));
+        const QList<SaveFilterPair> pairs = ParseSaveFilter(script.save.seenFilter);
+        QCOMPARE(std::size_t(pairs.size()), SaveDialogFormats().size());
+        QCOMPARE(SaveDialogFormats().size(), ExportFormats().size());
         QCOMPARE(script.save.seenTitle, QStringLiteral("Export..."));
         QCOMPARE(script.save.seenDir, QCoreApplication::applicationDirPath());
         QCOMPARE(script.save.seenName, QString());
@@ -414,6 +421,96 @@ private slots:
                 stylesheet.mid(href + 6, stylesheet.indexOf('"', href + 6) - href - 6);
             QVERIFY2(QFile::exists(resources.path(QString::fromUtf8(name))), name.constData());
         }
+    }
+
+    // Every type after the third writes its format of the table, and a name typed without an
+    // ending gets the type's first one.
+    void tableFormatsOffered_data() {
+        QTest::addColumn<int>("index");
+        for (int i = 4; i <= int(SaveDialogFormats().size()); ++i)
+            QTest::newRow(SaveDialogFormats()[std::size_t(i - 1)]->name) << i;
+    }
+    void tableFormatsOffered() {
+        QFETCH(int, index);
+        const ExportFormatInfo& format = *SaveDialogFormats()[std::size_t(index - 1)];
+        QCOMPARE(ExportFormatForFilterIndex(index), format.format);
+        const QList<SaveFilterPair> pairs = ParseSaveFilter(ExportFilterText());
+        const QString pattern = pairs.value(index - 1).pattern;
+        QVERIFY2(pairs.value(index - 1).description.endsWith(QStringLiteral(" (") + pattern + u')'),
+                 qPrintable(pairs.value(index - 1).description));
+        for (const QString& extension : format.extensions)
+            QVERIFY2(pattern.split(u';').contains(u'*' + extension), qPrintable(pattern));
+
+        TempTree t;
+        MakeDocsTree(t);
+        auto w = window(t.root());
+        ScriptedExport script;
+        script.run(*w, target(QStringLiteral("typed.out")), index);
+        QVERIFY(script.reporter.messages.isEmpty());
+        const QByteArray bytes = ReadFileBytes(target(QStringLiteral("typed.out")));
+        QVERIFY(!bytes.isEmpty());
+        // What the format writes for the same folder and options, from the core directly.
+        ExportRequest request;
+        request.targetPath = target(QStringLiteral("direct.out"));
+        request.format = format.format;
+        request.rootPath = RootPath(w->path());
+        request.resourceDir = w->resourceDir();
+        request.options = w->exportOptions();
+        WriteExportDocument(request);
+        QCOMPARE(bytes, ReadFileBytes(request.targetPath));
+    }
+
+    // The View menu's "Hidden files": ticked by default, remembered, and the scan and the export
+    // both leave out names beginning with "." when it is unticked.
+    void hiddenFiles_data() {
+        QTest::addColumn<QString>("stored"); // the setting before the window opens
+        QTest::addColumn<bool>("click");     // the tick is clicked once the window is up
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("default") << QString() << false << true;
+        QTest::newRow("unticked") << QString() << true << false;
+        QTest::newRow("remembered unticked") << "0" << false << false;
+        QTest::newRow("ticked again") << "0" << true << true;
+    }
+    void hiddenFiles() {
+        QFETCH(QString, stored);
+        QFETCH(bool, click);
+        QFETCH(bool, shown);
+        QTemporaryDir settings;
+        SetSettingsDirectory(settings.path());
+        if (!stored.isEmpty())
+            SaveSetting(QStringLiteral("Treelan"), QStringLiteral("Startup"),
+                        QStringLiteral("Hidden"), stored);
+        TempTree t;
+        t.createFile(QStringLiteral("seen.txt"), "s");
+        t.createFile(QStringLiteral(".dot.txt"), "h");
+        t.createFile(QStringLiteral(".cfg/inner.txt"), "i");
+        t.createFile(QStringLiteral("sub/.x.txt"), "x");
+        auto w = window(t.root());
+        child<QCheckBox>(*w, "chkTree")->setChecked(true);
+        QVERIFY(WaitForScan(*w));
+        if (click) {
+            w->mnuHidden()->trigger();
+            QVERIFY(WaitForScan(*w));
+        }
+        QCOMPARE(w->mnuHidden()->isChecked(), shown);
+        QCOMPARE(GetSetting(QStringLiteral("Treelan"), QStringLiteral("Startup"),
+                            QStringLiteral("Hidden"), QStringLiteral("1")),
+                 shown ? QStringLiteral("1") : QStringLiteral("0"));
+        QStringList listed;
+        for (int r = 0; r < w->model()->rowCount(); ++r)
+            listed << RowPath(*w->model(), r);
+        listed.sort();
+        const QStringList all{".cfg/inner.txt", ".dot.txt", "seen.txt", "sub/.x.txt"};
+        QCOMPARE(listed, shown ? all : QStringList{"seen.txt"});
+
+        ScriptedExport script;
+        script.run(*w, target(QStringLiteral("hidden.xml")), 3);
+        const QString shape = Shape(ReadFileBytes(target(QStringLiteral("hidden.xml"))));
+        QCOMPARE(shape.contains(QStringLiteral(".dot.txt")), shown);
+        QCOMPARE(shape.contains(QStringLiteral(".cfg[")), shown);
+        QCOMPARE(shape.contains(QStringLiteral(".x.txt")), shown);
+        QVERIFY(shape.contains(QStringLiteral("seen.txt")));
+        SetSettingsDirectory(m_settings.path());
     }
 
     void failureReportedAndNothingLeft_data() {

@@ -20,9 +20,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeView>
 
 #include <memory>
 
@@ -84,9 +84,9 @@ QString rowNames(const ListingModel& m) {
 }
 
 // The model columns the header shows, in visual order.
-QList<int> shownColumns(QTreeView* lv) {
+QList<int> shownColumns(QTableView* lv) {
     QList<int> out;
-    QHeaderView* h = lv->header();
+    QHeaderView* h = lv->horizontalHeader();
     for (int v = 0; v < h->count(); ++v) {
         const int c = h->logicalIndex(v);
         if (!h->isSectionHidden(c)) out << c;
@@ -355,10 +355,11 @@ private slots:
         QCOMPARE(got, ticks);
         // The key columns never show, and the header follows the model's display positions.
         for (int c = ColTypeName; c < kListingColumns; ++c)
-            QVERIFY(w->listView()->header()->isSectionHidden(c));
+            QVERIFY(w->listView()->horizontalHeader()->isSectionHidden(c));
         for (int c = 0; c < kListingColumns; ++c)
-            QCOMPARE(w->listView()->header()->visualIndex(c), w->model()->columns().visualIndex(c));
-        QCOMPARE(w->listView()->header()->sectionSize(ColName), 96); // one inch
+            QCOMPARE(w->listView()->horizontalHeader()->visualIndex(c),
+                     w->model()->columns().visualIndex(c));
+        QCOMPARE(w->listView()->horizontalHeader()->sectionSize(ColName), 96); // one inch
     }
 
     // A width the user drags is the model's width (the clipboard reads it) and survives a refresh.
@@ -366,11 +367,11 @@ private slots:
         TempTree tree;
         tree.createFile(QStringLiteral("a.txt"), "a");
         auto w = window(tree.root());
-        w->listView()->header()->resizeSection(ColFolder, 40);
+        w->listView()->horizontalHeader()->resizeSection(ColFolder, 40);
         QCOMPARE(w->model()->columns().columnWidth(ColFolder), 600.0);
         w->RefreshListing();
         QVERIFY(WaitForScan(*w));
-        QCOMPARE(w->listView()->header()->sectionSize(ColFolder), 40);
+        QCOMPARE(w->listView()->horizontalHeader()->sectionSize(ColFolder), 40);
         QCOMPARE(w->model()->columns().columnWidth(ColFolder), 600.0);
         QCOMPARE(w->model()->columns().columnWidth(ColName), 1440.0);
     }
@@ -401,7 +402,7 @@ private slots:
         tree.createDir(QStringLiteral("sub"));
         tree.createFile(QStringLiteral("sub/a.txt"), "a");
         auto w = window(tree.path(QStringLiteral("sub")));
-        QHeaderView* header = w->listView()->header();
+        QHeaderView* header = w->listView()->horizontalHeader();
         for (int size : drags)
             header->resizeSection(column, size);
         QCOMPARE(header->sectionSize(column), drags.last());
@@ -503,7 +504,7 @@ private slots:
         for (const QString& c : commands) {
             const int n = c.mid(1).toInt();
             if (c.startsWith(QLatin1Char('h')))
-                emit w->listView()->header()->sectionClicked(n);
+                emit w->listView()->horizontalHeader()->sectionClicked(n);
             else
                 w->mnuSort(n)->trigger();
         }

@@ -16,7 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
-#include <QTreeView>
+#include <QTableView>
 
 #include <memory>
 
@@ -232,7 +232,7 @@ private slots:
         useStrings("100=238\n120=N\xc3\xa1zev\n121=Slo\xc5\xbeka\n");
         QWidget window;
         auto* model = new ListingModel(&window);
-        auto* lv = new QTreeView(&window);
+        auto* lv = new QTableView(&window);
         lv->setModel(model);
         lv->setProperty("tag", QStringLiteral("101"));
 
