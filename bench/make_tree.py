@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Generates the benchmark tree: sparse files with fixed times in a three-level folder tree.
 
-    make_tree.py DIR [--files N] [--folders M] [--mp3 K]
+    make_tree.py DIR [--files N] [--folders M] [--mp3 K] [--flat]
+
+--flat puts all N files into DIR itself: one folder as large as a folder gets.
 
 --mp3 K instead makes K MP3 files, each headed by an ID3v2 tag with cover art (random bytes that
 hold false frame syncs), for measuring how much the MP3 reader reads.
@@ -35,6 +37,7 @@ def main():
     ap.add_argument("--files", type=int, default=200_000)
     ap.add_argument("--folders", type=int, default=14_000)
     ap.add_argument("--mp3", type=int, default=0)
+    ap.add_argument("--flat", action="store_true")
     a = ap.parse_args()
     rng = random.Random(42)
     os.makedirs(a.dir, exist_ok=True)
@@ -47,6 +50,17 @@ def main():
             with open(path, "wb") as f:
                 f.write(mp3_with_cover(rng, rng.randint(20_000, 300_000)))
             os.utime(path, (FIXED_TIME, FIXED_TIME))
+        return
+
+    if a.flat:
+        exts = [".txt", ".jpg", ".mp3", ".pdf", ".doc", ""]
+        for i in range(a.files):
+            path = os.path.join(a.dir, "file %07d%s" % (i, exts[i % len(exts)]))
+            fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+            os.ftruncate(fd, rng.randrange(10_000_000))
+            os.close(fd)
+            os.utime(path, (FIXED_TIME, FIXED_TIME))
+        print("%d files in one folder" % a.files)
         return
 
     top = max(1, round((a.folders / 35) ** (1 / 2) / 1.2))

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Export and listing benchmarks: treelan against GNU tree, find and ncdu on the same generated tree, same run.
 
-    run_bench.py BIN_DIR [--files N] [--folders M] [--runs R] [--million] [--mp3 K] [--only export|list|mp3]
+    run_bench.py BIN_DIR [--files N] [--folders M] [--runs R] [--million] [--mp3 K]
+                 [--only export|list|mp3|flat]
 
 Warm cache (one untimed run each first), best of R wall times, peak RSS per process.
 """
@@ -87,6 +88,27 @@ def export_bench(bindir, files, folders, runs):
     return report(checks)
 
 
+def flat_bench(bindir, files, runs):
+    """One folder of FILES files: every export format within 64 MiB, however large the folder."""
+    tree_dir = os.path.join(WORK, "flat-%d" % files)
+    if not os.path.isdir(tree_dir):
+        print("generating %s ..." % tree_dir, flush=True)
+        subprocess.run([sys.executable, os.path.join(HERE, "make_tree.py"), tree_dir,
+                        "--files", str(files), "--flat"], check=True)
+    cli = os.path.join(bindir, "treelan-cli")
+    out = os.path.join(WORK, "out")
+    cases = {"treelan " + f: [cli, "export", "-r", "-q", "-f", f, tree_dir, out + "." + f]
+             for f in ("xml", "mht", "html", "json", "ncdu", "csv")}
+    cases["find -printf"] = ["find", tree_dir, "-printf", "%s %T@ %P\\n"]
+    res = {name: best(cmd, os.devnull if name.startswith("treelan") else out, runs)
+           for name, cmd in cases.items()}
+    print("\n%d files in one folder (best of %d, warm cache)" % (files, runs))
+    for name, (wall, rss) in res.items():
+        print("  %-14s %7.3f s  peak %6.1f MiB" % (name, wall, rss))
+    return report([(name + " peak MiB", rss, 64) for name, (wall, rss) in res.items()
+                   if name.startswith("treelan")])
+
+
 def list_bench(bindir, files, folders, runs):
     tree_dir = ensure_tree(files, folders)
     out = os.path.join(WORK, "out")
@@ -135,7 +157,8 @@ def main():
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--million", action="store_true", help="also 1,000,000 files in 70,000 folders")
     ap.add_argument("--mp3", type=int, default=2000)
-    ap.add_argument("--only", choices=["export", "list", "mp3"], help="run one part only")
+    ap.add_argument("--only", choices=["export", "list", "mp3", "flat"], help="run one part only")
+    ap.add_argument("--flat", type=int, default=300_000, help="files of the one-folder tree")
     a = ap.parse_args()
     os.makedirs(WORK, exist_ok=True)
     ok = True
@@ -143,6 +166,8 @@ def main():
         ok &= export_bench(a.bindir, a.files, a.folders, a.runs)
     if a.only in (None, "list"):
         ok &= list_bench(a.bindir, a.files, a.folders, a.runs)
+    if a.only in (None, "flat"):
+        ok &= flat_bench(a.bindir, a.flat, a.runs)
     if a.only is not None and a.only != "mp3":
         sys.exit(0 if ok else 1)
     if a.million:
