@@ -12,6 +12,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <unistd.h>
@@ -87,18 +89,42 @@ QString describe(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-// A file of a folder, kept from the folder's reading until its subfolders are written.
+// A file of a folder, kept from the folder's reading until its subfolders are written. The entry
+// itself stays in the walk's folder; a folder of 300,000 files keeps little more than that.
 struct FileRecord {
-    QString key;
-    QString name;
-    QByteArray rawName;
-    qint64 size = 0;
-    qint64 fileTime = 0;
-    DirEntry::Kind kind = DirEntry::Kind::File;
-    int error = 0;
-    bool hasMp3 = false;
-    Mp3Fields mp3;
+    QString key;             // the sort key; null for plain ASCII names, compared on their bytes
+    std::uint32_t entry = 0; // index into the folder's entries
+    std::int32_t mp3 = -1;   // index into the folder's MP3 fields, or -1
 };
+
+bool isAscii(const QByteArray& bytes) {
+    for (const char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+char16_t upperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? char16_t(c - 0x20) : char16_t(static_cast<unsigned char>(c));
+}
+
+// The order of SortRecords over (SortKey(name), name): upper-cased text, ties by the text itself.
+// A null key stands for the upper-cased ASCII bytes of the name.
+bool fileBefore(const FileRecord& a, const FileRecord& b, const std::vector<DirEntry>& entries) {
+    const QByteArray& rawA = entries[a.entry].rawName;
+    const QByteArray& rawB = entries[b.entry].rawName;
+    const qsizetype lengthA = a.key.isNull() ? rawA.size() : a.key.size();
+    const qsizetype lengthB = b.key.isNull() ? rawB.size() : b.key.size();
+    const qsizetype common = std::min(lengthA, lengthB);
+    for (qsizetype i = 0; i < common; ++i) {
+        const char16_t unitA = a.key.isNull() ? upperAscii(rawA[i]) : a.key[i].unicode();
+        const char16_t unitB = b.key.isNull() ? upperAscii(rawB[i]) : b.key[i].unicode();
+        if (unitA != unitB) return unitA < unitB;
+    }
+    if (lengthA != lengthB) return lengthA < lengthB;
+    if (a.key.isNull() && b.key.isNull()) return rawA < rawB; // ASCII: bytes are code units
+    return QString::compare(entries[a.entry].name(), entries[b.entry].name(), Qt::CaseSensitive) <
+           0;
+}
 
 struct SubfolderItem {
     QString key;
@@ -168,38 +194,49 @@ public:
         Level& level = m_levels[depth];
         level.totals = {};
         level.files.clear();
+        level.mp3.clear();
         m_selection.enter(folder, depth);
-        if (depth == 0) m_writer.enterFolder(folderEntry(nullptr, nullptr, &folder), nextAhead());
+        QString rootName;
+        if (depth == 0)
+            m_writer.enterFolder(folderEntry(nullptr, nullptr, &folder, rootName), nextAhead());
 
         std::vector<SubfolderItem> subfolders;
         for (std::size_t i = 0; i < folder.entries.size(); ++i) {
             const DirEntry& entry = folder.entries[i];
             if (entry.isFolder()) {
-                if (m_selection.folderPasses(folder, entry, depth))
-                    subfolders.push_back({SortKey(entry.name), entry.name, i});
+                if (m_selection.folderPasses(folder, entry, depth)) {
+                    QString subfolder = entry.name();
+                    subfolders.push_back({SortKey(subfolder), std::move(subfolder), i});
+                }
             } else if (m_selection.filePasses(folder, entry, depth)) {
-                level.files.push_back(makeRecord(folder, entry));
+                if (level.files.empty()) level.files.reserve(folder.entries.size() - i);
+                level.files.push_back(makeRecord(folder, entry, std::uint32_t(i), level));
             }
         }
         SortRecords(subfolders);
         children.reserve(subfolders.size());
         for (const SubfolderItem& item : subfolders)
             children.push_back(item.index);
-        SortRecords(level.files);
+        std::sort(level.files.begin(), level.files.end(),
+                  [&entries = folder.entries](const FileRecord& a, const FileRecord& b) {
+                      return fileBefore(a, b, entries);
+                  });
     }
 
     bool childBegin(WalkFolder& parent, const DirEntry& child) override {
         const std::size_t depth = std::size_t(parent.depth) + 1;
         if (m_levels.size() <= depth) m_levels.resize(depth + 1);
         m_levels[depth].totals = {};
-        m_writer.enterFolder(folderEntry(&parent, &child, nullptr), nextAhead());
+        QString name;
+        m_writer.enterFolder(folderEntry(&parent, &child, nullptr, name), nextAhead());
         return m_options.browseSubfolders;
     }
 
     void childEnd(WalkFolder& parent, const DirEntry& child, const WalkFolder* entered) override {
         const std::size_t depth = std::size_t(parent.depth) + 1;
         const FolderTotals& inner = m_levels[depth].totals;
-        m_writer.leaveFolder(folderEntry(&parent, &child, entered), inner);
+        QString name;
+        m_writer.leaveFolder(folderEntry(&parent, &child, entered, name), inner);
         FolderTotals& outer = m_levels[depth - 1].totals;
         outer.files += inner.files;
         outer.folders += inner.folders + 1;
@@ -212,27 +249,33 @@ public:
         Level& level = m_levels[depth];
         if (folder.readable) {
             for (const FileRecord& r : level.files) {
+                const DirEntry& d = folder.entries[r.entry];
+                const QString name = d.name();
+                const Mp3Fields* mp3 = r.mp3 >= 0 ? &level.mp3[std::size_t(r.mp3)] : nullptr;
                 ExportEntry e;
-                e.kind = r.kind;
-                e.name = r.name;
-                e.rawName = r.rawName;
+                e.kind = d.kind;
+                e.name = name;
+                e.rawName = d.rawName;
                 e.folder = folder.relPath;
                 e.rawFolder = folder.rawRelPath;
                 e.depth = folder.depth + 1;
-                e.size = r.size;
-                e.fileTime = r.fileTime;
-                e.mp3 = r.hasMp3 ? &r.mp3 : nullptr;
-                if (r.kind == DirEntry::Kind::Unexamined) e.error = describe(r.error);
+                e.size = d.size;
+                e.fileTime = d.fileTime;
+                e.mp3 = mp3;
+                if (d.kind == DirEntry::Kind::Unexamined) e.error = describe(d.error);
                 m_writer.file(e);
                 ++level.totals.files;
-                level.totals.bytes += r.size;
-                if (r.hasMp3 && r.mp3.seconds > 0) level.totals.seconds += r.mp3.seconds;
+                level.totals.bytes += d.size;
+                if (mp3 && mp3->seconds > 0) level.totals.seconds += mp3->seconds;
             }
         }
         level.files.clear();
         level.files.shrink_to_fit();
+        level.mp3.clear();
+        level.mp3.shrink_to_fit();
         if (depth == 0) {
-            m_writer.leaveFolder(folderEntry(nullptr, nullptr, &folder), level.totals);
+            QString name;
+            m_writer.leaveFolder(folderEntry(nullptr, nullptr, &folder, name), level.totals);
             m_rootTotals = level.totals;
         }
     }
@@ -247,17 +290,20 @@ private:
 
     struct Level {
         std::vector<FileRecord> files; // written after the subfolders
+        std::vector<Mp3Fields> mp3;    // of the files that are MP3 files, when asked for
         FolderTotals totals;
     };
 
     // A folder: the root (`folder` set, no parent), or `child` of `parent`, entered as `folder`
     // or not entered at all (null).
+    // `name` holds the decoded name while the entry is in use.
     ExportEntry folderEntry(const WalkFolder* parent, const DirEntry* child,
-                            const WalkFolder* folder) const {
+                            const WalkFolder* folder, QString& name) const {
         ExportEntry e;
         e.kind = DirEntry::Kind::Folder;
         if (child) {
-            e.name = child->name;
+            name = child->name();
+            e.name = name;
             e.rawName = child->rawName;
             e.fileTime = child->fileTime;
         }
@@ -275,30 +321,26 @@ private:
         return e;
     }
 
-    FileRecord makeRecord(const WalkFolder& folder, const DirEntry& entry) {
+    FileRecord makeRecord(const WalkFolder& folder, const DirEntry& entry, std::uint32_t index,
+                          Level& level) {
         FileRecord r;
-        r.key = SortKey(entry.name);
-        r.name = entry.name;
-        r.rawName = entry.rawName;
-        r.size = entry.size;
-        r.fileTime = entry.fileTime;
-        r.kind = entry.kind;
-        r.error = entry.error;
+        r.entry = index;
+        if (!isAscii(entry.rawName)) r.key = SortKey(entry.name());
         if (entry.kind == DirEntry::Kind::Unexamined && m_options.walk.warning)
             m_options.walk.warning(
-                m_root.display() + folder.relPath + entry.name,
+                m_root.display() + folder.relPath + entry.name(),
                 QStringLiteral("cannot be examined; written without size and date"));
         if (m_options.mp3Info &&
             (entry.kind == DirEntry::Kind::File || entry.kind == DirEntry::Kind::Link) &&
-            IsMp3Name(entry.name)) {
-            r.mp3 = Mp3FieldsOf(readMp3(folder, entry));
-            r.hasMp3 = true;
+            IsMp3Name(entry.name())) {
+            r.mp3 = std::int32_t(level.mp3.size());
+            level.mp3.push_back(Mp3FieldsOf(readMp3(folder, entry)));
         }
         return r;
     }
 
     MP3Info readMp3(const WalkFolder& folder, const DirEntry& entry) const {
-        const QString display = m_root.display() + folder.relPath + entry.name;
+        const QString display = m_root.display() + folder.relPath + entry.name();
         int error = 0;
         const int fd = OpenRegularFile(folder.fd, entry.rawName, error);
         if (fd < 0) {

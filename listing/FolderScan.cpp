@@ -103,14 +103,15 @@ private:
     // no allocation of its own.
     void addFileRow(const WalkFolder& folder, const DirEntry& e) {
         FileEntryView row{};
-        const QString typeName = TypeNameForFile(e.name);
-        row[ColName] = e.name;
+        const QString name = e.name();
+        const QString typeName = TypeNameForFile(name);
+        row[ColName] = name;
         row[ColFolder] = folder.relPath;
         row[ColTypeName] = typeName;
         if (e.kind == DirEntry::Kind::Unexamined) {
             if (m_options.walk.warning)
                 m_options.walk.warning(
-                    m_root + folder.relPath + e.name,
+                    m_root + folder.relPath + name,
                     QStringLiteral("cannot be examined; listed without size and date"));
             m_model.addRow(row, false, rawNames(e));
             return;
@@ -136,8 +137,7 @@ private:
         MP3Info info;
         QString bitrateKey;
         if (m_options.mp3Info &&
-            (e.kind == DirEntry::Kind::File || e.kind == DirEntry::Kind::Link) &&
-            IsMp3Name(e.name)) {
+            (e.kind == DirEntry::Kind::File || e.kind == DirEntry::Kind::Link) && IsMp3Name(name)) {
             info = readMp3(folder, e);
             bitrateKey = BitrateKey(info.Bitrate);
             row[ColDuration] = info.Duration;
@@ -152,7 +152,7 @@ private:
     }
 
     void addSubfolderRow(const DirEntry& e) {
-        const QString folder = e.name + QLatin1Char('/');
+        const QString folder = e.name() + QLatin1Char('/');
         const QByteArray raw = e.rawName + '/';
         FileEntryView row{};
         row[ColFolder] = folder;
@@ -162,7 +162,7 @@ private:
 
     // A file the reader cannot open or read gets empty MP3 fields; the scan goes on.
     MP3Info readMp3(const WalkFolder& folder, const DirEntry& e) const {
-        const QString display = m_root + folder.relPath + e.name;
+        const QString display = m_root + folder.relPath + e.name();
         int error = 0;
         const int fd = OpenRegularFile(folder.fd, e.rawName, error);
         if (fd < 0) {

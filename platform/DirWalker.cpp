@@ -114,12 +114,19 @@ int readEntries(const WalkOptions& options, WalkFolder& folder) {
         examine(fd, n, d->d_type, entry);
         if (leftOut(options, folder, n, len, entry.isFolder())) continue;
         entry.rawName = QByteArray(n, len);
-        entry.name = DecodeFileName(n, len);
         entries.push_back(std::move(entry));
     }
     ::closedir(dir);
     return result;
 }
+
+} // namespace
+
+QString DirEntry::name() const {
+    return DecodeFileName(rawName);
+}
+
+namespace {
 
 QString describe(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
@@ -242,7 +249,7 @@ private:
             }
             auto frame = std::make_unique<Frame>();
             frame->rawName = child.rawName;
-            frame->folder.relPath = top.folder.relPath + child.name + QLatin1Char('/');
+            frame->folder.relPath = top.folder.relPath + child.name() + QLatin1Char('/');
             frame->folder.rawRelPath = top.folder.rawRelPath + child.rawName + '/';
             frame->folder.depth = top.folder.depth + 1;
             const int parentFd = fdOf(m_stack.size() - 1);

@@ -23,7 +23,6 @@ struct DirEntry {
         Special, // FIFO, socket or device: listed like a file, never opened
         Unexamined, // neither the entry nor its link could be examined: no size, no time
     };
-    QString name;       // decoded for display and export
     QByteArray rawName; // the bytes on disk, for file access
     qint64 size = 0;
     qint64 fileTime = 0;
@@ -31,6 +30,9 @@ struct DirEntry {
     int error = 0; // errno of the failed examination of an Unexamined entry
 
     bool isFolder() const { return kind == Kind::Folder; }
+    // The name decoded for display and export. Made on demand: a folder of 300,000 files would
+    // otherwise hold every name twice.
+    QString name() const;
 };
 
 // A folder while the walk is in it.

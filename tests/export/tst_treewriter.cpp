@@ -2,6 +2,7 @@
 #include "TempTree.h"
 #include "export/TreeWriter.h"
 #include "listing/EntryFormat.h"
+#include "listing/Sort.h"
 #include "platform/FileError.h"
 
 #include <QBuffer>
@@ -188,6 +189,35 @@ private slots:
             t.createFile(QString::fromLatin1(n), "x");
         QCOMPARE(titles(body(t.root(), TreeForm::Xml)),
                  (QStringList{"a", "apple", "B", "Banana", "cherry", "file10", "file9"}));
+    }
+
+    // Plain ASCII names are ordered on their bytes and the others by their sort key; the files
+    // of a folder must come in the same order as any other sorted list of names.
+    void orderMixesAsciiAndOtherNames_data() {
+        QTest::addColumn<QList<QByteArray>>("names");
+        using Names = QList<QByteArray>;
+        QTest::newRow("case twins") << Names{"b.txt", "B.txt", "a", "A", "_", "["};
+        QTest::newRow("prefixes") << Names{"ab", "a", "AB", "abc", "Ab.", "ab-"};
+        QTest::newRow("accented beside plain")
+            << Names{"cafe", "caf\xc3\xa9", "CAF\xc3\x89", "cafz", "caf\xe9", "caf"};
+        QTest::newRow("upper case longer than the name") << Names{"stra\xc3\x9f"
+                                                                  "e",
+                                                                  "STRASSE", "strasse", "strasz"};
+        QTest::newRow("non-ASCII upper case to ASCII")
+            << Names{"\xc4\xb1", "I", "i", "\xc5\xbf", "S", "s", "\xe2\x84\xaa", "K", "k"};
+        QTest::newRow("high bytes and the ends of ASCII")
+            << Names{"\xff", "\xc3\xbf", "~", " ", "!", "\xc2\xa0"};
+    }
+    void orderMixesAsciiAndOtherNames() {
+        QFETCH(QList<QByteArray>, names);
+        TempTree t;
+        QStringList expected;
+        for (const QByteArray& raw : names) {
+            t.createRawFile(QStringLiteral("."), raw, "x");
+            expected << DirEntry{raw}.name();
+        }
+        SortTexts(expected);
+        QCOMPARE(titles(body(t.root(), TreeForm::Xml)), expected);
     }
 
     void namesAreEscaped_data() {
