@@ -73,6 +73,8 @@ async function openOnce(file, files) {
       }, q));
     }
     const searches = await page.evaluate(() => treelanPage.searches);
+    // When the name index was ready (0: not yet when the searches ran, so they scanned).
+    phases.push(await page.evaluate(() => treelanPage.indexed));
     const cdp = await page.createCDPSession();
     await cdp.send('HeapProfiler.collectGarbage');
     const heap = (await page.metrics()).JSHeapUsedSize / 1048576;
@@ -117,7 +119,7 @@ async function openOnce(file, files) {
     const heap = median(opened.map((o) => o.heap));
     console.log('\n' + files + ' files: page ' + (bytes / 1048576).toFixed(1) + ' MiB; writer ' +
                 median(w.html).toFixed(3) + ' s, XML ' + median(w.xml).toFixed(3) + ' s; searches ' +
-                opened[0].hits.join(' / ') + '; inflated/decoded/shown at ' +
+                opened[0].hits.join(' / ') + '; inflated/decoded/shown/indexed at ' +
                 opened.map((o) => o.phases.map((x) => Math.round(x)).join('/')).join(', ') + ' ms; per search ' +
                 opened.map((o) => o.searches.map((x) => x.toFixed(1)).join('/')).join(', ') + ' ms');
     const tag = files >= 1000000 ? '1M' : (files / 1000) + 'k';
