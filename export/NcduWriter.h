@@ -17,6 +17,8 @@ public:
     void file(const ExportEntry& file) override;
     void leaveFolder(const ExportEntry& folder, const FolderTotals& totals) override;
     void endDocument(const FolderTotals& rootTotals) override;
+    // ncdu sorts as its reader asks; its own export is in directory order too.
+    bool wantsSortedEntries() const override { return false; }
 
 private:
     void entry(const ExportEntry& e, QByteArrayView name);

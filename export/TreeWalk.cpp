@@ -185,8 +185,8 @@ public:
     // `ahead`: the totals of every folder in the order the folders are entered, or null.
     WriterVisitor(const RootPath& root, const ExportOptions& options, TreeWriter& writer,
                   const std::vector<FolderTotals>* ahead = nullptr)
-        : m_root(root), m_options(options), m_writer(writer), m_selection(options), m_ahead(ahead) {
-    }
+        : m_root(root), m_options(options), m_writer(writer), m_selection(options), m_ahead(ahead),
+          m_sorted(writer.wantsSortedEntries()) {}
 
     void folderOpened(WalkFolder& folder, std::vector<std::size_t>& children) override {
         const std::size_t depth = std::size_t(folder.depth);
@@ -205,6 +205,10 @@ public:
             const DirEntry& entry = folder.entries[i];
             if (entry.isFolder()) {
                 if (m_selection.folderPasses(folder, entry, depth)) {
+                    if (!m_sorted) {
+                        children.push_back(i);
+                        continue;
+                    }
                     QString subfolder = entry.name();
                     subfolders.push_back({SortKey(subfolder), std::move(subfolder), i});
                 }
@@ -217,6 +221,7 @@ public:
         children.reserve(subfolders.size());
         for (const SubfolderItem& item : subfolders)
             children.push_back(item.index);
+        if (!m_sorted) return;
         std::sort(level.files.begin(), level.files.end(),
                   [&entries = folder.entries](const FileRecord& a, const FileRecord& b) {
                       return fileBefore(a, b, entries);
@@ -325,7 +330,7 @@ private:
                           Level& level) {
         FileRecord r;
         r.entry = index;
-        if (!isAscii(entry.rawName)) r.key = SortKey(entry.name());
+        if (m_sorted && !isAscii(entry.rawName)) r.key = SortKey(entry.name());
         if (entry.kind == DirEntry::Kind::Unexamined && m_options.walk.warning)
             m_options.walk.warning(
                 m_root.display() + folder.relPath + entry.name(),
@@ -369,6 +374,7 @@ private:
     FolderTotals m_rootTotals;
     const std::vector<FolderTotals>* m_ahead;
     std::size_t m_entered = 0;
+    bool m_sorted;
 };
 
 // Writes nothing; keeps each folder's totals in the order the folders are entered.

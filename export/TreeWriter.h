@@ -93,6 +93,9 @@ public:
     // True when enterFolder needs the folder's totals: the walk then counts each folder ahead
     // of writing it, which costs a second pass over the tree.
     virtual bool wantsTotalsFirst() const { return false; }
+    // False when the document's order carries no meaning (ncdu's export): the walk then hands
+    // over each folder's entries in the order the file system lists them, and saves the sort.
+    virtual bool wantsSortedEntries() const { return true; }
 };
 
 // Walks `root` with `options` and drives the writer through one whole document.
