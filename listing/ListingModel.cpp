@@ -64,14 +64,11 @@ quint32 ListingModel::SharedTexts::intern(QStringView text) {
     // A scan hands over the same folder for a run of rows, and a few type names in turn.
     for (const quint32 i : recent)
         if (i < texts.size() && texts[i] == text) return i;
-    const QString copy = text.toString();
-    auto it = index.constFind(copy);
-    if (it == index.constEnd()) {
-        it = index.insert(copy, quint32(texts.size()));
-        texts.push_back(copy);
-    }
-    recent[nextRecent++ % recent.size()] = *it;
-    return *it;
+    QString copy = text.toString();
+    const auto [it, added] = index.try_emplace(copy, quint32(texts.size()));
+    if (added) texts.push_back(std::move(copy));
+    recent[nextRecent++ % recent.size()] = it->second;
+    return it->second;
 }
 
 ListingModel::Row ListingModel::makeRow(const FileEntryView& e, bool subfolder, RawRowNames raw) {
@@ -289,6 +286,26 @@ ListingModel::Store ListingModel::adoptRows(ListingModel& source) {
                                      source.m_sortOrder != m_sortOrder || !source.m_sorted);
     if (resort) sortRows(false);
     endResetModel();
+    return old;
+}
+
+ListingModel::Store ListingModel::replaceWithSorted(ListingModel& source) {
+    const int shown = rowCount();
+    const bool resort = m_sorted && (source.m_sortKey != m_sortKey ||
+                                     source.m_sortOrder != m_sortOrder || !source.m_sorted);
+    // A persistent index (a selection, a current row) must follow its row: a reset then.
+    if (&source == this || source.rowCount() < shown || resort || !persistentIndexList().isEmpty())
+        return adoptRows(source);
+    // The first rows take the new texts in place; the rest are inserted after them.
+    Store old = std::exchange(m_s, source.takeRows());
+    std::deque<Row> beyond(m_s.rows.begin() + shown, m_s.rows.end());
+    m_s.rows.resize(std::size_t(shown));
+    if (shown > 0) emit dataChanged(index(0, 0), index(shown - 1, kListingColumns - 1));
+    if (!beyond.empty()) {
+        beginInsertRows({}, shown, shown + int(beyond.size()) - 1);
+        m_s.rows.insert(m_s.rows.end(), beyond.begin(), beyond.end());
+        endInsertRows();
+    }
     return old;
 }
 

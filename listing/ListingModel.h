@@ -9,6 +9,7 @@
 #include <array>
 #include <deque>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace treelan {
@@ -96,7 +97,13 @@ class ListingModel : public QAbstractTableModel {
     // Texts that many rows share (folders, type names), each kept once.
     struct SharedTexts {
         std::vector<QString> texts;
-        QHash<QString, quint32> index;
+        // A hash that keeps each key's hash code: growing it only relinks the entries, where a
+        // QHash hashes every text again (tens of milliseconds at the size of a large tree,
+        // on the interface thread while a scan's rows arrive).
+        struct Hasher {
+            std::size_t operator()(const QString& text) const { return qHash(text); }
+        };
+        std::unordered_map<QString, quint32, Hasher> index;
         std::array<quint32, 8> recent{}; // recently used, tried before the hash
         std::size_t nextRecent = 0;
         quint32 intern(QStringView text);
@@ -152,6 +159,11 @@ public:
     // returns the rows it had. The rows are sorted again only when `source` was sorted by another
     // key or order.
     Store adoptRows(ListingModel& source);
+    // The same for a `source` that holds this model's rows and possibly more, in another order
+    // (a scan's sorted rows in place of those shown while it ran). Without persistent indexes
+    // (no selection) the rows' new texts are told as changed data: a view redraws what it
+    // shows, where a reset of a million rows holds it up for tens of milliseconds.
+    Store replaceWithSorted(ListingModel& source);
     // Removes the given rows (ascending, no repeats) in one pass, however scattered they are.
     void removeRowsAt(const std::vector<int>& rows);
 

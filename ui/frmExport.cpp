@@ -382,7 +382,7 @@ void frmExport::onScanFinished(ListingModel& rows, ListingScan::Outcome outcome)
     if (outcome == ListingScan::Outcome::Failed)
         m_model->clear();
     else
-        m_scan->dispose(m_model->adoptRows(rows));
+        m_scan->dispose(m_model->replaceWithSorted(rows));
     m_complete = outcome == ListingScan::Outcome::Complete;
     m_scanStopping = false;
     if (m_model->rowCount() > 0) {

@@ -3,6 +3,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QItemSelectionModel>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <numeric>
@@ -282,17 +283,22 @@ private slots:
     // must read its own texts wherever it went.
     void handOver_data() {
         QTest::addColumn<int>("rows");
-        QTest::addColumn<int>("longest"); // name lengths cycle from 0 up to this
-        QTest::addColumn<int>("slice");   // rows per hand-over
-        QTest::newRow("one row") << 1 << 3 << 1;
-        QTest::newRow("short names across chunks") << 20000 << 12 << 2048;
-        QTest::newRow("names longer than a chunk") << 6 << 70000 << 4;
-        QTest::newRow("mixed, odd slices") << 300 << 40000 << 7;
+        QTest::addColumn<int>("longest");    // name lengths cycle from 0 up to this
+        QTest::addColumn<int>("slice");      // rows per hand-over
+        QTest::addColumn<int>("inTransit");  // rows not shown before the sorted whole comes
+        QTest::addColumn<bool>("selection"); // a selected row: its index must follow it
+        QTest::newRow("one row") << 1 << 3 << 1 << 0 << false;
+        QTest::newRow("short names across chunks") << 20000 << 12 << 2048 << 0 << false;
+        QTest::newRow("names longer than a chunk") << 6 << 70000 << 4 << 1 << false;
+        QTest::newRow("mixed, odd slices") << 300 << 40000 << 7 << 40 << false;
+        QTest::newRow("mixed, selected") << 300 << 40000 << 7 << 40 << true;
     }
     void handOver() {
         QFETCH(int, rows);
         QFETCH(int, longest);
         QFETCH(int, slice);
+        QFETCH(int, inTransit);
+        QFETCH(bool, selection);
         // The row's number is its size key; its name repeats a letter, with a non-ASCII mark.
         auto nameOf = [&](int i) {
             const qsizetype length = qsizetype((qint64(i) * 7919) % (longest + 1));
@@ -314,10 +320,11 @@ private slots:
         QAbstractItemModelTester tester(&shown,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         shown.setSorted(false);
-        for (int first = 0; first < rows; first += slice)
-            shown.appendRowsFrom(staging, first, std::min(slice, rows - first));
-        QCOMPARE(shown.rowCount(), rows);
-        for (int r = 0; r < rows; ++r) {
+        const int seen = rows - inTransit;
+        for (int first = 0; first < seen; first += slice)
+            shown.appendRowsFrom(staging, first, std::min(slice, seen - first));
+        QCOMPARE(shown.rowCount(), seen);
+        for (int r = 0; r < seen; ++r) {
             QCOMPARE(idOf(shown, r), r); // in the order added
             QCOMPARE(shown.text(r, ColName), nameOf(r));
             QCOMPARE(shown.text(r, ColFolder), QStringLiteral("d%1/").arg(r % 5));
@@ -327,8 +334,17 @@ private slots:
 
         staging.endBatch(); // sorted by name
         shown.setSorted(true);
-        const ListingModel::Store old = shown.adoptRows(staging);
-        QCOMPARE(old.rows.size(), std::size_t(rows));
+        QItemSelectionModel selected(&shown);
+        if (selection)
+            selected.select(shown.index(seen - 1, 0),
+                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QSignalSpy resets(&shown, &QAbstractItemModel::modelReset);
+        const ListingModel::Store old = shown.replaceWithSorted(staging);
+        // Without a persistent index the rows change in place, which no view has to lay out
+        // again; a selection makes it a reset, which clears it.
+        QCOMPARE(resets.count(), selection ? 1 : 0);
+        QVERIFY(!selected.hasSelection());
+        QCOMPARE(old.rows.size(), std::size_t(seen));
         QCOMPARE(staging.rowCount(), 0);
         QCOMPARE(shown.rowCount(), rows);
         for (int r = 0; r < rows; ++r) {
