@@ -6,8 +6,9 @@ namespace treelan {
 
 namespace {
 
+// U+FFFE and U+FFFF are valid UTF-8 in a name but no XML character: a parser stops there.
 bool needsEscape(char16_t c) {
-    return c < 0x20 || c == u'&' || c == u'<' || c == u'>' || c == u'"' || c == 0x7F;
+    return c < 0x20 || c == u'&' || c == u'<' || c == u'>' || c == u'"' || c == 0x7F || c >= 0xFFFE;
 }
 
 } // namespace
@@ -94,6 +95,10 @@ void AppendNormalized(QByteArray& out, QStringView text) {
             break;
         case 0x7F:
             escaped += QChar(0x2421);
+            break;
+        case 0xFFFE:
+        case 0xFFFF:
+            escaped += QChar::ReplacementCharacter;
             break;
         default:
             escaped += c.unicode() < 0x20 ? QChar(0x2400 + c.unicode()) : c;

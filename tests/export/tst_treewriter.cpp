@@ -234,6 +234,11 @@ private slots:
                                            "b");
         QTest::newRow("non-ASCII") << QString(QChar(0xE9)) << QByteArray("\xc3\xa9");
         QTest::newRow("apostrophe kept") << "it's" << QByteArray("it's");
+        // Valid in a name, not in XML: a parser would stop at them.
+        QTest::newRow("noncharacter U+FFFE")
+            << QString::fromUtf8("a\xef\xbf\xbe") << QByteArray("a\xef\xbf\xbd");
+        QTest::newRow("noncharacter U+FFFF")
+            << QString::fromUtf8("\xef\xbf\xbf\xc3\xa9") << QByteArray("\xef\xbf\xbd\xc3\xa9");
     }
     void namesAreEscaped() {
         QFETCH(QString, name);
