@@ -6,7 +6,7 @@
 
 #include "platform/PathPattern.h"
 
-#include <chrono>
+#include <ctime>
 #include <vector>
 
 using treelan::PathPattern;
@@ -73,16 +73,15 @@ QByteArray escaped(QByteArrayView text) {
     return p;
 }
 
-// The matcher, with a bound on its time: the table it keeps is pattern times text, so anything
-// far beyond that is a matcher gone exponential on stars.
+// The matcher, with a bound on its processor time (not the wall clock, which a busy machine
+// stretches): the table it keeps is pattern times text, so anything far beyond that is a matcher
+// gone exponential on stars.
 bool timedMatch(QByteArrayView pattern, QByteArrayView text) {
-    const auto start = std::chrono::steady_clock::now();
+    const std::clock_t start = std::clock();
     const bool result = PathPattern::Match(pattern, text);
-    const auto elapsed = std::chrono::steady_clock::now() - start;
+    const double seconds = double(std::clock() - start) / CLOCKS_PER_SEC;
     const double cells = double(pattern.size() + 1) * double(text.size() + 1);
-    FUZZ_CHECK(elapsed < std::chrono::milliseconds(200) +
-                             std::chrono::nanoseconds(static_cast<long long>(cells * 500)),
-               "the match returns quickly");
+    FUZZ_CHECK(seconds < 1.0 + cells * 500e-9, "the match returns quickly");
     return result;
 }
 
