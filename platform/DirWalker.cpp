@@ -91,33 +91,29 @@ bool leftOut(const WalkOptions& options, const WalkFolder& folder, const char* n
 int readEntries(const WalkOptions& options, WalkFolder& folder) {
     const int fd = folder.fd;
     std::vector<DirEntry>& entries = folder.entries;
-    const int dupFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (dupFd < 0) return errno;
-    DIR* dir = ::fdopendir(dupFd);
-    if (!dir) {
-        const int err = errno;
-        ::close(dupFd);
-        return err;
-    }
-    int result = 0;
+    // getdents64 straight on the folder's descriptor: readdir would need a duplicate of it (and
+    // three more system calls per folder) only to close that again.
+    alignas(struct dirent64) char buffer[32 * 1024];
     for (;;) {
-        errno = 0;
-        const dirent* d = ::readdir(dir);
-        if (!d) {
-            result = errno;
-            break;
+        const ssize_t got = ::getdents64(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return errno;
         }
-        const char* n = d->d_name;
-        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
-        const qsizetype len = qsizetype(std::strlen(n));
-        DirEntry entry;
-        examine(fd, n, d->d_type, entry);
-        if (leftOut(options, folder, n, len, entry.isFolder())) continue;
-        entry.rawName = QByteArray(n, len);
-        entries.push_back(std::move(entry));
+        if (got == 0) return 0;
+        for (ssize_t at = 0; at < got;) {
+            const auto* d = reinterpret_cast<const struct dirent64*>(buffer + at);
+            at += d->d_reclen;
+            const char* n = d->d_name;
+            if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
+            const qsizetype len = qsizetype(std::strlen(n));
+            DirEntry entry;
+            examine(fd, n, d->d_type, entry);
+            if (leftOut(options, folder, n, len, entry.isFolder())) continue;
+            entry.rawName = QByteArray(n, len);
+            entries.push_back(std::move(entry));
+        }
     }
-    ::closedir(dir);
-    return result;
 }
 
 } // namespace
