@@ -108,10 +108,13 @@ QByteArray percentDecoded(const QString& text) {
     return QByteArray::fromPercentEncoding(text.toLatin1());
 }
 
-// Qt's JSON reader drops a U+FEFF that opens a string, unless the string holds an escape (other
+// Qt's JSON reader drops U+FEFF that opens a string, unless the string holds an escape (other
 // readers keep it, as RFC 8259 says): names are compared without one.
 QString asQtJsonReads(const QString& text) {
-    return text.startsWith(QChar(0xFEFF)) ? text.mid(1) : text;
+    qsizetype marks = 0;
+    while (marks < text.size() && text[marks] == QChar(0xFEFF))
+        ++marks;
+    return text.mid(marks);
 }
 
 void checkJsonEntry(const QJsonObject& entry, const Name& name, const QByteArray& rawPath) {
