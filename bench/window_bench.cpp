@@ -14,8 +14,8 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QItemSelection>
-#include <QTemporaryDir>
 #include <QTableView>
+#include <QTemporaryDir>
 
 #include <cstdio>
 

@@ -173,19 +173,4 @@ QString DecodeFileName(const char* bytes, qsizetype length) {
     return out;
 }
 
-bool IsValidUtf8(const char* bytes, qsizetype length) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes);
-    qsizetype i = 0;
-    while (i < length) {
-        if (p[i] < 0x80) {
-            ++i;
-            continue;
-        }
-        const int n = validSequenceLength(p + i, length - i);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
-
 } // namespace treelan

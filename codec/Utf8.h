@@ -27,18 +27,12 @@ QString DecodeFileName(const char* bytes, qsizetype length);
 inline QString DecodeFileName(const QByteArray& bytes) {
     return DecodeFileName(bytes.constData(), bytes.size());
 }
-// True when the bytes are valid UTF-8, i.e. ToUTF8(DecodeFileName(bytes)) gives them back; false
-// when the decoded text stands for them only approximately.
+// True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or values above
+// U+10FFFF), i.e. ToUTF8(DecodeFileName(bytes)) gives them back; false when the decoded text
+// stands for them only approximately.
 bool DecodesExactly(const char* bytes, qsizetype length);
 inline bool DecodesExactly(const QByteArray& bytes) {
     return DecodesExactly(bytes.constData(), bytes.size());
-}
-
-// True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or values above
-// U+10FFFF): then they are the UTF-8 of the name that DecodeFileName gives.
-bool IsValidUtf8(const char* bytes, qsizetype length);
-inline bool IsValidUtf8(const QByteArray& bytes) {
-    return IsValidUtf8(bytes.constData(), bytes.size());
 }
 
 } // namespace treelan

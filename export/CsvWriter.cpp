@@ -30,12 +30,13 @@ void CsvWriter::file(const ExportEntry& e) {
     // A folder's files come together: its text is made once for them.
     if (e.rawFolder != m_rawFolder || m_folderText.isNull()) {
         m_rawFolder = e.rawFolder.toByteArray();
-        m_folderText = IsValidUtf8(m_rawFolder) ? m_rawFolder : ToUTF8(e.folder);
+        m_folderText = DecodesExactly(m_rawFolder) ? m_rawFolder : ToUTF8(e.folder);
         if (m_folderText.isNull()) m_folderText = QByteArray("");
     }
     QByteArray& b = m_out.buffer();
     const QByteArrayView raw = e.rawName;
-    const QByteArray decoded = IsValidUtf8(raw.data(), raw.size()) ? QByteArray() : ToUTF8(e.name);
+    const QByteArray decoded =
+        DecodesExactly(raw.data(), raw.size()) ? QByteArray() : ToUTF8(e.name);
     const QByteArrayView name = decoded.isNull() ? raw : QByteArrayView(decoded);
     // The path cell is folder and name in one: built once, then quoted and guarded as a whole.
     m_cell.truncate(0);

@@ -41,7 +41,7 @@ void appendRaw(QByteArray& b, const char* key, QByteArrayView raw) {
 }
 
 bool validUtf8(QByteArrayView bytes) {
-    return IsValidUtf8(bytes.data(), bytes.size());
+    return DecodesExactly(bytes.data(), bytes.size());
 }
 
 // A list of raw relative paths, sorted, as [{"path": ..., "rawPath": ...}].
@@ -55,7 +55,7 @@ void appendPathList(QByteArray& b, const char* key, const PathSet& set) {
         if (&p != &paths.front()) AppendChar(b, ',');
         AppendLiteral(b, "{\"path\":");
         AppendJsonString(b, DecodeFileName(p));
-        if (!IsValidUtf8(p)) appendRaw(b, ",\"rawPath\":", p);
+        if (!DecodesExactly(p)) appendRaw(b, ",\"rawPath\":", p);
         AppendChar(b, '}');
     }
     AppendChar(b, ']');
@@ -97,7 +97,7 @@ void JsonWriter::beginDocument(const DocumentInfo& info) {
     const QByteArray& rawRoot = info.root.raw();
     AppendLiteral(b, "{\"format\":\"treelan-export\",\"formatVersion\":1,\n\"header\":{\"root\":");
     AppendJsonString(b, info.root.display());
-    if (!IsValidUtf8(rawRoot)) appendRaw(b, ",\"rawRoot\":", rawRoot);
+    if (!DecodesExactly(rawRoot)) appendRaw(b, ",\"rawRoot\":", rawRoot);
     const qint64 exported = info.exportTime.toSecsSinceEpoch();
     AppendLiteral(b, ",\"exported\":\"");
     AppendIsoTime(b, FileTimeFromUnix(exported, 0));

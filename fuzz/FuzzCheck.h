@@ -18,7 +18,7 @@
 
 // Strict UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing above U+10FFFF. Written here
 // rather than taken from the code under test, so that the two can disagree.
-inline bool IsValidUtf8(const char* text, std::size_t length) {
+inline bool DecodesExactly(const char* text, std::size_t length) {
     const auto* s = reinterpret_cast<const unsigned char*>(text);
     std::size_t i = 0;
     while (i < length) {

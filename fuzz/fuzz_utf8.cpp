@@ -19,12 +19,12 @@ QByteArray beforeNul(const QByteArray& bytes) {
 void checkName(const QByteArray& name) {
     const QString text = treelan::DecodeFileName(name);
     const QByteArray utf8 = treelan::ToUTF8(text);
-    FUZZ_CHECK(IsValidUtf8(utf8.constData(), std::size_t(utf8.size())), "output is valid UTF-8");
+    FUZZ_CHECK(DecodesExactly(utf8.constData(), std::size_t(utf8.size())), "output is valid UTF-8");
     FUZZ_CHECK(!utf8.contains('\0'), "no NUL in the output");
     const QByteArray kept = beforeNul(name);
     // A valid name comes back byte for byte; any other keeps its length at least (every stray
     // byte becomes a character of its own) and its ASCII bytes in order.
-    if (IsValidUtf8(kept.constData(), std::size_t(kept.size())))
+    if (DecodesExactly(kept.constData(), std::size_t(kept.size())))
         FUZZ_CHECK(utf8 == kept, "a valid name loses nothing");
     FUZZ_CHECK(utf8.size() >= kept.size(), "no byte dropped");
     QByteArray asciiIn, asciiOut;
@@ -39,7 +39,7 @@ void checkText(const std::uint8_t* data, std::size_t size) {
     QString text(qsizetype(size / 2), Qt::Uninitialized);
     std::memcpy(text.data(), data, size / 2 * 2);
     const QByteArray utf8 = treelan::ToUTF8(text);
-    FUZZ_CHECK(IsValidUtf8(utf8.constData(), std::size_t(utf8.size())), "output is valid UTF-8");
+    FUZZ_CHECK(DecodesExactly(utf8.constData(), std::size_t(utf8.size())), "output is valid UTF-8");
     // Qt's decoder gives the text back up to its first NUL, with every unpaired surrogate as
     // U+FFFD.
     QString expected = treelan::CutAtNul(text);

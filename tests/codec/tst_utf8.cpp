@@ -162,7 +162,7 @@ void TestUtf8::decodeFileName() {
 void TestUtf8::isValidUtf8() {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, expected);
-    QCOMPARE(IsValidUtf8(bytes), ToUTF8(expected) == bytes);
+    QCOMPARE(DecodesExactly(bytes), ToUTF8(expected) == bytes);
 }
 
 void TestUtf8::randomTextsMatchQt() {
