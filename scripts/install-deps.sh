@@ -12,7 +12,7 @@ group[build]="cmake make g++ qt6-base-dev libgl-dev zlib1g-dev"
 # python3-jsonschema, ncdu and gdu read the JSON and ncdu exports.
 group[test]="@build @package @browsers xsltproc libxml2-utils python3 python3-jsonschema ncdu gdu"
 # The web page and the web archive in real browsers, driven by puppeteer-core (package-lock.json).
-group[browsers]="nodejs chromium firefox-esr"
+group[browsers]="nodejs ca-certificates chromium firefox-esr"
 # The Debian package, its man pages and completions, and the tools that check them.
 group[package]="@build help2man dpkg-dev file lintian appstream desktop-file-utils man-db
                 bash bash-completion zsh fish"
@@ -70,6 +70,13 @@ fi
 
 # npm packages exactly as locked, again only when the lock file changed since the last install.
 if [ -n "$npm_lock" ] && ! cmp -s "$npm_lock" node_modules/.package-lock.json.installed 2>/dev/null; then
-    npm ci --no-audit --no-fund
+    # Node.js trusts only its own list of certificate authorities; add the system's, so that a
+    # registry reached through a proxy or mirror with a local authority works as it does for apt.
+    system_ca=/etc/ssl/certs/ca-certificates.crt
+    if [ -z "${NODE_EXTRA_CA_CERTS:-}" ] && [ -r "$system_ca" ]; then
+        NODE_EXTRA_CA_CERTS=$system_ca npm ci --no-audit --no-fund
+    else
+        npm ci --no-audit --no-fund
+    fi
     cp "$npm_lock" node_modules/.package-lock.json.installed
 fi
