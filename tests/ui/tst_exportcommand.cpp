@@ -10,11 +10,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
-#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
