@@ -1,37 +1,20 @@
-// Profile (string file) reader over arbitrary file contents. Besides the lookups of every key
-// that the program asks for, a section appended after the input must be found with its value.
+// Profile (string file) reader over arbitrary file contents, read from memory as the file reader
+// reads it once loaded. Besides the lookups of every key that the program asks for, a section put
+// before the input must be found with its value.
 #include "FuzzCheck.h"
 
 #include "settings/ProfileFile.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
-namespace {
-
-QString writeFile(const QByteArray& content) {
-    static QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("treelan.ini"));
-    QFile file(path);
-    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate), "temporary file");
-    FUZZ_CHECK(file.write(content) == content.size(), "temporary file written");
-    return path;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray input(reinterpret_cast<const char*>(data), qsizetype(size));
-    QString path = writeFile(input);
     for (int key = 100; key <= 190; key += 3) {
-        const QString value = treelan::ReadProfileString(path, QStringLiteral("GUI_Strings"),
-                                                         QString::number(key), {}, 255);
+        const QString value = treelan::ProfileStringIn(input, QStringLiteral("GUI_Strings"),
+                                                       QString::number(key), {}, 255);
         FUZZ_CHECK(value.size() <= 254, "values cut at 254");
         FUZZ_CHECK(!value.contains(u'\n') && !value.contains(u'\r'), "a value is one line");
     }
-    FUZZ_CHECK(treelan::ReadProfileString(path, QStringLiteral("GUI_Strings"),
-                                          QStringLiteral("101"), QStringLiteral("x"), 1)
+    FUZZ_CHECK(treelan::ProfileStringIn(input, QStringLiteral("GUI_Strings"), QStringLiteral("101"),
+                                        QStringLiteral("x"), 1)
                    .isEmpty(),
                "a buffer of one holds nothing");
 
@@ -41,9 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const char c : input)
         if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) value += c;
     value = value.left(200);
-    path = writeFile("[Fuzz_Section]\r\n  fuzz_key =  \"" + value + "\"  \r\n" + input);
-    const QString found = treelan::ReadProfileString(path, QStringLiteral("FUZZ_SECTION"),
-                                                     QStringLiteral("Fuzz_Key"), {}, 255);
+    const QString found = treelan::ProfileStringIn(
+        "[Fuzz_Section]\r\n  fuzz_key =  \"" + value + "\"  \r\n" + input,
+        QStringLiteral("FUZZ_SECTION"), QStringLiteral("Fuzz_Key"), {}, 255);
     FUZZ_CHECK(found == QString::fromLatin1(value), "a section's value is found");
     return 0;
 }

@@ -26,56 +26,61 @@ QString unquoted(const QString& value) {
     return value;
 }
 
-QString lineText(QByteArray line, bool firstLine) {
-    if (firstLine && line.startsWith("\xEF\xBB\xBF")) line.remove(0, 3);
-    while (line.endsWith('\n') || line.endsWith('\r'))
-        line.chop(1);
+QString lineText(QByteArrayView line, bool firstLine) {
+    if (firstLine && line.startsWith("\xEF\xBB\xBF")) line = line.sliced(3);
     // Bytes that are not UTF-8 (a file saved in a legacy code page) still come through as text.
-    return DecodeFileName(line).trimmed();
+    return DecodeFileName(line.data(), line.size()).trimmed();
 }
 
-// Looks the key up in the file; false when the file or the key is missing.
-bool findProfileValue(const QString& iniPath, const QString& section, const QString& key,
+// Looks the key up in the content; false when the key is missing.
+bool findProfileValue(QByteArrayView content, const QString& section, const QString& key,
                       QString& value) {
-    QFile file(iniPath);
-    if (!file.open(QIODevice::ReadOnly)) return false;
-
     const QString wantedSection = section.trimmed();
     const QString wantedKey = key.trimmed();
     bool inSection = false;
-    bool firstLine = true;
-    while (!file.atEnd()) {
-        // A lone CR ends a line too (files saved with classic Mac line ends): no value spans two
-        // lines, and no key hides inside another's value.
-        for (const QByteArray& piece : file.readLine().split('\r')) {
-            const QString line = lineText(piece, firstLine);
-            firstLine = false;
-            if (line.isEmpty() || line.front() == u';') continue;
-            if (line.front() == u'[') {
-                qsizetype close = line.indexOf(u']');
-                if (close < 0) close = line.size();
-                const QString name = line.mid(1, close - 1).trimmed();
-                inSection = name.compare(wantedSection, Qt::CaseInsensitive) == 0;
-                continue;
-            }
-            if (!inSection) continue;
-            const qsizetype equals = line.indexOf(u'=');
-            if (equals < 0) continue;
-            if (line.left(equals).trimmed().compare(wantedKey, Qt::CaseInsensitive) != 0) continue;
-            value = unquoted(line.mid(equals + 1).trimmed());
-            return true;
+    const char* const text = content.data();
+    const qsizetype size = content.size();
+    // LF, CR LF and a lone CR all end a line (files saved with classic Mac line ends): no value
+    // spans two lines, and no key hides inside another's value.
+    for (qsizetype start = 0; start < size;) {
+        qsizetype end = start;
+        while (end < size && text[end] != '\n' && text[end] != '\r')
+            ++end;
+        const QString line = lineText(content.sliced(start, end - start), start == 0);
+        start = end + 1;
+        if (line.isEmpty() || line.front() == u';') continue;
+        if (line.front() == u'[') {
+            qsizetype close = line.indexOf(u']');
+            if (close < 0) close = line.size();
+            const QString name = line.mid(1, close - 1).trimmed();
+            inSection = name.compare(wantedSection, Qt::CaseInsensitive) == 0;
+            continue;
         }
+        if (!inSection) continue;
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals < 0) continue;
+        if (line.left(equals).trimmed().compare(wantedKey, Qt::CaseInsensitive) != 0) continue;
+        value = unquoted(line.mid(equals + 1).trimmed());
+        return true;
     }
     return false;
 }
 
 } // namespace
 
+QString ProfileStringIn(QByteArrayView content, const QString& section, const QString& key,
+                        const QString& defaultText, int bufferSize) {
+    QString value;
+    if (!findProfileValue(content, section, key, value)) value = defaultText;
+    return cutTo(value, bufferSize - 1);
+}
+
 QString ReadProfileString(const QString& iniPath, const QString& section, const QString& key,
                           const QString& defaultText, int bufferSize) {
-    QString value;
-    if (!findProfileValue(iniPath, section, key, value)) value = defaultText;
-    return cutTo(value, bufferSize - 1);
+    QFile file(iniPath);
+    // A string file is small; a missing or unreadable one gives the default.
+    if (!file.open(QIODevice::ReadOnly)) return cutTo(defaultText, bufferSize - 1);
+    return ProfileStringIn(file.readAll(), section, key, defaultText, bufferSize);
 }
 
 } // namespace treelan

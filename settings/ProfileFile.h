@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 namespace treelan {
@@ -10,5 +11,10 @@ namespace treelan {
 // `defaultText`.
 QString ReadProfileString(const QString& iniPath, const QString& section, const QString& key,
                           const QString& defaultText = {}, int bufferSize = 255);
+
+// The same over a profile's content already in memory (the file's bytes): what the file reader
+// calls once it has read the file.
+QString ProfileStringIn(QByteArrayView content, const QString& section, const QString& key,
+                        const QString& defaultText = {}, int bufferSize = 255);
 
 } // namespace treelan

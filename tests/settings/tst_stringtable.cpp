@@ -230,6 +230,13 @@ void TestStringTable::readProfileString_data() {
                                              << "dflt" << 255 << "second";
     QTest::newRow("lone CR inside a CR LF file") << QByteArray("[S]\r\nk=value\rtail\r\n") << "k"
                                                  << "dflt" << 255 << "value";
+    // Line ends at the edges of the content: none after the last value, a BOM only at the start.
+    QTest::newRow("no line end after the value") << QByteArray("[S]\nk=last") << "k"
+                                                 << "dflt" << 255 << "last";
+    QTest::newRow("BOM after a line end is text") << QByteArray("\n\xEF\xBB\xBF[S]\nk=v\n") << "k"
+                                                  << "dflt" << 255 << "dflt";
+    QTest::newRow("LF CR is two line ends") << QByteArray("[S]\n\rk=v\n\r") << "k"
+                                            << "dflt" << 255 << "v";
 }
 
 void TestStringTable::readProfileString() {
@@ -243,6 +250,9 @@ void TestStringTable::readProfileString() {
     if (!content.isNull()) tree.createFile(QStringLiteral("p.ini"), content);
     QCOMPARE(treelan::ReadProfileString(tree.path(QStringLiteral("p.ini")), QStringLiteral("s"),
                                         key, defaultText, bufferSize),
+             expected);
+    // The content in memory reads alike (no content: nothing found).
+    QCOMPARE(treelan::ProfileStringIn(content, QStringLiteral("s"), key, defaultText, bufferSize),
              expected);
 }
 
