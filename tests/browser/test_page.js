@@ -32,6 +32,7 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
   const root = fixture.make('treelan-page--x-');
   const out = path.join(root + '.html');
   const filtered = root + '-filtered.html';
+  const bomRoot = root + '-bom', bomPage = root + '-bom.html';
   execFileSync(cli, ['export', '-r', '-q', root, out]);
   const browser = await launch();
   try {
@@ -172,11 +173,22 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
     checks.check('filtered names left out', left.length > 0 &&
       !left.some((n) => n.endsWith('.mp3') || n === 'big.bin' || n === 'inner.txt'), left.join(' | '));
     checks.equal('no page error with filters', seen.errors, []);
+
+    // A name that begins with U+FEFF keeps it, also as the first name of the page's data.
+    fs.mkdirSync(bomRoot);
+    fs.writeFileSync(path.join(bomRoot, '\ufeffmarked.txt'), 'm');
+    execFileSync(cli, ['export', '-q', '-f', 'html', bomRoot, bomPage]);
+    await page.goto('file://' + bomPage);
+    await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)');
+    await page.click('#below');
+    checks.equal('a leading U+FEFF shows', (await tableRows(page)).map((r) => r[0]), ['\ufeffmarked.txt']);
   } finally {
     await browser.close();
     fs.rmSync(root, { recursive: true, force: true });
     fs.rmSync(out, { force: true });
     fs.rmSync(filtered, { force: true });
+    fs.rmSync(bomRoot, { recursive: true, force: true });
+    fs.rmSync(bomPage, { force: true });
   }
   checks.done();
 })().catch((e) => { console.log('FAIL ' + (e && e.stack || e)); process.exit(1); });
