@@ -5,6 +5,7 @@
 #include "settings/StringTable.h"
 
 #include <algorithm>
+#include <exception>
 #include <utility>
 
 namespace treelan {
@@ -13,8 +14,35 @@ ListingModel::Store::Store() {
     types.intern(QString()); // type 0: no type name
 }
 
+// A sort running on a thread of its own; `generation` tells its result from a stopped one's.
+struct ListingModel::BackgroundSort {
+    std::atomic<bool> stop{false};
+    std::thread thread;
+    quint64 generation = 0;
+};
+
+// Stops a background sort for a change to the rows, and starts it again once the change is made.
+class ListingModel::SortPause {
+public:
+    explicit SortPause(ListingModel& model)
+        : m_model(model), m_resume(model.stopBackgroundSort()) {}
+    ~SortPause() {
+        if (m_resume) m_model.sortInBackground();
+    }
+    SortPause(const SortPause&) = delete;
+    SortPause& operator=(const SortPause&) = delete;
+
+private:
+    ListingModel& m_model;
+    bool m_resume;
+};
+
 ListingModel::ListingModel(QObject* parent)
     : QAbstractTableModel(parent), m_layout(new ColumnLayout(this)) {}
+
+ListingModel::~ListingModel() {
+    stopBackgroundSort();
+}
 
 int ListingModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(m_s.rows.size());
@@ -195,6 +223,7 @@ int ListingModel::addRow(const FileEntry& e, bool subfolderRow) {
 }
 
 int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow, RawRowNames raw) {
+    SortPause pause(*this);
     Row r = makeRow(entry, subfolderRow, raw);
     if (m_batch > 0) {
         m_s.rows.push_back(r);
@@ -225,6 +254,7 @@ int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow, RawRowNa
 void ListingModel::appendRows(std::vector<FileEntry> entries,
                               const std::vector<bool>& subfolderRows) {
     if (entries.empty()) return;
+    SortPause pause(*this);
     beginBatch();
     for (std::size_t i = 0; i < entries.size(); ++i)
         addRow(entries[i], i < subfolderRows.size() && subfolderRows[i]);
@@ -233,7 +263,10 @@ void ListingModel::appendRows(std::vector<FileEntry> entries,
 
 void ListingModel::beginBatch() {
     // A batch is one reset for the views: no signal per row, one sort at its end.
-    if (m_batch++ == 0) beginResetModel();
+    if (m_batch++ == 0) {
+        stopBackgroundSort();
+        beginResetModel();
+    }
 }
 
 void ListingModel::endBatch() {
@@ -241,6 +274,7 @@ void ListingModel::endBatch() {
     if (m_sorted) sortRows(false);
     m_s.rows.shrink_to_fit();
     endResetModel();
+    if (m_sorted) settleOwedSort();
 }
 
 void ListingModel::clear() {
@@ -248,65 +282,49 @@ void ListingModel::clear() {
 }
 
 ListingModel::Store ListingModel::takeRows() {
+    stopBackgroundSort(); // the rows it sorts are leaving
+    m_sortOwed = false;
     if (m_batch == 0) beginResetModel();
     Store taken = std::exchange(m_s, Store());
     if (m_batch == 0) endResetModel();
     return taken;
 }
 
-void ListingModel::appendRowsFrom(const ListingModel& source, int first, int count) {
-    if (first < 0 || count <= 0 || first + count > source.rowCount()) return;
+void ListingModel::appendRows(Store rows) {
+    if (rows.rows.empty()) return;
+    SortPause pause(*this);
     const int at = rowCount();
     const bool signal = m_batch == 0;
-    if (signal) beginInsertRows({}, at, at + count - 1);
-    for (int i = first; i < first + count; ++i) {
-        const Row& from = source.m_s.rows[std::size_t(i)];
-        Row row = from;
-        const std::size_t length = packedLength(from);
-        row.offset = m_s.arena.allocate(length);
-        CopyBytes(m_s.arena.at(row.offset), source.m_s.arena.at(from.offset),
-                  length * sizeof(char16_t));
-        m_s.liveChars += length;
-        row.folder = m_s.folders.intern(source.m_s.folders.texts[from.folder]);
-        row.type = m_s.types.intern(source.m_s.types.texts[from.type]);
-        row.seq = m_s.nextSeq++;
-        if (from.rawFolder != 0)
-            row.rawFolder = internRawFolder(source.m_s.rawFolders[from.rawFolder]);
-        if (from.rawName) m_s.rawNames.insert(row.seq, source.m_s.rawNames.value(from.seq));
-        m_s.rows.push_back(row);
+    if (signal) beginInsertRows({}, at, at + int(rows.rows.size()) - 1);
+    // The texts stay where they are; only the rows' references to them are renumbered, and the
+    // shared texts are looked up once each rather than once per row.
+    const qsizetype arenaBase = m_s.arena.adopt(std::move(rows.arena));
+    m_s.liveChars += rows.liveChars;
+    auto mapShared = [](SharedTexts& into, const SharedTexts& from) {
+        std::vector<quint32> map(from.texts.size());
+        for (std::size_t i = 0; i < map.size(); ++i)
+            map[i] = into.intern(from.texts[i]);
+        return map;
+    };
+    const std::vector<quint32> folderOf = mapShared(m_s.folders, rows.folders);
+    const std::vector<quint32> typeOf = mapShared(m_s.types, rows.types);
+    std::vector<quint32> rawFolderOf(rows.rawFolders.size(), 0);
+    for (std::size_t i = 1; i < rawFolderOf.size(); ++i)
+        rawFolderOf[i] = internRawFolder(rows.rawFolders[i]);
+    const quint64 seqBase = m_s.nextSeq;
+    quint64 lastSeq = 0;
+    for (Row r : rows.rows) {
+        if (r.rawName) m_s.rawNames.insert(seqBase + r.seq, rows.rawNames.value(r.seq));
+        r.offset += arenaBase;
+        r.folder = folderOf[r.folder];
+        r.type = typeOf[r.type];
+        r.rawFolder = rawFolderOf[r.rawFolder];
+        lastSeq = std::max(lastSeq, r.seq);
+        r.seq += seqBase;
+        m_s.rows.push_back(r);
     }
+    m_s.nextSeq = seqBase + std::max(lastSeq + 1, rows.nextSeq);
     if (signal) endInsertRows();
-}
-
-ListingModel::Store ListingModel::adoptRows(ListingModel& source) {
-    if (&source == this) return {};
-    beginResetModel();
-    Store old = std::exchange(m_s, source.takeRows());
-    const bool resort = m_sorted && (source.m_sortKey != m_sortKey ||
-                                     source.m_sortOrder != m_sortOrder || !source.m_sorted);
-    if (resort) sortRows(false);
-    endResetModel();
-    return old;
-}
-
-ListingModel::Store ListingModel::replaceWithSorted(ListingModel& source) {
-    const int shown = rowCount();
-    const bool resort = m_sorted && (source.m_sortKey != m_sortKey ||
-                                     source.m_sortOrder != m_sortOrder || !source.m_sorted);
-    // A persistent index (a selection, a current row) must follow its row: a reset then.
-    if (&source == this || source.rowCount() < shown || resort || !persistentIndexList().isEmpty())
-        return adoptRows(source);
-    // The first rows take the new texts in place; the rest are inserted after them.
-    Store old = std::exchange(m_s, source.takeRows());
-    std::deque<Row> beyond(m_s.rows.begin() + shown, m_s.rows.end());
-    m_s.rows.resize(std::size_t(shown));
-    if (shown > 0) emit dataChanged(index(0, 0), index(shown - 1, kListingColumns - 1));
-    if (!beyond.empty()) {
-        beginInsertRows({}, shown, shown + int(beyond.size()) - 1);
-        m_s.rows.insert(m_s.rows.end(), beyond.begin(), beyond.end());
-        endInsertRows();
-    }
-    return old;
 }
 
 QString ListingModel::text(int row, int column) const {
@@ -352,6 +370,7 @@ QByteArray ListingModel::rawPath(int row) const {
 
 bool ListingModel::removeRows(int row, int count, const QModelIndex& parent) {
     if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount()) return false;
+    SortPause pause(*this);
     beginRemoveRows({}, row, row + count - 1);
     for (int r = row; r < row + count; ++r)
         m_s.liveChars -= packedLength(m_s.rows[std::size_t(r)]);
@@ -363,6 +382,7 @@ bool ListingModel::removeRows(int row, int count, const QModelIndex& parent) {
 
 void ListingModel::removeRowsAt(const std::vector<int>& rows) {
     if (rows.empty()) return;
+    SortPause pause(*this);
     beginResetModel();
     std::size_t next = 0, kept = 0;
     for (std::size_t r = 0; r < m_s.rows.size(); ++r) {
@@ -432,19 +452,29 @@ bool numericKey(QStringView text, std::array<quint64, 2>& prefix) {
     return true;
 }
 
+// Thrown from within a sort that was asked to stop.
+struct SortStopped {};
+
 } // namespace
 
-void ListingModel::sortRows(bool signal) {
-    if (m_s.rows.size() < 2) return;
-    QModelIndexList before;
-    std::vector<quint64> oldSeq;
-    if (signal) {
-        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-        before = persistentIndexList();
-        oldSeq.reserve(std::size_t(before.size()));
-        for (const QModelIndex& i : before)
-            oldSeq.push_back(m_s.rows[std::size_t(i.row())].seq);
+// Counts a sort's steps and looks at its stop flag every few thousand of them, so that a stop
+// takes effect within a millisecond. One per thread.
+class SortSteps {
+public:
+    explicit SortSteps(const std::atomic<bool>* stop) : m_stop(stop) {}
+    void operator()() {
+        if (m_stop && ++m_steps % 4096 == 0 && m_stop->load(std::memory_order_relaxed))
+            throw SortStopped{};
     }
+
+private:
+    const std::atomic<bool>* m_stop;
+    unsigned m_steps = 0;
+};
+
+ListingModel::SortedRows ListingModel::sortedRows(const std::atomic<bool>* stop,
+                                                  bool twoThreads) const {
+    SortSteps step(stop);
     const bool desc = m_sortOrder == Qt::DescendingOrder;
     const std::size_t n = m_s.rows.size();
     // Each row gets a 64-bit sort prefix; most comparisons are decided by it, and only rows whose
@@ -456,83 +486,198 @@ void ListingModel::sortRows(bool signal) {
         bool exact;    // a different prefix decides
         bool complete; // an equal prefix decides too: the prefix is the whole text
     };
-    std::vector<Item> items(n);
-    const bool shared = m_sortKey == ColFolder || m_sortKey == ColTypeName;
-    const bool key = m_sortKey >= ColSizeKey;
-    std::vector<quint32> rank;
-    if (shared) rank = ranks(m_sortKey == ColFolder ? m_s.folders.texts : m_s.types.texts);
-    for (std::size_t r = 0; r < n; ++r) {
-        const Row& row = m_s.rows[r];
-        Item& item = items[r];
-        item.row = quint32(r);
-        item.seq = row.seq;
-        if (shared) {
-            item.prefix = {rank[m_sortKey == ColFolder ? row.folder : row.type], 0};
-            item.exact = item.complete = true;
-        } else if (key) {
-            item.exact = item.complete = numericKey(view(row, m_sortKey), item.prefix);
+    SortedRows sorted;
+    try {
+        std::vector<Item> items(n);
+        const bool shared = m_sortKey == ColFolder || m_sortKey == ColTypeName;
+        const bool key = m_sortKey >= ColSizeKey;
+        std::vector<quint32> rank;
+        if (shared) rank = ranks(m_sortKey == ColFolder ? m_s.folders.texts : m_s.types.texts);
+        for (std::size_t r = 0; r < n; ++r) {
+            step();
+            const Row& row = m_s.rows[r];
+            Item& item = items[r];
+            item.row = quint32(r);
+            item.seq = row.seq;
+            if (shared) {
+                item.prefix = {rank[m_sortKey == ColFolder ? row.folder : row.type], 0};
+                item.exact = item.complete = true;
+            } else if (key) {
+                item.exact = item.complete = numericKey(view(row, m_sortKey), item.prefix);
+            } else {
+                const QStringView text = view(row, m_sortKey);
+                item.exact = textPrefix(text, item.prefix);
+                item.complete = item.exact && text.size() <= 16;
+            }
+        }
+        auto cellOrder = [&](const Item& a, const Item& b) {
+            if (a.exact && b.exact) {
+                if (a.prefix[0] != b.prefix[0]) return a.prefix[0] < b.prefix[0] ? -1 : 1;
+                if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1] ? -1 : 1;
+            }
+            if (a.complete && b.complete) return 0;
+            const QStringView x = view(m_s.rows[a.row], m_sortKey),
+                              y = view(m_s.rows[b.row], m_sortKey);
+            return key ? compareKeys(x, y) : compareTexts(x, y);
+        };
+        auto orderWith = [&](SortSteps& steps) {
+            return [&](const Item& a, const Item& b) {
+                steps();
+                int c = cellOrder(a, b);
+                if (desc) c = -c;
+                if (c != 0) return c < 0;
+                return a.seq < b.seq;
+            };
+        };
+        if (twoThreads && n >= kTwoThreadRows) {
+            // Each half on a thread of its own, then one merge: the order is strict (seq breaks
+            // ties), so the result is the one a single sort gives.
+            const auto middle = items.begin() + std::ptrdiff_t(n / 2);
+            SortSteps otherSteps(stop);
+            std::exception_ptr otherFailed;
+            std::thread other([&] {
+                try {
+                    std::sort(items.begin(), middle, orderWith(otherSteps));
+                } catch (...) {
+                    otherFailed = std::current_exception();
+                }
+            });
+            try {
+                std::sort(middle, items.end(), orderWith(step));
+            } catch (...) {
+                other.join();
+                throw;
+            }
+            other.join();
+            if (otherFailed) std::rethrow_exception(otherFailed);
+            std::inplace_merge(items.begin(), middle, items.end(), orderWith(step));
         } else {
-            const QStringView text = view(row, m_sortKey);
-            item.exact = textPrefix(text, item.prefix);
-            item.complete = item.exact && text.size() <= 16;
+            std::sort(items.begin(), items.end(), orderWith(step));
         }
+        sorted.newRowOf.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            step();
+            sorted.rows.push_back(m_s.rows[items[i].row]);
+            sorted.newRowOf[items[i].row] = quint32(i);
+        }
+    } catch (const SortStopped&) {
+        return {};
     }
-    auto cellOrder = [&](const Item& a, const Item& b) {
-        if (a.exact && b.exact) {
-            if (a.prefix[0] != b.prefix[0]) return a.prefix[0] < b.prefix[0] ? -1 : 1;
-            if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1] ? -1 : 1;
-        }
-        if (a.complete && b.complete) return 0;
-        const QStringView x = view(m_s.rows[a.row], m_sortKey),
-                          y = view(m_s.rows[b.row], m_sortKey);
-        return key ? compareKeys(x, y) : compareTexts(x, y);
-    };
-    std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
-        int c = cellOrder(a, b);
-        if (desc) c = -c;
-        if (c != 0) return c < 0;
-        return a.seq < b.seq;
-    });
-    std::deque<Row> sorted;
-    for (const Item& item : items)
-        sorted.push_back(m_s.rows[item.row]);
-    m_s.rows = std::move(sorted);
-    if (!signal) return;
+    return sorted;
+}
+
+void ListingModel::placeSorted(SortedRows& sorted, bool signal) {
+    if (!signal) {
+        m_s.rows.swap(sorted.rows);
+        return;
+    }
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    m_s.rows.swap(sorted.rows);
     if (!before.isEmpty()) {
-        // seq is unique, so it finds each row's new place.
-        QHash<quint64, int> rowOfSeq;
-        for (std::size_t r = 0; r < m_s.rows.size(); ++r)
-            rowOfSeq.insert(m_s.rows[r].seq, int(r));
         QModelIndexList after;
-        for (qsizetype i = 0; i < before.size(); ++i)
-            after.append(index(rowOfSeq.value(oldSeq[std::size_t(i)]), before[i].column()));
+        after.reserve(before.size());
+        for (const QModelIndex& i : before)
+            after.append(index(int(sorted.newRowOf[std::size_t(i.row())]), i.column()));
         changePersistentIndexList(before, after);
     }
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
+void ListingModel::sortRows(bool signal) {
+    if (m_s.rows.size() >= 2) {
+        SortedRows sorted = sortedRows(nullptr, false);
+        placeSorted(sorted, signal);
+    }
+    if (signal) settleOwedSort();
+}
+
+void ListingModel::settleOwedSort() {
+    if (!m_sortOwed) return;
+    m_sortOwed = false;
+    emit backgroundSortDone();
+}
+
+bool ListingModel::stopBackgroundSort() {
+    if (!m_background) return false;
+    m_background->stop = true;
+    if (m_background->thread.joinable()) m_background->thread.join();
+    m_background.reset();
+    m_sortOwed = true;
+    return true;
+}
+
+void ListingModel::sortInBackground() {
+    stopBackgroundSort();
+    m_sortOwed = false;
+    m_background = std::make_unique<BackgroundSort>();
+    BackgroundSort* job = m_background.get();
+    job->generation = ++m_sortGeneration;
+    const quint64 generation = job->generation;
+    auto deliver = [this, generation](std::shared_ptr<SortedRows> sorted) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, sorted] {
+                if (!m_background || m_background->generation != generation) return; // stopped
+                if (m_background->thread.joinable()) m_background->thread.join();
+                m_background.reset();
+                if (sorted) {
+                    Q_ASSERT(sorted->rows.size() == m_s.rows.size());
+                    // Without persistent indexes (no selection) the rows' new texts are told as
+                    // changed data: a view redraws what it shows, where a layout change of a
+                    // million rows holds it up for tens of milliseconds.
+                    if (persistentIndexList().isEmpty()) {
+                        m_s.rows.swap(sorted->rows);
+                        emit dataChanged(index(0, 0), index(rowCount() - 1, kListingColumns - 1));
+                    } else {
+                        placeSorted(*sorted, true);
+                    }
+                }
+                emit backgroundSortDone();
+            },
+            Qt::QueuedConnection);
+    };
+    if (!m_sorted || m_batch > 0 || m_s.rows.size() < 2) {
+        deliver(nullptr); // nothing to sort: done on the next turn of the event loop
+        return;
+    }
+    job->thread = std::thread([this, job, deliver] {
+        // Only reads the rows: every change to them stops this thread first.
+        auto sorted = std::make_shared<SortedRows>(sortedRows(&job->stop, true));
+        if (!job->stop) deliver(std::move(sorted));
+    });
+}
+
 void ListingModel::sort(int column, Qt::SortOrder order) {
     if (column < 0 || column >= kListingColumns) return;
+    stopBackgroundSort(); // this sort takes its place
     m_sortKey = column;
     m_sortOrder = order;
     m_sorted = true;
     if (m_batch == 0) sortRows();
+    settleOwedSort();
 }
 
 void ListingModel::setSortKey(int column) {
     if (column < 0 || column >= kListingColumns) return;
+    stopBackgroundSort();
     m_sortKey = column;
     if (m_sorted && m_batch == 0) sortRows();
+    settleOwedSort();
 }
 
 void ListingModel::setSortOrder(Qt::SortOrder order) {
+    stopBackgroundSort();
     m_sortOrder = order;
     if (m_sorted && m_batch == 0) sortRows();
+    settleOwedSort();
 }
 
 void ListingModel::setSorted(bool sorted) {
+    stopBackgroundSort();
     m_sorted = sorted;
     if (m_sorted && m_batch == 0) sortRows();
+    settleOwedSort();
 }
 
 } // namespace treelan

@@ -7,8 +7,10 @@
 #include <QString>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <deque>
 #include <memory>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -52,6 +54,20 @@ public:
     }
     // Characters allocated so far.
     std::size_t size() const { return m_size; }
+    // Takes over the chunks of `other` (left empty) after its own, without copying a character;
+    // returns the value to add to an offset of `other` to find its text here.
+    qsizetype adopt(TextArena&& other) {
+        const qsizetype base = qsizetype(quint64(m_chunks.size()) << 32);
+        if (other.m_chunks.empty()) return base;
+        for (auto& chunk : other.m_chunks)
+            m_chunks.push_back(std::move(chunk));
+        // Allocation goes on in the last chunk taken over.
+        m_used = other.m_used;
+        m_capacity = other.m_capacity;
+        m_size += other.m_size;
+        other = TextArena();
+        return base;
+    }
 
 private:
     // 64 KiB: below the C library's threshold for a mapping of its own per allocation.
@@ -111,7 +127,7 @@ class ListingModel : public QAbstractTableModel {
 
 public:
     // The rows with their texts, apart from the model's other state: handed over whole between
-    // models (adoptRows, takeRows), so that a million rows can be freed off the interface thread.
+    // models (takeRows, appendRows), so that a million rows can be freed off the interface thread.
     struct Store {
         Store();
         std::deque<Row> rows; // grows without moving its rows, like the arena
@@ -126,6 +142,8 @@ public:
     };
 
     explicit ListingModel(QObject* parent = nullptr);
+    // Stops a background sort still running.
+    ~ListingModel() override;
 
     // --- rows ---
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -152,18 +170,10 @@ public:
     // Empties the model (one reset) and hands its rows over, for the caller to free where it
     // likes: freeing a million rows holds up the thread that does it.
     Store takeRows();
-    // Appends `count` rows of `source` from `first` at the end, whatever the sort: a scan in the
-    // background shows its rows in the order found, and adoptRows puts the sorted ones in place.
-    void appendRowsFrom(const ListingModel& source, int first, int count);
-    // Takes every row of `source` in place of its own (one reset), leaving `source` empty, and
-    // returns the rows it had. The rows are sorted again only when `source` was sorted by another
-    // key or order.
-    Store adoptRows(ListingModel& source);
-    // The same for a `source` that holds this model's rows and possibly more, in another order
-    // (a scan's sorted rows in place of those shown while it ran). Without persistent indexes
-    // (no selection) the rows' new texts are told as changed data: a view redraws what it
-    // shows, where a reset of a million rows holds it up for tens of milliseconds.
-    Store replaceWithSorted(ListingModel& source);
+    // Appends the rows of `rows` at the end, whatever the sort, taking over their texts without
+    // copying them: a scan in the background hands its rows over in batches of tens of thousands
+    // (sortInBackground then puts them in order).
+    void appendRows(Store rows);
     // Removes the given rows (ascending, no repeats) in one pass, however scattered they are.
     void removeRowsAt(const std::vector<int>& rows);
 
@@ -190,6 +200,12 @@ public:
     void setSortKey(int column);
     void setSortOrder(Qt::SortOrder order);
     void setSorted(bool sorted);
+    // Puts the rows in sort order on a thread of its own while they stay readable here (a million
+    // rows take a second to sort). backgroundSortDone() follows on this object's thread. Any change
+    // to the rows meanwhile stops the sort first; after adding or removing rows it starts again, a
+    // sort asked for here takes its place (and is done), and emptying the model ends it.
+    void sortInBackground();
+    bool isSortingInBackground() const { return m_background != nullptr; }
     // The cell comparison of sorted mode: letter case ignored.
     static int compareTexts(QStringView a, QStringView b);
     // The key columns (size, date, bit rate) hold zero-padded numbers; longer digit strings are
@@ -200,7 +216,30 @@ public:
     ColumnLayout& columns() { return *m_layout; }
     const ColumnLayout& columns() const { return *m_layout; }
 
+signals:
+    // The rows sortInBackground() was asked to order are in order.
+    void backgroundSortDone();
+
 private:
+    struct BackgroundSort;
+    // The rows in sort order and, per row, its place among them; empty when `stop` was set.
+    struct SortedRows {
+        std::deque<Row> rows;
+        std::vector<quint32> newRowOf;
+    };
+    // `twoThreads`: the caller's thread is waiting anyway (a background sort), so a large sort
+    // takes a second processor.
+    SortedRows sortedRows(const std::atomic<bool>* stop, bool twoThreads) const;
+    static constexpr std::size_t kTwoThreadRows = 65536;
+    // Puts `sorted` in place of the rows; persistent indexes follow their rows.
+    void placeSorted(SortedRows& sorted, bool signal);
+    // Stops a background sort; true when one was running.
+    bool stopBackgroundSort();
+    // Stops a background sort for a change to the rows and starts it again afterwards.
+    class SortPause;
+    // A sort in the foreground has done what a stopped background sort was to do: say so.
+    void settleOwedSort();
+
     Row makeRow(const FileEntryView& e, bool subfolder, RawRowNames raw);
     quint32 internRawFolder(const QByteArray& bytes);
     QStringView packed(const Row& row, int text) const;
@@ -220,6 +259,9 @@ private:
     int m_sortKey = 0;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     bool m_sorted = true;
+    std::unique_ptr<BackgroundSort> m_background;
+    quint64 m_sortGeneration = 0;
+    bool m_sortOwed = false; // a background sort was stopped and its done signal not yet sent
 };
 
 } // namespace treelan

@@ -5,8 +5,6 @@
 
 #include <QElapsedTimer>
 
-#include <algorithm>
-
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -18,13 +16,10 @@ namespace treelan {
 struct ListingScan::Job {
     std::atomic<bool> cancel{false};
     std::thread worker;
-    // Made on the owning thread; only the worker touches them until `ended`.
-    std::unique_ptr<ListingModel> staging;
-    std::unique_ptr<ListingModel> filling; // the next batch, copied outside the lock
     std::function<void(int)> pause;
 
     std::mutex lock;
-    std::unique_ptr<ListingModel> pending; // rows since the last hand-over, in a batch
+    std::deque<ListingModel::Store> pending; // batches since the last collection
     WalkProgress progress;
     bool progressNew = false;
     std::vector<Warning> warnings;
@@ -33,19 +28,6 @@ struct ListingScan::Job {
     Outcome outcome = Outcome::Complete;
     QString error;
 };
-
-namespace {
-
-// A store for rows in transit: made on the owning thread in a batch, so that the worker's
-// additions signal nothing.
-std::unique_ptr<ListingModel> emptyBatch() {
-    auto rows = std::make_unique<ListingModel>();
-    rows->setSorted(false);
-    rows->beginBatch();
-    return rows;
-}
-
-} // namespace
 
 struct ListingScan::Disposal {
     std::thread thread;
@@ -117,7 +99,7 @@ void ListingScan::reapOld() {
     }
 }
 
-void ListingScan::start(ScanOptions options, int sortKey, Qt::SortOrder order) {
+void ListingScan::start(ScanOptions options) {
     if (m_job) {
         // Nothing of it arrives any more; its thread ends on its own and is joined later.
         m_job->cancel = true;
@@ -125,38 +107,35 @@ void ListingScan::start(ScanOptions options, int sortKey, Qt::SortOrder order) {
     }
     reapOld();
     auto job = std::make_shared<Job>();
-    job->staging = std::make_unique<ListingModel>();
-    job->staging->sort(sortKey, order);
-    job->pending = emptyBatch();
-    job->filling = emptyBatch();
     job->pause = m_pause;
     m_job = job;
-    m_inbox.clear();
-    m_inboxNext = 0;
-    m_poll.setInterval(kPollMs);
     m_running = true;
     m_poll.start();
 
     Job* j = job.get();
-    job->worker = std::thread([j, options = std::move(options)] {
-        ListingModel& staging = *j->staging;
+    job->worker = std::thread([this, j, options = std::move(options)] {
+        ListingModel staging; // this thread's own: the rows go out of it whole
+        staging.setSorted(false);
         ScanOptions scan = options;
         QElapsedTimer clock;
         clock.start();
         qint64 lastRows = 0;
-        int sent = 0;    // rows
         int batches = 0; // hand-overs
         std::vector<Warning> warnings;
+        auto handOver = [&] {
+            if (staging.rowCount() == 0) return;
+            ListingModel::Store rows = staging.takeRows();
+            ++batches;
+            std::lock_guard guard(j->lock);
+            j->pending.push_back(std::move(rows));
+        };
 
         scan.walk.progress = [&](const WalkProgress& p) {
             const bool cancelled = j->cancel;
-            // The first rows go at once, later ones at most every kBatchMs. They are copied
-            // before taking the lock, which the owning thread then waits for only for a swap.
-            const bool rows = !cancelled && staging.rowCount() > sent &&
-                              (sent == 0 || clock.elapsed() - lastRows >= kBatchMs);
-            if (rows) {
-                j->filling->appendRowsFrom(staging, sent, staging.rowCount() - sent);
-                sent = staging.rowCount();
+            // The first rows go at once, later ones at most every kBatchMs.
+            if (!cancelled && (batches == 0 || clock.elapsed() - lastRows >= kBatchMs) &&
+                staging.rowCount() > 0) {
+                handOver();
                 lastRows = clock.elapsed();
             }
             {
@@ -165,19 +144,11 @@ void ListingScan::start(ScanOptions options, int sortKey, Qt::SortOrder order) {
                 j->progressNew = true;
                 j->warnings.insert(j->warnings.end(), warnings.begin(), warnings.end());
                 warnings.clear();
-                if (cancelled) {
-                    j->stopped = true;
-                    return false;
-                }
-                if (j->filling->rowCount() > 0) {
-                    ++batches;
-                    if (j->pending->rowCount() == 0) {
-                        std::swap(j->filling, j->pending);
-                    } else { // not collected yet: rare, the owning thread looks every kPollMs
-                        j->pending->appendRowsFrom(*j->filling, 0, j->filling->rowCount());
-                        j->filling->clear();
-                    }
-                }
+                if (cancelled) j->stopped = true;
+            }
+            if (cancelled) { // told at once, not at the next poll
+                QMetaObject::invokeMethod(this, &ListingScan::collect, Qt::QueuedConnection);
+                return false;
             }
             if (j->pause) j->pause(batches);
             return true;
@@ -189,7 +160,7 @@ void ListingScan::start(ScanOptions options, int sortKey, Qt::SortOrder order) {
         Outcome outcome = Outcome::Complete;
         QString error;
         try {
-            RefreshListing(staging, scan); // sorts once at its end, here on the worker
+            FindFilesAPI(staging, scan);
         } catch (const Cancelled&) {
             outcome = Outcome::Cancelled;
         } catch (const FileError& e) {
@@ -199,33 +170,18 @@ void ListingScan::start(ScanOptions options, int sortKey, Qt::SortOrder order) {
             outcome = Outcome::Failed;
             error = QString::fromLocal8Bit(e.what());
         }
-        std::lock_guard guard(j->lock);
-        j->warnings.insert(j->warnings.end(), warnings.begin(), warnings.end());
-        j->outcome = outcome;
-        j->error = error;
-        j->ended = true;
-    });
-}
-
-bool ListingScan::handOverSlices() {
-    // A batch of tens of thousands of rows is handed over in slices, a few milliseconds of the
-    // receiver's work at a time; the rest follows as soon as the event loop has had its turn.
-    QElapsedTimer clock;
-    clock.start();
-    const std::shared_ptr<Job> job = m_job;
-    while (!m_inbox.empty() && clock.elapsed() < kSliceMs) {
-        const ListingModel& batch = *m_inbox.front();
-        const int count = std::min(kSliceRows, batch.rowCount() - m_inboxNext);
-        emit rowsFound(batch, m_inboxNext, count);
-        if (job != m_job) return false; // a receiver started another scan
-        m_inboxNext += count;
-        if (m_inboxNext == batch.rowCount()) {
-            m_inbox.pop_front();
-            m_inboxNext = 0;
+        if (outcome != Outcome::Failed) handOver();
+        {
+            std::lock_guard guard(j->lock);
+            j->warnings.insert(j->warnings.end(), warnings.begin(), warnings.end());
+            j->outcome = outcome;
+            j->error = error;
+            j->ended = true;
         }
-    }
-    m_poll.setInterval(m_inbox.empty() ? kPollMs : 0);
-    return true;
+        // The last rows are collected now rather than at the next poll. (This object outlives
+        // the thread: its destructor joins it.)
+        QMetaObject::invokeMethod(this, &ListingScan::collect, Qt::QueuedConnection);
+    });
 }
 
 void ListingScan::collect() {
@@ -235,13 +191,13 @@ void ListingScan::collect() {
         return;
     }
     const std::shared_ptr<Job> job = m_job; // a receiver may start another scan
-    std::unique_ptr<ListingModel> rows = emptyBatch();
+    std::deque<ListingModel::Store> batches;
     WalkProgress at;
     bool progressNew = false, stopNow = false, ended = false;
     std::vector<Warning> found;
     {
         std::lock_guard guard(job->lock);
-        std::swap(rows, job->pending);
+        batches.swap(job->pending);
         at = job->progress;
         progressNew = job->progressNew;
         job->progressNew = false;
@@ -253,13 +209,13 @@ void ListingScan::collect() {
     if (job != m_job) return;
     if (!found.empty()) emit warningsFound(found);
     if (job != m_job) return;
-    // Rows still in transit at the end come with the sorted whole.
-    if (ended) {
-        m_inbox.clear();
-        m_inboxNext = 0;
-    } else {
-        if (rows->rowCount() > 0) m_inbox.push_back(std::move(rows));
-        if (!handOverSlices() || job != m_job) return;
+    for (ListingModel::Store& rows : batches) {
+        emit rowsFound(rows);
+        if (job != m_job) { // a receiver started another scan: the rest goes unseen
+            for (ListingModel::Store& left : batches)
+                dispose(std::move(left));
+            return;
+        }
     }
     if (stopNow) {
         m_stoppedSent = true;
@@ -270,9 +226,8 @@ void ListingScan::collect() {
     m_running = false;
     m_stoppedSent = false;
     m_poll.stop();
-    m_poll.setInterval(kPollMs);
     m_job.reset();
-    emit finished(*job->staging, job->outcome, job->error);
+    emit finished(job->outcome, job->error);
 }
 
 } // namespace treelan

@@ -22,32 +22,28 @@ struct Warning {
 };
 
 // A listing refresh on a worker thread. The worker lists into a store of its own and hands the
-// rows found so far over at most every kBatchMs (the first ones at once); this object's thread
-// collects them, the counts and the warnings every kPollMs, the rows in
-// the order found; at the end it sorts them all, off this thread, and hands over the sorted
-// listing. Signals arrive on the thread that owns this object, and only for the latest start().
+// rows found so far over whole (no copy) at most every kBatchMs, the first ones at once; this
+// object's thread collects them, the counts and the warnings every kPollMs. The rows arrive in
+// the order found; the receiver sorts them at the end (ListingModel::sortInBackground). Signals
+// arrive on the thread that owns this object, and only for the latest start().
 class ListingScan : public QObject {
     Q_OBJECT
 public:
     enum class Outcome { Complete, Cancelled, Failed };
     static constexpr int kBatchMs = 200;
     // How often the owning thread collects what the worker found: rows, counts, warnings.
-    static constexpr int kPollMs = 25;
-    // Rows are handed to receivers in slices of this many, for at most kSliceMs per turn of the
-    // event loop.
-    static constexpr int kSliceRows = 2048;
-    static constexpr int kSliceMs = 8;
+    static constexpr int kPollMs = 50;
 
     explicit ListingScan(QObject* parent = nullptr);
     // Cancels a running scan and waits for its thread.
     ~ListingScan() override;
 
-    // Starts listing `options.rootPath` (its progress and warning callbacks are replaced), to be
-    // sorted by `sortKey` and `order`. A scan still running is cancelled first; nothing of it
-    // arrives any more, and its thread ends on its own.
-    void start(ScanOptions options, int sortKey, Qt::SortOrder order);
-    // Asks the running scan to stop at its next folder: stopped() follows, then finished() with
-    // the rows found so far.
+    // Starts listing `options.rootPath` (its progress and warning callbacks are replaced). A scan
+    // still running is cancelled first; nothing of it arrives any more, and its thread ends on
+    // its own.
+    void start(ScanOptions options);
+    // Asks the running scan to stop at its next folder: stopped() follows, then finished() once
+    // the rows found so far have arrived.
     void cancel();
     bool isRunning() const { return m_running; }
     // Blocks until every worker thread this object started has ended (tests, shutdown).
@@ -59,31 +55,24 @@ public:
     void dispose(ListingModel::Store rows);
 
 signals:
-    // New rows in the order found: `count` rows of `rows` from `first`; valid during the call
-    // only.
-    void rowsFound(const treelan::ListingModel& rows, int first, int count);
+    // New rows in the order found; the receiver takes them (ListingModel::appendRows).
+    void rowsFound(treelan::ListingModel::Store& rows);
     void progress(qint64 folders, qint64 entries, const QString& currentFolder);
     void warningsFound(const std::vector<treelan::Warning>& warnings);
-    // The walk has ended after a cancel; the sorted rows follow with finished().
+    // The walk has ended after a cancel; finished() follows.
     void stopped();
-    // Every row found, sorted; the receiver may take them (ListingModel::adoptRows). `error` is
-    // the failure's message for Outcome::Failed.
-    void finished(treelan::ListingModel& rows, treelan::ListingScan::Outcome outcome,
-                  const QString& error);
+    // Every row found has arrived. `error` is the failure's message for Outcome::Failed.
+    void finished(treelan::ListingScan::Outcome outcome, const QString& error);
 
 private:
     struct Job;
     struct Disposal;
     void collect();
-    // False when a receiver started another scan meanwhile.
-    bool handOverSlices();
     void reapOld();
 
     std::shared_ptr<Job> m_job;
     std::vector<std::shared_ptr<Job>> m_old; // cancelled, their threads still ending
     std::vector<std::unique_ptr<Disposal>> m_disposals;
-    std::deque<std::unique_ptr<ListingModel>> m_inbox; // collected, not yet handed over
-    int m_inboxNext = 0;                               // in m_inbox.front()
     std::function<void(int)> m_pause;
     QTimer m_poll;
     bool m_running = false;

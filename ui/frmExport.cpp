@@ -175,14 +175,13 @@ void frmExport::buildControls() {
     connect(m_cmdWarnings, &QPushButton::clicked, this, &frmExport::cmdWarnings_Click);
 
     m_scan = new ListingScan(this);
+    connect(m_model, &ListingModel::backgroundSortDone, this, &frmExport::onScanSorted);
     connect(m_scan, &ListingScan::rowsFound, this, &frmExport::onRowsFound);
     connect(m_scan, &ListingScan::progress, this, &frmExport::onScanProgress);
     connect(m_scan, &ListingScan::warningsFound, this, &frmExport::onScanWarnings);
     connect(m_scan, &ListingScan::stopped, this, &frmExport::onScanStopped);
     connect(m_scan, &ListingScan::finished, this,
-            [this](ListingModel& rows, ListingScan::Outcome outcome, const QString&) {
-                onScanFinished(rows, outcome);
-            });
+            [this](ListingScan::Outcome outcome, const QString&) { onScanFinished(outcome); });
 
     m_chkPath = new QCheckBox(QStringLiteral("Kopíruj včetně kompletní cesty"), this);
     control(m_chkPath, "chkPath", Str::CopyFullPath, {180, 4440, 2595, 255});
@@ -332,14 +331,15 @@ void frmExport::RefreshListing() {
     m_removedFolders = PathSet();
     m_warnings.clear();
     m_complete = false;
-    m_scan->dispose(m_model->takeRows());
+    m_sortingScan = false;
+    m_scan->dispose(m_model->takeRows()); // also ends a sort of the last scan's rows
     ScanOptions options;
     options.rootPath = path();
     options.browseSubfolders = browseSubfolders();
     options.mp3Info = mp3Info();
     options.walk.noHidden = !showHidden();
     // A scan still running is cancelled by the new one.
-    m_scan->start(std::move(options), m_model->sortKey(), m_model->sortOrder());
+    m_scan->start(std::move(options));
     m_scanFolders = m_scanEntries = 0;
     m_scanFolder.clear();
     m_scanStopping = false;
@@ -352,8 +352,8 @@ void frmExport::cmdCancel_Click() {
     m_scan->cancel();
 }
 
-void frmExport::onRowsFound(const ListingModel& rows, int first, int count) {
-    m_model->appendRowsFrom(rows, first, count);
+void frmExport::onRowsFound(ListingModel::Store& rows) {
+    m_model->appendRows(std::move(rows));
 }
 
 void frmExport::onScanProgress(qint64 folders, qint64 entries, const QString& folder) {
@@ -377,13 +377,20 @@ void frmExport::onScanStopped() {
     updateScanBar();
 }
 
-void frmExport::onScanFinished(ListingModel& rows, ListingScan::Outcome outcome) {
+void frmExport::onScanFinished(ListingScan::Outcome outcome) {
     // A folder that cannot be listed gives no rows, like an empty one.
-    if (outcome == ListingScan::Outcome::Failed)
-        m_model->clear();
-    else
-        m_scan->dispose(m_model->replaceWithSorted(rows));
-    m_complete = outcome == ListingScan::Outcome::Complete;
+    if (outcome == ListingScan::Outcome::Failed) m_model->clear();
+    m_scanOutcome = outcome;
+    m_sortingScan = true;
+    // The rows stay readable, and the window alive, while they are put in order.
+    m_model->sortInBackground();
+    updateScanBar();
+}
+
+void frmExport::onScanSorted() {
+    if (!m_sortingScan) return;
+    m_sortingScan = false;
+    m_complete = m_scanOutcome == ListingScan::Outcome::Complete;
     m_scanStopping = false;
     if (m_model->rowCount() > 0) {
         m_listingEnabled = true;
@@ -395,7 +402,7 @@ void frmExport::onScanFinished(ListingModel& rows, ListingScan::Outcome outcome)
 }
 
 bool frmExport::isScanning() const {
-    return m_scan->isRunning();
+    return m_scan->isRunning() || m_sortingScan;
 }
 
 void frmExport::updateButtons() {
@@ -416,9 +423,13 @@ QString frmExport::scanStatusText() const {
                                .arg(locale.toString(m_scanFolders), locale.toString(m_scanEntries));
     QString text;
     if (isScanning()) {
-        text = m_scanStopping ? tr("Stopping; sorting the %1 rows found...")
-                                    .arg(locale.toString(m_model->rowCount()))
-                              : tr("Listing: %1 - %2").arg(counts, m_scanFolder);
+        if (m_scanStopping)
+            text = tr("Stopping; sorting the %1 rows found...")
+                       .arg(locale.toString(m_model->rowCount()));
+        else if (m_sortingScan)
+            text = tr("Sorting the %1 rows found...").arg(locale.toString(m_model->rowCount()));
+        else
+            text = tr("Listing: %1 - %2").arg(counts, m_scanFolder);
     } else if (!m_complete) {
         text = tr("Stopped: the listing is incomplete (%1)").arg(counts);
     }
@@ -434,7 +445,7 @@ void frmExport::updateScanBar() {
     const QString text = scanStatusText();
     m_lblScan->setText(text);
     m_cmdCancel->setVisible(scanning);
-    m_cmdCancel->setEnabled(scanning && !m_scanStopping);
+    m_cmdCancel->setEnabled(m_scan->isRunning() && !m_scanStopping);
     m_cmdWarnings->setVisible(!m_warnings.empty());
     m_scanBar->setVisible(!text.isEmpty());
     if (m_scanBar->isVisible()) m_scanBar->raise();

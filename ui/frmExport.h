@@ -116,11 +116,13 @@ private:
     void Form_Load(const QString& startPath);
     void place(QWidget* control, const QRectF& twips);
     void attachModel();
-    void onRowsFound(const ListingModel& rows, int first, int count);
+    void onRowsFound(ListingModel::Store& rows);
     void onScanProgress(qint64 folders, qint64 entries, const QString& folder);
     void onScanWarnings(const std::vector<Warning>& warnings);
     void onScanStopped();
-    void onScanFinished(ListingModel& rows, ListingScan::Outcome outcome);
+    void onScanFinished(ListingScan::Outcome outcome);
+    // The scan's rows are in order: the refresh is over.
+    void onScanSorted();
     void updateButtons();
     void updateScanBar();
     void syncHeader();
@@ -154,6 +156,8 @@ private:
     QString m_scanFolder;
     bool m_scanStopping = false;
     bool m_complete = true;
+    bool m_sortingScan = false; // the scan has ended, its rows are being sorted
+    ListingScan::Outcome m_scanOutcome = ListingScan::Outcome::Complete;
     bool m_listingEnabled = false; // a refresh found rows and Delete has not emptied the list
     std::array<QAction*, 4> m_mnuView{};
     std::array<QAction*, 6> m_mnuSort{};

@@ -278,26 +278,25 @@ private slots:
         QVERIFY(!selection.hasSelection());
     }
 
-    // Rows move between stores in slices and whole, whatever their texts' lengths: empty ones,
-    // runs that cross from one chunk of a store to the next, names longer than a chunk. Each row
-    // must read its own texts wherever it went.
+    // Rows move between stores in batches, whatever their texts' lengths: empty ones, runs that
+    // cross from one chunk of a store to the next, names longer than a chunk, raw bytes kept for
+    // some names and folders. Each row must read its own texts and bytes wherever it went, and
+    // keep them once sorted in the background; a selected row's index follows it.
     void handOver_data() {
         QTest::addColumn<int>("rows");
         QTest::addColumn<int>("longest");    // name lengths cycle from 0 up to this
-        QTest::addColumn<int>("slice");      // rows per hand-over
-        QTest::addColumn<int>("inTransit");  // rows not shown before the sorted whole comes
+        QTest::addColumn<int>("batch");      // rows per hand-over
         QTest::addColumn<bool>("selection"); // a selected row: its index must follow it
-        QTest::newRow("one row") << 1 << 3 << 1 << 0 << false;
-        QTest::newRow("short names across chunks") << 20000 << 12 << 2048 << 0 << false;
-        QTest::newRow("names longer than a chunk") << 6 << 70000 << 4 << 1 << false;
-        QTest::newRow("mixed, odd slices") << 300 << 40000 << 7 << 40 << false;
-        QTest::newRow("mixed, selected") << 300 << 40000 << 7 << 40 << true;
+        QTest::newRow("one row") << 1 << 3 << 1 << false;
+        QTest::newRow("short names across chunks") << 20000 << 12 << 2048 << false;
+        QTest::newRow("names longer than a chunk") << 6 << 70000 << 4 << false;
+        QTest::newRow("mixed, odd batches") << 300 << 40000 << 7 << false;
+        QTest::newRow("mixed, selected") << 300 << 40000 << 7 << true;
     }
     void handOver() {
         QFETCH(int, rows);
         QFETCH(int, longest);
-        QFETCH(int, slice);
-        QFETCH(int, inTransit);
+        QFETCH(int, batch);
         QFETCH(bool, selection);
         // The row's number is its size key; its name repeats a letter, with a non-ASCII mark.
         auto nameOf = [&](int i) {
@@ -306,52 +305,80 @@ private slots:
             if (length > 0) name[length / 2] = QChar(u'\u00e9');
             return name;
         };
+        // Every third row's name and every fifth folder are kept as raw bytes of their own.
+        auto rawNameOf = [](int i) { return QByteArray("raw\xff") + QByteArray::number(i); };
+        auto rawFolderOf = [](int i) {
+            return QByteArray("d\xfe") + QByteArray::number(i % 5) + '/';
+        };
+        auto folderOf = [](int i) { return QStringLiteral("d%1/").arg(i % 5); };
+        auto expectedPath = [&](int i) {
+            return (i % 5 == 0 ? rawFolderOf(i) : folderOf(i).toUtf8()) +
+                   (i % 3 == 0 ? rawNameOf(i) : nameOf(i).toUtf8());
+        };
         auto idOf = [](const ListingModel& m, int row) { return m.text(row, ColSizeKey).toInt(); };
-        ListingModel staging;
-        staging.beginBatch();
-        for (int i = 0; i < rows; ++i) {
-            FileEntry e = file(nameOf(i), QStringLiteral("%1").arg(i, 12, 10, QLatin1Char('0')));
-            e.folder = QStringLiteral("d%1/").arg(i % 5);
-            staging.addRow(e);
-        }
-        QCOMPARE(staging.rowCount(), rows);
 
         ListingModel shown;
         QAbstractItemModelTester tester(&shown,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        shown.setSorted(false);
-        const int seen = rows - inTransit;
-        for (int first = 0; first < seen; first += slice)
-            shown.appendRowsFrom(staging, first, std::min(slice, seen - first));
-        QCOMPARE(shown.rowCount(), seen);
-        for (int r = 0; r < seen; ++r) {
-            QCOMPARE(idOf(shown, r), r); // in the order added
-            QCOMPARE(shown.text(r, ColName), nameOf(r));
-            QCOMPARE(shown.text(r, ColFolder), QStringLiteral("d%1/").arg(r % 5));
-            QCOMPARE(shown.text(r, ColSize), QStringLiteral(" 1 kB"));
-            QCOMPARE(shown.text(r, ColTypeName), QStringLiteral("Text"));
+        for (int first = 0; first < rows; first += batch) {
+            ListingModel staging; // as a scan's worker lists: unsorted, in a batch
+            staging.setSorted(false);
+            staging.beginBatch();
+            for (int i = first; i < std::min(rows, first + batch); ++i) {
+                FileEntry e =
+                    file(nameOf(i), QStringLiteral("%1").arg(i, 12, 10, QLatin1Char('0')));
+                e.folder = folderOf(i);
+                const QByteArray rawName = rawNameOf(i), rawFolder = rawFolderOf(i);
+                staging.addRow(FileEntryView{e.name,
+                                             e.folder,
+                                             e.sizeText,
+                                             e.dateText,
+                                             {},
+                                             {},
+                                             e.typeName,
+                                             e.sizeKey,
+                                             e.dateKey,
+                                             {}},
+                               false,
+                               {i % 5 == 0 ? QByteArrayView(rawFolder) : QByteArrayView(),
+                                i % 3 == 0 ? QByteArrayView(rawName) : QByteArrayView()});
+            }
+            staging.endBatch();
+            shown.appendRows(staging.takeRows());
         }
-
-        staging.endBatch(); // sorted by name
-        shown.setSorted(true);
-        QItemSelectionModel selected(&shown);
-        if (selection)
-            selected.select(shown.index(seen - 1, 0),
-                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        QSignalSpy resets(&shown, &QAbstractItemModel::modelReset);
-        const ListingModel::Store old = shown.replaceWithSorted(staging);
-        // Without a persistent index the rows change in place, which no view has to lay out
-        // again; a selection makes it a reset, which clears it.
-        QCOMPARE(resets.count(), selection ? 1 : 0);
-        QVERIFY(!selected.hasSelection());
-        QCOMPARE(old.rows.size(), std::size_t(seen));
-        QCOMPARE(staging.rowCount(), 0);
         QCOMPARE(shown.rowCount(), rows);
         for (int r = 0; r < rows; ++r) {
-            QCOMPARE(shown.text(r, ColName), nameOf(idOf(shown, r)));
+            QCOMPARE(idOf(shown, r), r); // in the order added
+            QCOMPARE(shown.text(r, ColName), nameOf(r));
+            QCOMPARE(shown.text(r, ColFolder), folderOf(r));
+            QCOMPARE(shown.text(r, ColSize), QStringLiteral(" 1 kB"));
+            QCOMPARE(shown.text(r, ColTypeName), QStringLiteral("Text"));
+            QCOMPARE(shown.rawPath(r), expectedPath(r));
+        }
+
+        QItemSelectionModel selected(&shown);
+        const int chosen = rows - 1;
+        if (selection)
+            selected.select(shown.index(chosen, 0),
+                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QSignalSpy done(&shown, &ListingModel::backgroundSortDone);
+        shown.sortInBackground(); // by name, ascending
+        QVERIFY(shown.isSortingInBackground());
+        QVERIFY(done.wait(20000));
+        QCOMPARE(done.count(), 1);
+        QVERIFY(!shown.isSortingInBackground());
+        QCOMPARE(shown.rowCount(), rows);
+        std::vector<bool> seen(std::size_t(rows), false);
+        for (int r = 0; r < rows; ++r) {
+            const int id = idOf(shown, r);
+            QVERIFY(id >= 0 && id < rows && !seen[std::size_t(id)]);
+            seen[std::size_t(id)] = true;
+            QCOMPARE(shown.text(r, ColName), nameOf(id));
+            QCOMPARE(shown.rawPath(r), expectedPath(id));
             if (r > 0)
                 QVERIFY(ListingModel::compareTexts(shown.cell(r - 1, ColName),
                                                    shown.cell(r, ColName)) <= 0);
+            if (selection) QCOMPARE(selected.isRowSelected(r, {}), id == chosen);
         }
 
         // Taken rows leave an empty model that lists again from scratch.
@@ -361,6 +388,48 @@ private slots:
         shown.addRow(file(QStringLiteral("again")));
         QCOMPARE(names(shown), QStringList{QStringLiteral("again")});
         QCOMPARE(shown.text(0, ColTypeName), QStringLiteral("Text"));
+    }
+
+    // A change while a background sort runs stops it: the sort's result must never land on rows
+    // it was not made for, and whoever waits for it hears once that the rows are in order.
+    void backgroundSortMeetsAChange_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("rowsAfter");
+        QTest::addColumn<int>("doneSignals"); // once in order; none when the rows left
+        QTest::newRow("rows removed: sorted again") << "remove" << 29999 << 1;
+        QTest::newRow("rows added: sorted again") << "add" << 30001 << 1;
+        QTest::newRow("sorted here instead") << "sort" << 30000 << 1;
+        QTest::newRow("rows taken away") << "take" << 0 << 0;
+    }
+    void backgroundSortMeetsAChange() {
+        QFETCH(QString, change);
+        QFETCH(int, rowsAfter);
+        QFETCH(int, doneSignals);
+        ListingModel m; // sorted by name, ascending
+        QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        ListingModel found; // rows as a scan hands them over: in no order
+        found.setSorted(false);
+        for (int i = 0; i < 30000; ++i) // enough to be still sorting when the change comes
+            found.addRow(
+                file(QStringLiteral("n%1").arg((i * 7919) % 30000, 5, 10, QLatin1Char('0'))));
+        m.appendRows(found.takeRows());
+        QSignalSpy done(&m, &ListingModel::backgroundSortDone);
+        m.sortInBackground();
+        if (change == "remove") QVERIFY(m.removeRows(0, 1));
+        if (change == "add") m.addRow(file(QStringLiteral("zzz")));
+        if (change == "sort") m.sort(ColName, Qt::DescendingOrder);
+        if (change == "take") m.takeRows();
+        QTest::qWait(300); // a stopped sort's result would arrive meanwhile
+        if (done.count() < doneSignals) QVERIFY(done.wait(20000));
+        QTest::qWait(50);
+        QCOMPARE(done.count(), doneSignals);
+        QCOMPARE(m.rowCount(), rowsAfter);
+        QVERIFY(!m.isSortingInBackground());
+        const bool ascending = change != "sort";
+        for (int r = 1; r < m.rowCount(); ++r) {
+            const int c = ListingModel::compareTexts(m.cell(r - 1, ColName), m.cell(r, ColName));
+            QVERIFY2(ascending ? c <= 0 : c >= 0, qPrintable(m.text(r, ColName)));
+        }
     }
 };
 

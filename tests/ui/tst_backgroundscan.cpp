@@ -154,8 +154,8 @@ private slots:
             restarted = true;
             mp3->setChecked(true); // a check box refreshes: the running scan is cancelled
         };
-        connect(scan, &ListingScan::rowsFound, &w, [&](const ListingModel&, int first, int) {
-            if (first == 0 && ++seen >= restartAfterBatches) restart(); // a batch's first slice
+        connect(scan, &ListingScan::rowsFound, &w, [&] {
+            if (++seen >= restartAfterBatches) restart();
         });
         tree->setChecked(true);
         if (restartAfterBatches == 0) restart();
