@@ -88,6 +88,7 @@ private:
 
 bool g_ok = true;
 constexpr int kRounds = 5;
+constexpr int kExportRounds = 3;
 
 void figure(const char* what, double value, const char* unit, const char* limitText, bool ok) {
     std::printf("  %-44s %10.1f %-4s %-14s %s\n", what, value, unit, limitText, ok ? "ok" : "OVER");
@@ -185,11 +186,16 @@ ExportRequest exportRequest(const QString& root, const QString& target) {
 void exportFigures(frmExport& window, const QString& target) {
     const QString root = window.path();
     std::printf("export (generic XML, subfolders)\n");
-    QElapsedTimer clock;
-    clock.start();
-    WriteExportDocument(exportRequest(root, target)); // today's: on the window's thread
-    const qint64 sync = clock.elapsed();
-    info("synchronous export (today)", double(sync), "ms");
+    // Today's export, on the window's thread, against the one in the background: alternating,
+    // best of kExportRounds each, as for the refresh.
+    auto synchronousExport = [&] {
+        QElapsedTimer clock;
+        clock.start();
+        WriteExportDocument(exportRequest(root, target));
+        return clock.elapsed();
+    };
+    synchronousExport(); // warms the caches
+    qint64 sync = synchronousExport();
 
     // Progress as a person sees it: how often the dialog's counts change.
     int progressUpdates = 0;
@@ -201,31 +207,50 @@ void exportFigures(frmExport& window, const QString& target) {
         lastLabel = progress->labelText();
         ++progressUpdates;
     });
-    watch.start(10);
-    Heartbeat heart;
-    heart.start();
-    clock.restart();
-    const ExportOutcome done = RunExportInBackground(window, exportRequest(root, target));
-    const qint64 total = clock.elapsed();
-    watch.stop();
-    const qint64 block = heart.stop();
-    if (!done.failure.isEmpty()) std::printf("  failed: %s\n", qPrintable(done.failure));
-    figure("longest event-loop block", double(block), "ms", "(limit 50)", block <= 50);
-    info("  of it, the interface thread working", heart.longestCpu(), "ms");
-    const double perSecond = progressUpdates * 1000.0 / double(std::max<qint64>(total, 1));
+    qint64 total = -1, block = 0;
+    double blockCpu = 0, perSecond = 0;
+    QString failure;
+    for (int round = 0; round < kExportRounds; ++round) {
+        if (round > 0) sync = std::min(sync, synchronousExport());
+        progressUpdates = 0;
+        lastLabel.clear();
+        watch.start(10);
+        Heartbeat heart;
+        heart.start();
+        QElapsedTimer clock;
+        clock.start();
+        const ExportOutcome done = RunExportInBackground(window, exportRequest(root, target));
+        const qint64 elapsed = clock.elapsed();
+        watch.stop();
+        const qint64 roundBlock = heart.stop();
+        if (!done.failure.isEmpty()) failure = done.failure;
+        if (roundBlock > block) {
+            block = roundBlock;
+            blockCpu = heart.longestCpu();
+        }
+        if (total < 0 || elapsed < total) {
+            total = elapsed;
+            perSecond = progressUpdates * 1000.0 / double(std::max<qint64>(elapsed, 1));
+        }
+    }
+    info("synchronous export (today)", double(sync), "ms");
+    if (!failure.isEmpty()) std::printf("  failed: %s\n", qPrintable(failure));
+    figure("longest event-loop block (worst)", double(block), "ms", "(limit 50)", block <= 50);
+    info("  of it, the interface thread working", blockCpu, "ms");
     figure("progress updates per second", perSecond, "/s", "(at least 5)", perSecond >= 5);
     figure("total, background", double(total), "ms", "(limit +5%)", total <= sync * 105 / 100);
     info("  ratio to synchronous", double(total) / double(std::max<qint64>(sync, 1)), "x");
 
     // Cancel at half time through the dialog's own button, as a person would.
     qint64 cancelAt = -1;
+    QElapsedTimer clock;
     QTimer::singleShot(int(sync / 2), [&] {
         auto* progress = window.findChild<QProgressDialog*>(QStringLiteral("exportProgress"));
         if (!progress) return;
         cancelAt = clock.elapsed();
         progress->findChild<QPushButton*>()->click();
     });
-    clock.restart();
+    clock.start();
     const ExportOutcome cancelled = RunExportInBackground(window, exportRequest(root, target));
     const qint64 latency = cancelAt < 0 ? -1 : clock.elapsed() - cancelAt;
     figure("Cancel until the export returned", double(latency), "ms", "(limit 100)",

@@ -169,6 +169,60 @@ private slots:
         verifySortedAndUnique(*w.model());
     }
 
+    // What the user does to the list while the scan runs stays done when it ends: a deleted row
+    // does not come back, a header sort is the order the finished list has. The walk is held
+    // after the first batch until the change is made.
+    void changeWhileScanning_data() {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("delete the first row") << "delete";
+        QTest::newRow("sort by name, descending") << "sort";
+    }
+    void changeWhileScanning() {
+        QFETCH(QString, change);
+        std::atomic<bool> changed{false};
+        frmExport w(m_big->root());
+        QAbstractItemModelTester tester(w.model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QVERIFY(WaitForScan(w));
+        auto* scan = w.findChild<ListingScan*>();
+        scan->setWorkerPause([&](int handedOver) {
+            const QDeadlineTimer deadline(30000);
+            while (handedOver > 0 && !changed && !deadline.hasExpired())
+                QThread::msleep(1);
+        });
+        QString deleted;
+        connect(scan, &ListingScan::rowsFound, &w, [&] {
+            if (changed) return;
+            if (change == "delete") {
+                deleted = w.model()->text(0, ColFolder) + w.model()->text(0, ColName);
+                w.listView()->selectRow(0);
+                w.DeleteSelectedRows();
+            } else {
+                w.lv_ColumnClick(ColName); // from ascending, the default, to descending
+            }
+            changed = true;
+        });
+        w.findChild<QCheckBox*>(QStringLiteral("chkTree"))->setChecked(true);
+        runUntilFinished(w);
+        QVERIFY(changed);
+        QVERIFY(w.isListingComplete());
+        const ListingModel& m = *w.model();
+        QCOMPARE(m.rowCount(), change == "delete" ? m_bigFiles - 1 : m_bigFiles);
+        std::set<QString> paths;
+        for (int r = 0; r < m.rowCount(); ++r)
+            QVERIFY(paths.insert(m.text(r, ColFolder) + m.text(r, ColName)).second);
+        if (change == "delete") {
+            QVERIFY2(!paths.count(deleted), qPrintable(deleted));
+            verifySortedAndUnique(m);
+        } else {
+            QCOMPARE(m.sortKey(), int(ColName));
+            QCOMPARE(m.sortOrder(), Qt::DescendingOrder);
+            for (int r = 1; r < m.rowCount(); ++r)
+                QVERIFY(ListingModel::compareTexts(m.cell(r - 1, ColName), m.cell(r, ColName)) >=
+                        0);
+        }
+    }
+
     // What could not be read is counted in the window and listed with path and reason.
     void warningsListed_data() {
         QTest::addColumn<QString>("entry");      // made by the row's setup
