@@ -14,6 +14,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <unistd.h>
 
 namespace treelan {
@@ -56,10 +57,19 @@ QString TypeNameForFile(const QString& name) {
     const QString key = dot >= 0 ? name.mid(dot + 1).toLower() : QString();
     const QString probe = dot >= 0 ? name : QStringLiteral("file");
     auto it = cache.constFind(key);
-    if (it == cache.constEnd())
-        it = cache.insert(
-            key,
-            StripTerminator(db.mimeTypeForFile(probe, QMimeDatabase::MatchExtension).comment()));
+    if (it == cache.constEnd()) {
+        // The database's texts are made under its own lock, which a thread checker cannot see;
+        // ours orders every lookup, and the text kept is a copy of our own.
+        static std::mutex dbLock;
+        QString typeName;
+        {
+            std::lock_guard guard(dbLock);
+            const QString comment =
+                db.mimeTypeForFile(probe, QMimeDatabase::MatchExtension).comment();
+            typeName = StripTerminator(QString(comment.constData(), comment.size()));
+        }
+        it = cache.insert(key, typeName);
+    }
     if (dot >= 0) recent[nextRecent++ % recent.size()] = {key, *it};
     return *it;
 }
