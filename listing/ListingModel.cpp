@@ -14,11 +14,12 @@ ListingModel::Store::Store() {
     types.intern(QString()); // type 0: no type name
 }
 
-// A sort running on a thread of its own; `generation` tells its result from a stopped one's.
+// A sort running on a thread of its own. Its result is this object's thread's once `done`.
 struct ListingModel::BackgroundSort {
     std::atomic<bool> stop{false};
+    std::atomic<bool> done{false};
     std::thread thread;
-    quint64 generation = 0;
+    std::unique_ptr<SortedRows> result;
 };
 
 // Stops a background sort for a change to the rows, and starts it again once the change is made.
@@ -612,40 +613,43 @@ void ListingModel::sortInBackground() {
     m_sortOwed = false;
     m_background = std::make_unique<BackgroundSort>();
     BackgroundSort* job = m_background.get();
-    job->generation = ++m_sortGeneration;
-    const quint64 generation = job->generation;
-    auto deliver = [this, generation](std::shared_ptr<SortedRows> sorted) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, sorted] {
-                if (!m_background || m_background->generation != generation) return; // stopped
-                if (m_background->thread.joinable()) m_background->thread.join();
-                m_background.reset();
-                if (sorted) {
-                    Q_ASSERT(sorted->rows.size() == m_s.rows.size());
-                    // Without persistent indexes (no selection) the rows' new texts are told as
-                    // changed data: a view redraws what it shows, where a layout change of a
-                    // million rows holds it up for tens of milliseconds.
-                    if (persistentIndexList().isEmpty()) {
-                        m_s.rows.swap(sorted->rows);
-                        emit dataChanged(index(0, 0), index(rowCount() - 1, kListingColumns - 1));
-                    } else {
-                        placeSorted(*sorted, true);
-                    }
-                }
-                emit backgroundSortDone();
-            },
-            Qt::QueuedConnection);
-    };
     if (!m_sorted || m_batch > 0 || m_s.rows.size() < 2) {
-        deliver(nullptr); // nothing to sort: done on the next turn of the event loop
+        // Nothing to sort: done on the next turn of the event loop.
+        job->done = true;
+        QMetaObject::invokeMethod(this, "placeBackgroundSort", Qt::QueuedConnection);
         return;
     }
-    job->thread = std::thread([this, job, deliver] {
+    job->thread = std::thread([this, job] {
         // Only reads the rows: every change to them stops this thread first.
-        auto sorted = std::make_shared<SortedRows>(sortedRows(&job->stop, true));
-        if (!job->stop) deliver(std::move(sorted));
+        SortedRows sorted = sortedRows(&job->stop, true);
+        if (job->stop) return;
+        job->result = std::make_unique<SortedRows>(std::move(sorted));
+        job->done.store(true, std::memory_order_release);
+        // Asked by name, the event is made and freed inside Qt alone: nothing of ours crosses
+        // the event queue, whose lock a thread checker cannot see; the result goes by `done`.
+        QMetaObject::invokeMethod(this, "placeBackgroundSort", Qt::QueuedConnection);
     });
+}
+
+void ListingModel::placeBackgroundSort() {
+    // A stopped sort's late word finds another sort, not yet done, or none.
+    if (!m_background || !m_background->done.load(std::memory_order_acquire)) return;
+    if (m_background->thread.joinable()) m_background->thread.join();
+    const std::unique_ptr<SortedRows> sorted = std::move(m_background->result);
+    m_background.reset();
+    if (sorted) {
+        Q_ASSERT(sorted->rows.size() == m_s.rows.size());
+        // Without persistent indexes (no selection) the rows' new texts are told as changed
+        // data: a view redraws what it shows, where a layout change of a million rows holds it
+        // up for tens of milliseconds.
+        if (persistentIndexList().isEmpty()) {
+            m_s.rows.swap(sorted->rows);
+            emit dataChanged(index(0, 0), index(rowCount() - 1, kListingColumns - 1));
+        } else {
+            placeSorted(*sorted, true);
+        }
+    }
+    emit backgroundSortDone();
 }
 
 void ListingModel::sort(int column, Qt::SortOrder order) {

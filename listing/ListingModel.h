@@ -239,6 +239,8 @@ private:
     class SortPause;
     // A sort in the foreground has done what a stopped background sort was to do: say so.
     void settleOwedSort();
+    // Puts a finished background sort's rows in place; asked for by name from its thread.
+    Q_INVOKABLE void placeBackgroundSort();
 
     Row makeRow(const FileEntryView& e, bool subfolder, RawRowNames raw);
     quint32 internRawFolder(const QByteArray& bytes);
@@ -260,7 +262,6 @@ private:
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     bool m_sorted = true;
     std::unique_ptr<BackgroundSort> m_background;
-    quint64 m_sortGeneration = 0;
     bool m_sortOwed = false; // a background sort was stopped and its done signal not yet sent
 };
 

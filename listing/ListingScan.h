@@ -67,7 +67,8 @@ signals:
 private:
     struct Job;
     struct Disposal;
-    void collect();
+    // Invokable by name: the worker asks for it when it stops or ends.
+    Q_INVOKABLE void collect();
     void reapOld();
 
     std::shared_ptr<Job> m_job;

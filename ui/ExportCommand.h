@@ -41,7 +41,7 @@ struct ExportOutcome {
 
 inline constexpr int kExportProgressDelayMs = 500;    // shorter exports show no dialog
 inline constexpr int kExportProgressIntervalMs = 100; // how often the counts are redrawn
-inline constexpr int kExportPollMs = 20; // how often the window's thread looks at the worker
+inline constexpr int kExportPollMs = 50; // how often the window's thread looks at the worker
 
 // Writes the document on a worker thread while `owner`'s thread keeps serving events, under a
 // window-modal progress dialog (folders and entries written) whose Cancel stops the export: no
