@@ -99,9 +99,9 @@ void info(const char* what, double value, const char* unit) {
     std::printf("  %-44s %10.1f %-4s\n", what, value, unit);
 }
 
-// Today's refresh: the view let go of the model, the scan on this thread, the view given back.
-qint64 synchronousRefresh(const QString& root) {
-    ListingModel model;
+// Today's refresh: the view let go of the model, the scan on this thread (which first empties
+// the model of the listing it showed, as the window's refresh does), the view given back.
+qint64 synchronousRefresh(ListingModel& model, const QString& root) {
     QTableView view;
     view.setModel(&model);
     view.show();
@@ -280,16 +280,17 @@ int main(int argc, char* argv[]) {
     tree->blockSignals(false);
 
     std::printf("refresh with subfolders: %s\n", argv[1]);
+    ListingModel shown; // the synchronous refresh's list, like the window's holding the last one
     // One of each first: it warms the caches, and the allocator to a state both then share.
-    synchronousRefresh(window.path());
+    synchronousRefresh(shown, window.path());
     backgroundRefresh(window);
     // Each measured kRounds times, alternating; the best total of each counts (the walk's own
     // time varies by several percent from run to run), the worst block and first rows.
     RefreshFigures bg = backgroundRefresh(window);
-    qint64 sync = synchronousRefresh(window.path());
+    qint64 sync = synchronousRefresh(shown, window.path());
     for (int round = 1; round < kRounds; ++round) {
         const RefreshFigures again = backgroundRefresh(window);
-        sync = std::min(sync, synchronousRefresh(window.path()));
+        sync = std::min(sync, synchronousRefresh(shown, window.path()));
         if (again.total < bg.total) {
             bg.total = again.total;
             bg.progressUpdates = again.progressUpdates;

@@ -43,6 +43,7 @@ ListingModel::ListingModel(QObject* parent)
 
 ListingModel::~ListingModel() {
     stopBackgroundSort();
+    if (m_disposal.joinable()) m_disposal.join();
 }
 
 int ListingModel::rowCount(const QModelIndex& parent) const {
@@ -247,7 +248,7 @@ int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow, RawRowNa
                          m_s.rows.begin());
     }
     beginInsertRows({}, int(at), int(at));
-    m_s.rows.insert(m_s.rows.begin() + std::ptrdiff_t(at), r);
+    m_s.rows.insert(at, r);
     endInsertRows();
     return int(at);
 }
@@ -349,7 +350,7 @@ FileEntry ListingModel::entry(int row) const {
 }
 
 bool ListingModel::isSubfolderRow(int row) const {
-    return m_s.rows.at(std::size_t(row)).subfolder;
+    return row >= 0 && row < rowCount() && m_s.rows[std::size_t(row)].subfolder;
 }
 
 quint32 ListingModel::internRawFolder(const QByteArray& bytes) {
@@ -375,7 +376,7 @@ bool ListingModel::removeRows(int row, int count, const QModelIndex& parent) {
     beginRemoveRows({}, row, row + count - 1);
     for (int r = row; r < row + count; ++r)
         m_s.liveChars -= packedLength(m_s.rows[std::size_t(r)]);
-    m_s.rows.erase(m_s.rows.begin() + row, m_s.rows.begin() + row + count);
+    m_s.rows.erase(std::size_t(row), std::size_t(row + count));
     endRemoveRows();
     compactArena();
     return true;
@@ -635,7 +636,7 @@ void ListingModel::placeBackgroundSort() {
     // A stopped sort's late word finds another sort, not yet done, or none.
     if (!m_background || !m_background->done.load(std::memory_order_acquire)) return;
     if (m_background->thread.joinable()) m_background->thread.join();
-    const std::unique_ptr<SortedRows> sorted = std::move(m_background->result);
+    std::unique_ptr<SortedRows> sorted = std::move(m_background->result);
     m_background.reset();
     if (sorted) {
         Q_ASSERT(sorted->rows.size() == m_s.rows.size());
@@ -648,6 +649,10 @@ void ListingModel::placeBackgroundSort() {
         } else {
             placeSorted(*sorted, true);
         }
+        // The rows in their old order: freeing a million of them would hold this thread up for
+        // tens of milliseconds.
+        if (m_disposal.joinable()) m_disposal.join(); // long done
+        m_disposal = std::thread([old = std::move(sorted)]() mutable { old.reset(); });
     }
     emit backgroundSortDone();
 }

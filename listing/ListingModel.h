@@ -1,6 +1,7 @@
 #pragma once
 
 #include "listing/ColumnLayout.h"
+#include "listing/SegmentedVector.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
@@ -8,7 +9,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <deque>
 #include <memory>
 #include <thread>
 #include <unordered_map>
@@ -130,7 +130,7 @@ public:
     // models (takeRows, appendRows), so that a million rows can be freed off the interface thread.
     struct Store {
         Store();
-        std::deque<Row> rows; // grows without moving its rows, like the arena
+        SegmentedVector<Row> rows;
         TextArena arena;
         std::size_t liveChars = 0; // arena characters that belong to rows still in the list
         SharedTexts folders, types;
@@ -224,7 +224,7 @@ private:
     struct BackgroundSort;
     // The rows in sort order and, per row, its place among them; empty when `stop` was set.
     struct SortedRows {
-        std::deque<Row> rows;
+        SegmentedVector<Row> rows;
         std::vector<quint32> newRowOf;
     };
     // `twoThreads`: the caller's thread is waiting anyway (a background sort), so a large sort
@@ -262,6 +262,7 @@ private:
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     bool m_sorted = true;
     std::unique_ptr<BackgroundSort> m_background;
+    std::thread m_disposal;  // frees the rows a background sort replaced
     bool m_sortOwed = false; // a background sort was stopped and its done signal not yet sent
 };
 

@@ -1,4 +1,5 @@
 #include "listing/ListingModel.h"
+#include "listing/SegmentedVector.h"
 #include "settings/StringTable.h"
 
 #include <QAbstractItemModelTester>
@@ -388,6 +389,70 @@ private slots:
         shown.addRow(file(QStringLiteral("again")));
         QCOMPARE(names(shown), QStringList{QStringLiteral("again")});
         QCOMPARE(shown.text(0, ColTypeName), QStringLiteral("Text"));
+    }
+
+    // The rows' store against std::vector, with segments of four so that every operation
+    // crosses segment boundaries: p<n> appends n numbers, i<at> inserts one, e<a>-<b> erases a
+    // range, r<n> resizes, s shrinks, w swaps with an empty store and back.
+    void segmentedStore_data() {
+        QTest::addColumn<QString>("script");
+        QTest::newRow("grow across segments") << "p1 p3 p4 p9";
+        QTest::newRow("insert at both ends and inside") << "p9 i0 i10 i4 i4 i11";
+        QTest::newRow("erase within, across, all") << "p13 e1-3 e2-9 e0-4";
+        QTest::newRow("shrink, free, grow again") << "p17 r5 s r12 p3 s e0-15";
+        QTest::newRow("swap keeps contents") << "p6 w i3 w p5";
+        QTest::newRow("empty edges") << "s r0 w p1 e0-1 i0 e0-0";
+    }
+    void segmentedStore() {
+        QFETCH(QString, script);
+        struct Item {
+            int value;
+            int pad;
+        };
+        SegmentedVector<Item, 4> store;
+        std::vector<int> expected;
+        int next = 0;
+        for (const QString& op : script.split(QLatin1Char(' '))) {
+            const QStringList n = op.mid(1).split(QLatin1Char('-'));
+            const std::size_t a = n[0].toULong(), b = n.size() > 1 ? n[1].toULong() : 0;
+            switch (op[0].toLatin1()) {
+            case 'p':
+                for (std::size_t k = 0; k < a; ++k, ++next) {
+                    store.push_back({next, 0});
+                    expected.push_back(next);
+                }
+                break;
+            case 'i':
+                store.insert(a, {next, 0});
+                expected.insert(expected.begin() + std::ptrdiff_t(a), next++);
+                break;
+            case 'e':
+                store.erase(a, b);
+                expected.erase(expected.begin() + std::ptrdiff_t(a),
+                               expected.begin() + std::ptrdiff_t(b));
+                break;
+            case 'r':
+                store.resize(a);
+                expected.resize(a);
+                break;
+            case 's':
+                store.shrink_to_fit();
+                break;
+            case 'w': {
+                SegmentedVector<Item, 4> other;
+                store.swap(other);
+                QVERIFY(store.empty());
+                store.swap(other);
+                break;
+            }
+            }
+            QCOMPARE(store.size(), expected.size());
+            QCOMPARE(std::size_t(store.end() - store.begin()), expected.size());
+            std::vector<int> got;
+            for (const Item& item : store)
+                got.push_back(item.value);
+            QVERIFY2(got == expected, qPrintable(op));
+        }
     }
 
     // A change while a background sort runs stops it: the sort's result must never land on rows
