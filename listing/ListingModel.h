@@ -201,9 +201,9 @@ public:
     void setSortOrder(Qt::SortOrder order);
     void setSorted(bool sorted);
     // Puts the rows in sort order on a thread of its own while they stay readable here (a million
-    // rows take a second to sort). backgroundSortDone() follows on this object's thread. Any change
-    // to the rows meanwhile stops the sort first; after adding or removing rows it starts again, a
-    // sort asked for here takes its place (and is done), and emptying the model ends it.
+    // rows take half a second to sort). backgroundSortDone() follows on this object's thread. Any
+    // change to the rows meanwhile stops the sort first; after adding or removing rows it starts
+    // again, a sort asked for here takes its place (and is done), and emptying the model ends it.
     void sortInBackground();
     bool isSortingInBackground() const { return m_background != nullptr; }
     // The cell comparison of sorted mode: letter case ignored.
