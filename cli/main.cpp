@@ -1,10 +1,12 @@
 // treelan-cli: the export (and later the listing) without a display.
 #include "TreelanConfig.h"
+#include "codec/Utf8.h"
 #include "export/ExportDocument.h"
 #include "export/Formats.h"
 #include "listing/Clipboard.h"
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
+#include "platform/EntryLookup.h"
 #include "platform/FileError.h"
 #include "settings/StringTable.h"
 
@@ -30,7 +32,8 @@ constexpr int kExitUsage = 2;
 const char kOptionsUsage[] =
     "  -t, --template NAME    with xslt: the stylesheet line names NAME.xsl\n"
     "      --only PATH        export only this file, or this folder when PATH ends in \"/\";\n"
-    "                         PATH is relative to FOLDER; repeatable\n"
+    "                         PATH is relative to FOLDER, or absolute inside it; "
+    "repeatable\n"
     "      --exclude PATH     leave out this file, or this folder when PATH ends in \"/\"; "
     "repeatable\n"
     "      --resources DIR    the Resource folder (default: the one beside the program)\n"
@@ -110,24 +113,15 @@ QString usage() {
     return text + QLatin1String(kOptionsUsage);
 }
 
-// The command line as the system gave it. QCoreApplication::arguments() decodes each argument,
-// and a folder name that is not valid UTF-8 does not survive that.
-QList<QByteArray>& rawArguments() {
-    static QList<QByteArray> arguments;
-    return arguments;
+// The bytes of an argument or option value. Arguments are decoded with DecodeArgument, so
+// a name that is not valid UTF-8 comes back exactly as the system gave it.
+QByteArray rawArgument(const QString& value) {
+    return EncodeArgument(value);
 }
 
-// The bytes of a parsed argument value: the argument itself, or the part after "=" of
-// "--option=value". The value of a compacted short option ("-tNAME") is not looked up.
-QByteArray rawArgument(const QString& value) {
-    for (const QByteArray& raw : rawArguments())
-        if (QFile::decodeName(raw) == value) return raw;
-    for (const QByteArray& raw : rawArguments()) {
-        const qsizetype equals = raw.indexOf('=');
-        if (raw.startsWith("--") && equals > 0 && QFile::decodeName(raw.mid(equals + 1)) == value)
-            return raw.mid(equals + 1);
-    }
-    return QFile::encodeName(value);
+// An argument as the user reads it, for messages.
+QString shown(const QString& value) {
+    return DecodeFileName(EncodeArgument(value));
 }
 
 // The options both commands share: what the walk leaves out.
@@ -196,6 +190,43 @@ private:
     bool m_enabled;
     bool m_shown = false;
 };
+
+// --only and --exclude: each PATH as an entry below the root. A path outside the root is a usage
+// error (returned); one that names nothing there gets a warning, and the export is written all
+// the same.
+QString pickEntries(const QStringList& only, const QStringList& exclude, const RootPath& root,
+                    bool quiet, ExportOptions& o) {
+    const EntryLookup lookup(root);
+    auto pick = [&](const QString& path, const char* option, PathSet& into) -> QString {
+        const EntryLookup::Result r = lookup.find(rawArgument(path));
+        if (r.kind == EntryLookup::Kind::Outside)
+            return QStringLiteral("%1 %2: not inside %3")
+                .arg(QLatin1String(option), shown(path), root.display());
+        if (r.kind == EntryLookup::Kind::Missing && !quiet)
+            err() << "treelan-cli: warning: " << option << ' ' << shown(path)
+                  << ": names no file or folder in " << root.display() << '\n';
+        if (r.relPath.isEmpty()) { // the root itself
+            if (&into == &o.removed)
+                return QStringLiteral("%1 %2: cannot leave out the whole folder")
+                    .arg(QLatin1String(option), shown(path));
+            o.selectedOnly = false;
+            return {};
+        }
+        into.add(r.relPath);
+        return {};
+    };
+    bool wholeRoot = false;
+    for (const QString& path : only) {
+        o.selectedOnly = true;
+        if (QString error = pick(path, "--only", o.selected); !error.isEmpty()) return error;
+        wholeRoot = wholeRoot || !o.selectedOnly;
+    }
+    if (wholeRoot) o.selectedOnly = false;
+    for (const QString& path : exclude)
+        if (QString error = pick(path, "--exclude", o.removed); !error.isEmpty()) return error;
+    err().flush();
+    return {};
+}
 
 // The --strings option: texts from this file instead of the built-in ones.
 bool useStringFile(const QString& file) {
@@ -268,7 +299,7 @@ int runExport(const QStringList& args) {
     request.templateRequest = [templateName] { return templateName; };
 
     if (!request.rootPath.isFolder())
-        return usageError(QStringLiteral("%1: not a folder").arg(positional[0]));
+        return usageError(QStringLiteral("%1: not a folder").arg(shown(positional[0])));
 
     if (parser.isSet(strings) && !useStringFile(parser.value(strings))) return kExitFailed;
     request.resourceDir = parser.isSet(resources) ? parser.value(resources) : DefaultResourceDir();
@@ -276,15 +307,14 @@ int runExport(const QStringList& args) {
     ExportOptions& o = request.options;
     o.browseSubfolders = parser.isSet(recursive);
     o.mp3Info = parser.isSet(mp3);
-    o.selectedOnly = parser.isSet(only);
-    for (const QString& p : parser.values(only))
-        o.selected.add(rawArgument(p));
-    for (const QString& p : parser.values(exclude))
-        o.removed.add(rawArgument(p));
     if (const QString error = filters.apply(parser, o.walk); !error.isEmpty())
         return usageError(error);
-
     const bool isQuiet = parser.isSet(quiet);
+    if (const QString error =
+            pickEntries(parser.values(only), parser.values(exclude), request.rootPath, isQuiet, o);
+        !error.isEmpty())
+        return usageError(error);
+
     ProgressLine progress(!isQuiet && ::isatty(STDERR_FILENO) &&
                           request.targetPath != QLatin1String("-"));
     o.walk.progress = [&progress](const WalkProgress& p) { return progress.update(p); };
@@ -352,7 +382,8 @@ int runList(const QStringList& args) {
     }
 
     const RootPath root = RootPath::fromBytes(rawArgument(positional[0]));
-    if (!root.isFolder()) return usageError(QStringLiteral("%1: not a folder").arg(positional[0]));
+    if (!root.isFolder())
+        return usageError(QStringLiteral("%1: not a folder").arg(shown(positional[0])));
     if (parser.isSet(strings) && !useStringFile(parser.value(strings))) return kExitFailed;
 
     ListingModel model;
@@ -404,13 +435,15 @@ int runList(const QStringList& args) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    for (int i = 0; i < argc; ++i)
-        rawArguments().append(QByteArray(argv[i]));
     QCoreApplication::setApplicationName(QStringLiteral("treelan-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TREELAN_VERSION));
     LoadDefaultStrings();
 
-    QStringList args = app.arguments();
+    // Not app.arguments(): Qt's decoding replaces bytes that are not UTF-8.
+    QStringList args;
+    args.reserve(argc);
+    for (int i = 0; i < argc; ++i)
+        args.append(DecodeArgument(QByteArray(argv[i])));
     if (args.size() < 2) {
         err() << usage();
         return kExitUsage;

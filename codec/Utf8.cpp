@@ -127,7 +127,10 @@ bool DecodesExactly(const char* bytes, qsizetype length) {
     return true;
 }
 
-QString DecodeFileName(const char* bytes, qsizetype length) {
+namespace {
+
+// Decodes UTF-8; a byte that is not part of a valid sequence becomes `invalidBase` + the byte.
+QString decode(const char* bytes, qsizetype length, char16_t invalidBase) {
     if (length <= 0) return {};
     const auto* p = reinterpret_cast<const unsigned char*>(bytes);
 
@@ -152,8 +155,7 @@ QString DecodeFileName(const char* bytes, qsizetype length) {
         }
         const int n = validSequenceLength(p + i, length - i);
         if (n == 0) {
-            // Not UTF-8: the byte stands for its Latin-1 character, so the name stays readable.
-            *d++ = b0;
+            *d++ = static_cast<char16_t>(invalidBase + b0);
             ++i;
             continue;
         }
@@ -170,6 +172,38 @@ QString DecodeFileName(const char* bytes, qsizetype length) {
         i += n;
     }
     out.truncate(d - reinterpret_cast<const char16_t*>(out.constData()));
+    return out;
+}
+
+// Where DecodeArgument puts a byte that is not UTF-8: U+DC80..U+DCFF, lone low surrogates that no
+// valid UTF-8 sequence decodes to, so the mapping can be undone exactly.
+constexpr char16_t kEscapeBase = 0xDC00;
+
+} // namespace
+
+QString DecodeFileName(const char* bytes, qsizetype length) {
+    // Not UTF-8: the byte stands for its Latin-1 character, so the name stays readable.
+    return decode(bytes, length, 0);
+}
+
+QString DecodeArgument(const QByteArray& bytes) {
+    return decode(bytes.constData(), bytes.size(), kEscapeBase);
+}
+
+QByteArray EncodeArgument(QStringView text) {
+    QByteArray out;
+    out.reserve(text.size());
+    qsizetype from = 0; // start of the run not yet encoded
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (u < kEscapeBase + 0x80 || u > kEscapeBase + 0xFF) continue;
+        // A lone escape (not the second half of a pair) stands for its byte.
+        if (i > 0 && isHighSurrogate(text[i - 1].unicode())) continue;
+        out += encodeUtf8(text.utf16() + from, i - from);
+        out += static_cast<char>(u - kEscapeBase);
+        from = i + 1;
+    }
+    out += encodeUtf8(text.utf16() + from, text.size() - from);
     return out;
 }
 

@@ -27,6 +27,13 @@ QString DecodeFileName(const char* bytes, qsizetype length);
 inline QString DecodeFileName(const QByteArray& bytes) {
     return DecodeFileName(bytes.constData(), bytes.size());
 }
+// A command-line argument as text that keeps its bytes: valid UTF-8 is decoded, every other byte
+// becomes a lone surrogate U+DC80..U+DCFF. EncodeArgument gives back exactly the bytes, so an
+// argument can pass through a text-based option parser and still name a file that is not UTF-8.
+// Show it to the user through DecodeFileName(EncodeArgument(text)).
+QString DecodeArgument(const QByteArray& bytes);
+QByteArray EncodeArgument(QStringView text);
+
 // True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or values above
 // U+10FFFF), i.e. ToUTF8(DecodeFileName(bytes)) gives them back; false when the decoded text
 // stands for them only approximately.

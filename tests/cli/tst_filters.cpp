@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
 #include <sys/stat.h>
 
 namespace {
@@ -141,6 +142,129 @@ private slots:
         QVERIFY(!all.contains("skip") && !all.contains(".tmp") && !all.contains(".hidden"));
         QVERIFY(all.contains("<folder title=\"b\">")); // at depth 2: written, not entered
         QVERIFY(!all.contains("two.mp3"));
+    }
+
+    // --only and --exclude PATH as a user may spell it, against the files the export then holds.
+    void pathSpellings_data() {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("path"); // "@" stands for the root's absolute path
+        QTest::addColumn<bool>("viaLink"); // FOLDER given as a link to the root
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArrayList>("files");
+        QTest::addColumn<bool>("warned");
+        const QByteArrayList all{"sub/y.txt", "z.txt"};
+        QTest::newRow("name") << "--only"
+                              << "z.txt" << false << 0 << QByteArrayList{"z.txt"} << false;
+        QTest::newRow("./ in front") << "--only"
+                                     << "./z.txt" << false << 0 << QByteArrayList{"z.txt"} << false;
+        QTest::newRow("doubled slash and .")
+            << "--only"
+            << "sub//./y.txt" << false << 0 << QByteArrayList{"sub/y.txt"} << false;
+        QTest::newRow("folder without /")
+            << "--only"
+            << "sub" << false << 0 << QByteArrayList{"sub/y.txt"} << false;
+        QTest::newRow("absolute inside")
+            << "--only"
+            << "@z.txt" << false << 0 << QByteArrayList{"z.txt"} << false;
+        QTest::newRow("absolute under the real path")
+            << "--only"
+            << "@z.txt" << true << 0 << QByteArrayList{"z.txt"} << false;
+        QTest::newRow("the folder itself") << "--only"
+                                           << "." << false << 0 << all << false;
+        QTest::newRow("names nothing") << "--only"
+                                       << "no-such.txt" << false << 0 << QByteArrayList{} << true;
+        QTest::newRow("a file as a folder") << "--only"
+                                            << "z.txt/" << false << 0 << QByteArrayList{} << true;
+        QTest::newRow("above the folder") << "--only"
+                                          << "../x/" << false << 2 << QByteArrayList{} << false;
+        QTest::newRow("absolute outside")
+            << "--only"
+            << "/etc/passwd" << false << 2 << QByteArrayList{} << false;
+        QTest::newRow("exclude ./ in front")
+            << "--exclude"
+            << "./z.txt" << false << 0 << QByteArrayList{"sub/y.txt"} << false;
+        QTest::newRow("exclude names nothing") << "--exclude"
+                                               << "no-such" << false << 0 << all << true;
+        QTest::newRow("exclude outside") << "--exclude"
+                                         << "/etc/" << false << 2 << QByteArrayList{} << false;
+    }
+    void pathSpellings() {
+        QFETCH(QString, option);
+        QFETCH(QString, path);
+        QFETCH(bool, viaLink);
+        QFETCH(int, status);
+        QFETCH(QByteArrayList, files);
+        QFETCH(bool, warned);
+        TempTree t;
+        t.createFile(QStringLiteral("tree/z.txt"), "z");
+        t.createFile(QStringLiteral("tree/sub/y.txt"), "y");
+        t.createSymlink(QStringLiteral("link"), t.path(QStringLiteral("tree")));
+        const QString real = t.path(QStringLiteral("tree/"));
+        path.replace(QLatin1Char('@'), real);
+        QProcess p;
+        p.start(QStringLiteral(TREELAN_CLI),
+                {"export", "-r", "-f", "csv", option, path,
+                 viaLink ? t.path(QStringLiteral("link")) : real, "-"});
+        QVERIFY(p.waitForFinished(60000));
+        const QByteArray err = p.readAllStandardError();
+        QCOMPARE(p.exitCode(), status);
+        QCOMPARE(err.contains("warning"), warned);
+        if (status == 2) QVERIFY2(err.contains(QFile::encodeName(path)), err.constData());
+        if (warned) QVERIFY2(err.contains(QFile::encodeName(path)), err.constData());
+        QByteArrayList got;
+        for (const QByteArray& line : p.readAllStandardOutput().split('\n').mid(1))
+            if (!line.isEmpty()) got << line.left(line.indexOf(','));
+        QCOMPARE(got, files);
+    }
+
+    // Two values of one option that are not UTF-8 and decode alike for display stay apart, and
+    // so does the folder's own name.
+    void undecodableArgumentsKeepTheirBytes() {
+        TempTree t;
+        t.createDir(QStringLiteral("tree"));
+        for (const char* name : {"a\xe7", "a\xe8", "a\xe9"})
+            t.createRawFile(QStringLiteral("tree"), QByteArray(name), "x");
+        const QByteArray root = QFile::encodeName(t.root());
+        QCOMPARE(std::rename((root + "tree").constData(), (root + "tr\xe9"
+                                                                  "e")
+                                                              .constData()),
+                 0);
+        QProcess p;
+        p.start(QStringLiteral("/bin/bash"),
+                {"-c",
+                 QStringLiteral("exec \"$0\" export -f ncdu --exclude $'a\\xe9' "
+                                "--exclude $'a\\xe8' \"$1\"$'tr\\xe9e' -"),
+                 QStringLiteral(TREELAN_CLI), t.root()});
+        QVERIFY(p.waitForFinished(60000));
+        const QByteArray out = p.readAllStandardOutput();
+        QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+        QVERIFY(out.contains("\"a\xe7\""));
+        QVERIFY(!out.contains("\"a\xe8\""));
+        QVERIFY(!out.contains("\"a\xe9\""));
+        QVERIFY(out.contains("tr\xe9"
+                             "e"));
+    }
+
+    // Thousands of repeated options cost time in proportion to their number.
+    void manyOptionsEndInTime_data() {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("--only") << "--only";
+        QTest::newRow("--exclude") << "--exclude";
+        QTest::newRow("--exclude-pattern") << "--exclude-pattern";
+    }
+    void manyOptionsEndInTime() {
+        QFETCH(QString, option);
+        TempTree t;
+        t.createFile(QStringLiteral("z.txt"), "z");
+        QStringList args{"export", "-q", "-f", "csv"};
+        for (int i = 0; i < 20000; ++i)
+            args << option << QStringLiteral("f%1.txt").arg(i);
+        args << t.root() << "-";
+        QProcess p;
+        p.start(QStringLiteral(TREELAN_CLI), args);
+        // Quadratic work took more than 30 s here.
+        QVERIFY2(p.waitForFinished(15000), "20,000 options did not end within 15 s");
+        QCOMPARE(p.exitCode(), 0);
     }
 
     void badDepthIsAUsageError() {

@@ -58,6 +58,9 @@ private slots:
     void isValidUtf8();
     void randomTextsMatchQt();
     void roundTripOfValidBytes();
+    void argumentKeepsItsBytes_data() { decodeFileName_data(); }
+    void argumentKeepsItsBytes();
+    void randomArgumentsKeepTheirBytes();
 };
 
 void TestUtf8::toUtf8_data() {
@@ -145,6 +148,10 @@ void TestUtf8::decodeFileName_data() {
     QTest::newRow("above U+10FFFF")
         << QByteArray("\xF4\x90\x80\x80") << units({0xF4, 0x90, 0x80, 0x80});
     QTest::newRow("FF byte") << QByteArray("\xFF") << units({0xFF});
+    // Its low surrogate is U+DC80, which is also where an argument's first escaped byte goes.
+    QTest::newRow("U+10080") << QByteArray("\xF0\x90\x82\x80") << units({0xD800, 0xDC80});
+    QTest::newRow("U+10080 then a stray byte")
+        << QByteArray("\xF0\x90\x82\x80\x80") << units({0xD800, 0xDC80, 0x80});
     QTest::newRow("mixed valid and invalid")
         << QByteArray("\xE9t\xC3\xA9\xFF\xE2\x82\xAC") << units({0xE9, 't', 0xE9, 0xFF, 0x20AC});
 }
@@ -180,6 +187,25 @@ void TestUtf8::roundTripOfValidBytes() {
         const QString decoded = DecodeFileName(bytes);
         QCOMPARE(decoded, QString::fromUtf8(bytes));
         QCOMPARE(ToUTF8(decoded), bytes);
+    }
+}
+
+// An argument passes through text and back unchanged; it reads as the file name does.
+void TestUtf8::argumentKeepsItsBytes() {
+    QFETCH(QByteArray, bytes);
+    const QString argument = DecodeArgument(bytes);
+    QCOMPARE(EncodeArgument(argument), bytes);
+    QCOMPARE(DecodeFileName(EncodeArgument(argument)), DecodeFileName(bytes));
+    QCOMPARE(argument == QString::fromUtf8(bytes), DecodesExactly(bytes));
+}
+
+void TestUtf8::randomArgumentsKeepTheirBytes() {
+    QRandomGenerator rng(11);
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray bytes(int(rng.bounded(0, 24)), Qt::Uninitialized);
+        for (char& c : bytes)
+            c = char(rng.bounded(0x70, 0x100)); // mostly non-ASCII: every lead and stray byte
+        QCOMPARE(EncodeArgument(DecodeArgument(bytes)), bytes);
     }
 }
 
