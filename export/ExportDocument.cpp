@@ -14,8 +14,17 @@ namespace treelan {
 
 namespace {
 
+// Now, or SOURCE_DATE_EPOCH when it is set: reproducible builds and tests that compare whole
+// documents ask for a fixed time that way.
+QDateTime exportTime() {
+    bool ok = false;
+    const qint64 fixed = qEnvironmentVariable("SOURCE_DATE_EPOCH").toLongLong(&ok);
+    return ok && fixed >= 0 ? QDateTime::fromSecsSinceEpoch(fixed, Qt::UTC)
+                            : QDateTime::currentDateTimeUtc();
+}
+
 void writeDocument(const ExportRequest& r, TreeWriter& writer, OutputBuffer& out) {
-    WriteTree(r.rootPath, r.options, writer);
+    WriteTree(r.rootPath, r.options, writer, exportTime());
     out.flush();
 }
 

@@ -218,6 +218,30 @@ private slots:
                      r.out.constData());
     }
 
+    // SOURCE_DATE_EPOCH fixes the export time: every format comes out the same a second later.
+    void fixedExportTime() {
+        TempTree t;
+        t.createFile(QStringLiteral("a.txt"), "a");
+        const QStringList formats{"xml", "xslt", "mht", "html", "json", "ncdu", "csv", "tsv"};
+        auto exportAll = [&] {
+            QByteArrayList documents;
+            for (const QString& f : formats) {
+                QProcess p;
+                QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+                env.insert(QStringLiteral("SOURCE_DATE_EPOCH"), QStringLiteral("1000000000"));
+                p.setProcessEnvironment(env);
+                p.start(QStringLiteral(TREELAN_CLI), {"export", "-f", f, t.root(), "-"});
+                if (!p.waitForFinished(60000)) qFatal("treelan-cli did not finish");
+                documents << p.readAllStandardOutput();
+            }
+            return documents;
+        };
+        const QByteArrayList first = exportAll();
+        QTest::qWait(1100);
+        QCOMPARE(exportAll(), first);
+        QVERIFY(first[formats.indexOf(QStringLiteral("json"))].contains("2001-09-09T01:46:40Z"));
+    }
+
     void standardOutputAndSelections() {
         TempTree t;
         t.createFile(QStringLiteral("new/b.txt"), "b");
