@@ -1,4 +1,4 @@
-// treelan-cli: the export (and later the listing) without a display.
+// treelan-cli: the export and the listing without a display.
 #include "TreelanConfig.h"
 #include "codec/Utf8.h"
 #include "export/ExportDocument.h"

@@ -3,8 +3,6 @@
 #include "export/TreeWriter.h"
 
 #include "TreelanConfig.h"
-#include "export/MhtWriter.h"
-#include "export/XmlWriter.h"
 #include "listing/EntryFormat.h"
 #include "listing/Sort.h"
 #include "media/Mp3Info.h"
@@ -417,17 +415,6 @@ void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& w
     WriterVisitor visitor(root, options, writer, ahead.empty() ? nullptr : &ahead);
     WalkTree(root, visitor, options.walk);
     writer.endDocument(visitor.rootTotals());
-}
-
-void Export(const RootPath& root, TreeForm form, const ExportOptions& options, OutputBuffer& out) {
-    // The body writers frame nothing: their beginDocument and endDocument write no bytes.
-    if (form == TreeForm::Xml) {
-        XmlTreeWriter writer(out);
-        WriteTree(root, options, writer);
-    } else {
-        HtmlTreeWriter writer(out);
-        WriteTree(root, options, writer);
-    }
 }
 
 } // namespace treelan

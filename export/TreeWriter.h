@@ -102,9 +102,4 @@ public:
 void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& writer,
                const QDateTime& exportTime = QDateTime::currentDateTimeUtc());
 
-enum class TreeForm { Xml, Html };
-
-// Writes only the tree body of `root` in the given form: the XML elements or the web page's list.
-void Export(const RootPath& root, TreeForm form, const ExportOptions& options, OutputBuffer& out);
-
 } // namespace treelan

@@ -76,7 +76,7 @@ void ColumnLayout::setViewItemTicked(int index, bool ticked) {
     if (index >= 0 && index < kViewItems) m_ticks[std::size_t(index)] = ticked;
 }
 
-void ColumnLayout::ShowColumn(int index) {
+void ColumnLayout::applyViewItem(int index) {
     if (index < 0 || index >= kViewItems) return;
     const int c = ColSize + index;
     if (m_ticks[std::size_t(index)]) {
@@ -96,7 +96,7 @@ void ColumnLayout::arrangeColumns(const QString& rows) {
         setDisplayPosition(c, 1);
     for (int i = 0; i < kViewItems; ++i) {
         setViewItemTicked(i, i < rows.size() && rows[i] == QLatin1Char('1'));
-        ShowColumn(i);
+        applyViewItem(i);
     }
 }
 

@@ -56,7 +56,7 @@ public:
     bool viewItemTicked(int index) const;
     void setViewItemTicked(int index, bool ticked);
     // Applies item `index`'s tick to column index + 3 (1-based), i.e. ColSize + index.
-    void ShowColumn(int index);
+    void applyViewItem(int index);
     // The start-up arrangement: every column from Size on parked in front, then each View item
     // ticked from its character of `rows` ("1" shown; a missing character counts as hidden).
     void arrangeColumns(const QString& rows);

@@ -218,12 +218,6 @@ std::vector<quint32> ListingModel::ranks(const std::vector<QString>& texts) cons
     return rank;
 }
 
-int ListingModel::addRow(const FileEntry& e, bool subfolderRow) {
-    return addRow(FileEntryView{e.name, e.folder, e.sizeText, e.dateText, e.durationText,
-                                e.bitrateText, e.typeName, e.sizeKey, e.dateKey, e.bitrateKey},
-                  subfolderRow);
-}
-
 int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow, RawRowNames raw) {
     SortPause pause(*this);
     Row r = makeRow(entry, subfolderRow, raw);
@@ -251,16 +245,6 @@ int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow, RawRowNa
     m_s.rows.insert(at, r);
     endInsertRows();
     return int(at);
-}
-
-void ListingModel::appendRows(std::vector<FileEntry> entries,
-                              const std::vector<bool>& subfolderRows) {
-    if (entries.empty()) return;
-    SortPause pause(*this);
-    beginBatch();
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        addRow(entries[i], i < subfolderRows.size() && subfolderRows[i]);
-    endBatch();
 }
 
 void ListingModel::beginBatch() {
@@ -337,16 +321,6 @@ QString ListingModel::text(int row, int column) const {
 QStringView ListingModel::cell(int row, int column) const {
     if (row < 0 || row >= rowCount() || column < 0 || column >= kListingColumns) return {};
     return view(m_s.rows[std::size_t(row)], column);
-}
-
-FileEntry ListingModel::entry(int row) const {
-    FileEntry e;
-    QString* fields[kListingColumns] = {&e.name,         &e.folder,      &e.sizeText, &e.dateText,
-                                        &e.durationText, &e.bitrateText, &e.typeName, &e.sizeKey,
-                                        &e.dateKey,      &e.bitrateKey};
-    for (int c = 0; c < kListingColumns; ++c)
-        *fields[c] = text(row, c);
-    return e;
 }
 
 bool ListingModel::isSubfolderRow(int row) const {

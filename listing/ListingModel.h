@@ -16,13 +16,8 @@
 
 namespace treelan {
 
-// One row of the listing. A subfolder row sets only the first six texts.
-struct FileEntry {
-    QString name, folder, sizeText, dateText, durationText, bitrateText;
-    QString typeName, sizeKey, dateKey, bitrateKey;
-};
-
-// The ten texts of a row as views, for adding rows without building their strings first.
+// The ten texts of a row as views, for adding rows without building their strings first. A
+// subfolder row sets only the first six.
 using FileEntryView = std::array<QStringView, kListingColumns>;
 
 // A row's folder and name in the bytes they have on disk, given only where they differ from the
@@ -159,10 +154,7 @@ public:
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     // Adds a row; in sorted mode it goes to its place, else to the end. Returns its row.
-    int addRow(const FileEntry& entry, bool subfolderRow = false);
     int addRow(const FileEntryView& entry, bool subfolderRow = false, RawRowNames raw = {});
-    // Many rows, sorted once at the end (a refresh).
-    void appendRows(std::vector<FileEntry> entries, const std::vector<bool>& subfolderRows = {});
     // Between these, added rows go to the end unsorted; endBatch sorts once. Nested calls count.
     void beginBatch();
     void endBatch();
@@ -188,7 +180,6 @@ public:
         if (row >= 0 && std::size_t(row) < m_s.rows.size())
             __builtin_prefetch(m_s.arena.at(m_s.rows[std::size_t(row)].offset));
     }
-    FileEntry entry(int row) const;
     bool isSubfolderRow(int row) const;
     // The row's path relative to the root in raw bytes: folder + name, or a subfolder row's
     // folder ("Sub/"). It names the row's file apart from any other that reads the same.
@@ -205,7 +196,6 @@ public:
     // change to the rows meanwhile stops the sort first; after adding or removing rows it starts
     // again, a sort asked for here takes its place (and is done), and emptying the model ends it.
     void sortInBackground();
-    bool isSortingInBackground() const { return m_background != nullptr; }
     // The cell comparison of sorted mode: letter case ignored.
     static int compareTexts(QStringView a, QStringView b);
     // The key columns (size, date, bit rate) hold zero-padded numbers; longer digit strings are

@@ -16,7 +16,6 @@ namespace treelan {
 struct ListingScan::Job {
     std::atomic<bool> cancel{false};
     std::thread worker;
-    std::function<void(int)> pause;
 
     std::mutex lock;
     std::deque<ListingModel::Store> pending; // batches since the last collection
@@ -58,10 +57,6 @@ void ListingScan::waitForThreads() {
     for (auto& d : m_disposals)
         d->thread.join();
     m_disposals.clear();
-}
-
-void ListingScan::setWorkerPause(std::function<void(int)> pause) {
-    m_pause = std::move(pause);
 }
 
 void ListingScan::dispose(ListingModel::Store rows) {
@@ -107,7 +102,6 @@ void ListingScan::start(ScanOptions options) {
     }
     reapOld();
     auto job = std::make_shared<Job>();
-    job->pause = m_pause;
     m_job = job;
     m_running = true;
     m_poll.start();
@@ -150,8 +144,7 @@ void ListingScan::start(ScanOptions options) {
                 QMetaObject::invokeMethod(this, "collect", Qt::QueuedConnection);
                 return false;
             }
-            if (j->pause) j->pause(batches);
-            return true;
+            return !options.walk.progress || options.walk.progress(p);
         };
         scan.walk.warning = [&](const QString& path, const QString& reason) {
             warnings.push_back({path, reason});

@@ -17,27 +17,25 @@ struct MP3Info {
 // found after the leading ID3v2 tags, within the first 64 KiB that follow them. A header right at
 // the start of the audio is taken as it is; one further in only when the next frame's header
 // follows it or it carries a believable Xing/Info/VBRI header. A trailing ID3v1 tag is not counted
-// as audio. Throws FileError when the file cannot be opened or read.
-MP3Info ReadMP3Info(const QString& path);
+// as audio. Throws FileError when the file cannot be opened or read. `readAfterTags`, when given,
+// adds the bytes read beyond the ten-byte tag probes (at most kMp3ReadLimit).
+MP3Info ReadMP3Info(const QString& path, qint64* readAfterTags = nullptr);
 // The same on an already open file descriptor (the walkers open files relative to their folder).
 // `size` is the file's length in bytes; `displayPath` names the file in errors.
-MP3Info ReadMP3InfoFromFd(int fd, qint64 size, const QString& displayPath);
+MP3Info ReadMP3InfoFromFd(int fd, qint64 size, const QString& displayPath,
+                          qint64* readAfterTags = nullptr);
 
 // `length` bytes of the file from `offset`; fewer only at the end of the file.
 using Mp3ByteReader = std::function<QByteArray(qint64 offset, qint64 length)>;
 // The reader over any source of bytes: at most kMp3MaxTags ten-byte tag probes, then at most
 // kMp3ReadLimit bytes.
-MP3Info ReadMP3InfoFrom(const Mp3ByteReader& read, qint64 size);
+MP3Info ReadMP3InfoFrom(const Mp3ByteReader& read, qint64 size, qint64* readAfterTags = nullptr);
 constexpr int kMp3MaxTags = 64;
 constexpr qint64 kMp3ReadLimit = 64 * 1024;
 
 // Texts for a variable-bit-rate file (Xing header): frame count, samples per frame, sample rate and
 // the number of audio bytes. Gives two empty texts when the playing time comes out as 0 seconds.
 MP3Info GetVBRInfo(qint64 frames, int samplesPerFrame, int sampleRate, qint64 audioBytes);
-
-// Bytes that the last ReadMP3InfoFromFd call on this thread read from its file after the 10-byte
-// ID3v2 header probes, i.e. beyond the tag skip; lets tests check the bounded window.
-qint64 LastMp3BytesRead();
 
 // "hh:mm:ss" with at least two digits each.
 QString FormatDuration(qint64 seconds);

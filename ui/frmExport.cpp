@@ -314,6 +314,15 @@ ExportOptions frmExport::exportOptions() const {
 
 // --- listing ---
 
+ScanOptions frmExport::scanOptions() const {
+    ScanOptions options;
+    options.rootPath = path();
+    options.browseSubfolders = browseSubfolders();
+    options.mp3Info = mp3Info();
+    options.walk.noHidden = !showHidden();
+    return options;
+}
+
 void frmExport::attachModel() {
     m_syncingHeader = true; // fresh sections of default size are no user's choice either
     QItemSelectionModel* old = m_lv->selectionModel();
@@ -333,13 +342,8 @@ void frmExport::RefreshListing() {
     m_complete = false;
     m_sortingScan = false;
     m_scan->dispose(m_model->takeRows()); // also ends a sort of the last scan's rows
-    ScanOptions options;
-    options.rootPath = path();
-    options.browseSubfolders = browseSubfolders();
-    options.mp3Info = mp3Info();
-    options.walk.noHidden = !showHidden();
     // A scan still running is cancelled by the new one.
-    m_scan->start(std::move(options));
+    m_scan->start(scanOptions());
     m_scanFolders = m_scanEntries = 0;
     m_scanFolder.clear();
     m_scanStopping = false;
@@ -532,7 +536,7 @@ void frmExport::mnuView_Click(int index) {
     const bool ticked = !layout.viewItemTicked(index);
     layout.setViewItemTicked(index, ticked);
     mnuView(index)->setChecked(ticked);
-    layout.ShowColumn(index);
+    layout.applyViewItem(index);
     SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("Rows"),
                 layout.rowsSetting());
 }
@@ -728,7 +732,6 @@ void frmExport::Form_Resize() {
         place(box, r);
         top += pitch;
     }
-    m_laidOut = true;
 }
 
 } // namespace treelan

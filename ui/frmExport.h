@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/ExportOptions.h"
+#include "listing/FolderScan.h"
 #include "listing/ListingScan.h"
 
 #include <QHash>
@@ -106,6 +107,10 @@ signals:
     void scanFinished();
 
 protected:
+    // What a refresh lists: the folder box, the check boxes and the View menu's Hidden files. A
+    // subclass may add to them (a progress callback that holds the walk); the window's own
+    // constructor lists with these.
+    virtual ScanOptions scanOptions() const;
     bool event(QEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -168,7 +173,6 @@ private:
     PathSet m_removedFiles;
     PathSet m_removedFolders;
     bool m_syncingHeader = false;
-    bool m_laidOut = false;
 };
 
 } // namespace treelan

@@ -1,6 +1,8 @@
 #include "Expected.h"
 #include "TempTree.h"
+#include "export/MhtWriter.h"
 #include "export/TreeWriter.h"
+#include "export/XmlWriter.h"
 #include "listing/EntryFormat.h"
 #include "listing/Sort.h"
 #include "platform/FileError.h"
@@ -21,12 +23,18 @@ using namespace treelan;
 
 namespace {
 
+enum class TreeForm { Xml, Html };
+
+// Only the tree body of `root` in the given form, the XML elements or the web archive's list: the
+// body writers frame nothing.
 QByteArray body(const QString& root, TreeForm form, const ExportOptions& options = {}) {
     QByteArray bytes;
     QBuffer device(&bytes);
     device.open(QIODevice::WriteOnly);
     OutputBuffer out(device, QStringLiteral("buffer"));
-    Export(root, form, options, out);
+    XmlTreeWriter xml(out);
+    HtmlTreeWriter html(out);
+    WriteTree(root, options, form == TreeForm::Xml ? static_cast<TreeWriter&>(xml) : html);
     out.flush();
     return bytes;
 }

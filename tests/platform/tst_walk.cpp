@@ -1,6 +1,7 @@
 #include "TempTree.h"
 #include "codec/Utf8.h"
 #include "export/TreeWriter.h"
+#include "export/XmlWriter.h"
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
 #include "platform/DirWalker.h"
@@ -93,7 +94,8 @@ private slots:
             ExportOptions o;
             o.mp3Info = true;
             o.walk.warning = warn;
-            Export(t.root(), TreeForm::Xml, o, out);
+            XmlTreeWriter writer(out);
+            WriteTree(t.root(), o, writer);
             out.flush();
         };
         QVERIFY2(endsInTime(work, t.path("pipe")), "the walk waited on a FIFO");
