@@ -238,29 +238,91 @@ bool useStringFile(const QString& file) {
     return true;
 }
 
+// The export command's options.
+struct ExportCommandLine {
+    QCommandLineOption recursive{{"r", "recursive"}, ""};
+    QCommandLineOption mp3{{"m", "mp3"}, ""};
+    QCommandLineOption format{{"f", "format"}, "", "FORMAT"};
+    QCommandLineOption templ{{"t", "template"}, "", "NAME"};
+    QCommandLineOption only{QStringList{"only"}, "", "PATH"};
+    QCommandLineOption exclude{QStringList{"exclude"}, "", "PATH"};
+    QCommandLineOption resources{QStringList{"resources"}, "", "DIR"};
+    QCommandLineOption strings{QStringList{"strings"}, "", "FILE"};
+    QCommandLineOption quiet{{"q", "quiet"}, ""};
+    QCommandLineOption totals{QStringList{"totals"}, ""};
+    QCommandLineOption bom{QStringList{"bom"}, ""};
+    QCommandLineOption help{{"h", "help"}, ""};
+    FilterOptions filters;
+
+    void addTo(QCommandLineParser& parser) const {
+        parser.addOptions({recursive, mp3, format, templ, only, exclude, resources, strings, quiet,
+                           help, totals, bom});
+        filters.addTo(parser);
+    }
+    // The format and its own options into `request`; an empty text, or the usage error.
+    QString chooseFormat(const QCommandLineParser& parser, ExportRequest& request) const;
+};
+
+QString ExportCommandLine::chooseFormat(const QCommandLineParser& parser,
+                                        ExportRequest& request) const {
+    // Chosen once: -f, else --template's form, else the OUTPUT name's ending, else XML.
+    const ExportFormatInfo* chosen = nullptr;
+    if (parser.isSet(format)) {
+        chosen = FindExportFormat(parser.value(format));
+        if (!chosen)
+            return QStringLiteral("unknown format '%1' (%2)")
+                .arg(parser.value(format), formatNames(QStringLiteral(", ")));
+    } else if (parser.isSet(templ)) {
+        chosen = &ExportFormatOf(ExportFormat::XmlWithTemplate);
+    } else {
+        chosen = ExportFormatForTarget(request.targetPath);
+        if (!chosen) chosen = &ExportFormatOf(ExportFormat::GenericXml);
+    }
+    request.format = chosen->format;
+    if (parser.isSet(templ) && request.format != ExportFormat::XmlWithTemplate)
+        return QStringLiteral("--template goes with the xslt format");
+    request.folderTotals = parser.isSet(totals);
+    if (request.folderTotals && request.format != ExportFormat::GenericXml &&
+        request.format != ExportFormat::XmlWithTemplate)
+        return QStringLiteral("--totals goes with the xml and xslt formats");
+    request.byteOrderMark = parser.isSet(bom);
+    if (request.byteOrderMark && request.format != ExportFormat::Csv &&
+        request.format != ExportFormat::Tsv)
+        return QStringLiteral("--bom goes with the csv and tsv formats");
+    const QString templateName = parser.value(templ);
+    request.templateRequest = [templateName] { return templateName; };
+    return {};
+}
+
+// Writes the document with a progress line on a terminal and the warnings on standard error.
+int writeExport(ExportRequest& request, bool quiet) {
+    ProgressLine progress(!quiet && ::isatty(STDERR_FILENO) &&
+                          request.targetPath != QLatin1String("-"));
+    WalkOptions& walk = request.options.walk;
+    walk.progress = [&progress](const WalkProgress& p) { return progress.update(p); };
+    if (!quiet)
+        walk.warning = [&progress](const QString& path, const QString& reason) {
+            progress.clear();
+            err() << "treelan-cli: warning: " << path << ": " << reason << '\n';
+            err().flush();
+        };
+    try {
+        WriteExportDocument(request);
+    } catch (const FileError& e) {
+        progress.clear();
+        err() << "treelan-cli: " << e.message() << '\n';
+        return kExitFailed;
+    }
+    return 0;
+}
+
 int runExport(const QStringList& args) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
-    const QCommandLineOption recursive({"r", "recursive"}, "");
-    const QCommandLineOption mp3({"m", "mp3"}, "");
-    const QCommandLineOption format({"f", "format"}, "", "FORMAT");
-    const QCommandLineOption templ({"t", "template"}, "", "NAME");
-    const QCommandLineOption only(QStringList{"only"}, "", "PATH");
-    const QCommandLineOption exclude(QStringList{"exclude"}, "", "PATH");
-    const QCommandLineOption resources(QStringList{"resources"}, "", "DIR");
-    const QCommandLineOption strings(QStringList{"strings"}, "", "FILE");
-    const QCommandLineOption quiet({"q", "quiet"}, "");
-    const QCommandLineOption totals(QStringList{"totals"}, "");
-    const QCommandLineOption bom(QStringList{"bom"}, "");
-    const QCommandLineOption help({"h", "help"}, "");
-    parser.addOptions(
-        {recursive, mp3, format, templ, only, exclude, resources, strings, quiet, help});
-    parser.addOption(totals);
-    parser.addOption(bom);
-    const FilterOptions filters;
-    filters.addTo(parser);
+    const ExportCommandLine line;
+    line.addTo(parser);
     if (!parser.parse(args)) return usageError(parser.errorText());
-    if (parser.isSet(help)) {
+    if (parser.isSet(line.help)) {
         QTextStream(stdout) << usage();
         return 0;
     }
@@ -270,69 +332,27 @@ int runExport(const QStringList& args) {
     ExportRequest request;
     request.rootPath = RootPath::fromBytes(rawArgument(positional[0]));
     request.targetPath = positional[1];
-
-    // Chosen once: -f, else --template's form, else the OUTPUT name's ending, else XML.
-    const ExportFormatInfo* chosen = nullptr;
-    if (parser.isSet(format)) {
-        chosen = FindExportFormat(parser.value(format));
-        if (!chosen)
-            return usageError(QStringLiteral("unknown format '%1' (%2)")
-                                  .arg(parser.value(format), formatNames(QStringLiteral(", "))));
-    } else if (parser.isSet(templ)) {
-        chosen = &ExportFormatOf(ExportFormat::XmlWithTemplate);
-    } else {
-        chosen = ExportFormatForTarget(request.targetPath);
-        if (!chosen) chosen = &ExportFormatOf(ExportFormat::GenericXml);
-    }
-    request.format = chosen->format;
-    if (parser.isSet(templ) && request.format != ExportFormat::XmlWithTemplate)
-        return usageError(QStringLiteral("--template goes with the xslt format"));
-    request.folderTotals = parser.isSet(totals);
-    if (request.folderTotals && request.format != ExportFormat::GenericXml &&
-        request.format != ExportFormat::XmlWithTemplate)
-        return usageError(QStringLiteral("--totals goes with the xml and xslt formats"));
-    request.byteOrderMark = parser.isSet(bom);
-    if (request.byteOrderMark && request.format != ExportFormat::Csv &&
-        request.format != ExportFormat::Tsv)
-        return usageError(QStringLiteral("--bom goes with the csv and tsv formats"));
-    const QString templateName = parser.value(templ);
-    request.templateRequest = [templateName] { return templateName; };
-
+    if (const QString error = line.chooseFormat(parser, request); !error.isEmpty())
+        return usageError(error);
     if (!request.rootPath.isFolder())
         return usageError(QStringLiteral("%1: not a folder").arg(shown(positional[0])));
 
-    if (parser.isSet(strings) && !useStringFile(parser.value(strings))) return kExitFailed;
-    request.resourceDir = parser.isSet(resources) ? parser.value(resources) : DefaultResourceDir();
+    if (parser.isSet(line.strings) && !useStringFile(parser.value(line.strings)))
+        return kExitFailed;
+    request.resourceDir =
+        parser.isSet(line.resources) ? parser.value(line.resources) : DefaultResourceDir();
 
     ExportOptions& o = request.options;
-    o.browseSubfolders = parser.isSet(recursive);
-    o.mp3Info = parser.isSet(mp3);
-    if (const QString error = filters.apply(parser, o.walk); !error.isEmpty())
+    o.browseSubfolders = parser.isSet(line.recursive);
+    o.mp3Info = parser.isSet(line.mp3);
+    if (const QString error = line.filters.apply(parser, o.walk); !error.isEmpty())
         return usageError(error);
-    const bool isQuiet = parser.isSet(quiet);
-    if (const QString error =
-            pickEntries(parser.values(only), parser.values(exclude), request.rootPath, isQuiet, o);
+    const bool quiet = parser.isSet(line.quiet);
+    if (const QString error = pickEntries(parser.values(line.only), parser.values(line.exclude),
+                                          request.rootPath, quiet, o);
         !error.isEmpty())
         return usageError(error);
-
-    ProgressLine progress(!isQuiet && ::isatty(STDERR_FILENO) &&
-                          request.targetPath != QLatin1String("-"));
-    o.walk.progress = [&progress](const WalkProgress& p) { return progress.update(p); };
-    if (!isQuiet)
-        o.walk.warning = [&progress](const QString& path, const QString& reason) {
-            progress.clear();
-            err() << "treelan-cli: warning: " << path << ": " << reason << '\n';
-            err().flush();
-        };
-
-    try {
-        WriteExportDocument(request);
-    } catch (const FileError& e) {
-        progress.clear();
-        err() << "treelan-cli: " << e.message() << '\n';
-        return kExitFailed;
-    }
-    return 0;
+    return writeExport(request, quiet);
 }
 
 int runList(const QStringList& args) {

@@ -2,6 +2,7 @@
 
 #include "listing/ColumnLayout.h"
 #include "listing/SegmentedVector.h"
+#include "platform/BackgroundJob.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
@@ -10,11 +11,12 @@
 #include <array>
 #include <atomic>
 #include <memory>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
 namespace treelan {
+
+class SortSteps;
 
 // The ten texts of a row as views, for adding rows without building their strings first. A
 // subfolder row sets only the first six.
@@ -211,7 +213,6 @@ signals:
     void backgroundSortDone();
 
 private:
-    struct BackgroundSort;
     // The rows in sort order and, per row, its place among them; empty when `stop` was set.
     struct SortedRows {
         SegmentedVector<Row> rows;
@@ -221,6 +222,14 @@ private:
     // takes a second processor.
     SortedRows sortedRows(const std::atomic<bool>* stop, bool twoThreads) const;
     static constexpr std::size_t kTwoThreadRows = 65536;
+    struct SortItem;
+    // The steps of a sort: each row's item, the items in order (the order is strict: the adding
+    // order breaks ties).
+    std::vector<SortItem> sortItems(SortSteps& step) const;
+    void orderItems(std::vector<SortItem>& items, SortSteps& step, const std::atomic<bool>* stop,
+                    bool twoThreads) const;
+    // The cells' order, letting the prefixes decide where they can; `key`: a key column.
+    int compareItems(const SortItem& a, const SortItem& b, bool key) const;
     // Puts `sorted` in place of the rows; persistent indexes follow their rows.
     void placeSorted(SortedRows& sorted, bool signal);
     // Stops a background sort; true when one was running.
@@ -251,8 +260,8 @@ private:
     int m_sortKey = 0;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     bool m_sorted = true;
-    std::unique_ptr<BackgroundSort> m_background;
-    std::thread m_disposal;  // frees the rows a background sort replaced
+    std::unique_ptr<BackgroundJob<std::unique_ptr<SortedRows>>> m_background;
+    Disposer m_disposer;     // frees the rows a background sort replaced
     bool m_sortOwed = false; // a background sort was stopped and its done signal not yet sent
 };
 

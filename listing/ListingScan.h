@@ -2,14 +2,13 @@
 
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
+#include "platform/BackgroundJob.h"
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
-#include <atomic>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -64,14 +63,16 @@ signals:
 
 private:
     struct Job;
-    struct Disposal;
+    class Worker;
     // Invokable by name: the worker asks for it when it stops or ends.
     Q_INVOKABLE void collect();
+    // Hands what the worker found to the receivers; false when one of them started another scan.
+    bool deliver(const std::shared_ptr<Job>& job);
     void reapOld();
 
     std::shared_ptr<Job> m_job;
     std::vector<std::shared_ptr<Job>> m_old; // cancelled, their threads still ending
-    std::vector<std::unique_ptr<Disposal>> m_disposals;
+    Disposer m_disposer;
     QTimer m_poll;
     bool m_running = false;
     bool m_stoppedSent = false;

@@ -88,33 +88,47 @@ void frmExport::buildControls() {
     setProperty("charset", kDesignCharset);
 
     m_model = new ListingModel(this);
+    buildPathRow();
+    buildList();
+    buildScanBar();
+    buildOptions();
+    connectCommands();
 
-    auto control = [this](QWidget* w, const char* name, std::optional<Str> tag,
-                          const QRectF& twips) {
-        w->setObjectName(QString::fromLatin1(name));
-        if (tag) w->setProperty("tag", KeyText(*tag));
-        w->setProperty("charset", kDesignCharset);
-        place(w, twips);
-        return w;
-    };
+    const TwipsScale scale = TwipsScale::of(this);
+    setMinimumSize(scale.toPixels(QSizeF(kMinWidthTwips, kMinHeightTwips)));
+    setOuterSizeTwips(7215, 5715); // the design client area
+}
+
+QWidget* frmExport::designed(QWidget* w, const char* name, std::optional<Str> tag,
+                             const QRectF& twips) {
+    w->setObjectName(QString::fromLatin1(name));
+    if (tag) w->setProperty("tag", KeyText(*tag));
+    w->setProperty("charset", kDesignCharset);
+    place(w, twips);
+    return w;
+}
+
+void frmExport::buildPathRow() {
     m_cmdCopy = new QPushButton(QStringLiteral("Kopíruj"), this);
-    control(m_cmdCopy, "cmdCopy", Str::Copy, {4560, 4500, 1215, 315});
+    designed(m_cmdCopy, "cmdCopy", Str::Copy, {4560, 4500, 1215, 315});
     m_cmdCopy->setEnabled(false);
     m_cmdExport = new QPushButton(QStringLiteral("Export..."), this);
-    control(m_cmdExport, "cmdExport", Str::Export, {5880, 4500, 1215, 315});
+    designed(m_cmdExport, "cmdExport", Str::Export, {5880, 4500, 1215, 315});
     m_cmdExport->setEnabled(false);
     m_Text1 = new QLineEdit(QStringLiteral("Text1"), this);
-    control(m_Text1, "Text1", std::nullopt, {180, 420, 4395, 315});
+    designed(m_Text1, "Text1", std::nullopt, {180, 420, 4395, 315});
     m_Text1->setEnabled(false); // the folder changes only through the browse button
     m_cmdBrowse = new QPushButton(QStringLiteral("..."), this);
-    control(m_cmdBrowse, "cmdBrowse", std::nullopt, {4680, 420, 375, 315});
+    designed(m_cmdBrowse, "cmdBrowse", std::nullopt, {4680, 420, 375, 315});
     m_Label1 = new QLabel(QStringLiteral("Výchozí cesta:"), this);
-    control(m_Label1, "Label1", Str::PathLabel, {180, 180, 1035, 195});
+    designed(m_Label1, "Label1", Str::PathLabel, {180, 180, 1035, 195});
+}
 
+void frmExport::buildList() {
     // A table view dressed as a details list: unlike a tree view it keeps nothing per row, so
     // rows arriving during a scan of a million files cost the interface thread little.
     m_lv = new QTableView(this);
-    control(m_lv, "lv", std::nullopt, {180, 840, 6975, 3555});
+    designed(m_lv, "lv", std::nullopt, {180, 840, 6975, 3555});
     m_lv->setShowGrid(false);
     m_lv->setWordWrap(false);
     m_lv->setCornerButtonEnabled(false);
@@ -151,7 +165,9 @@ void frmExport::buildControls() {
     m_lv->installEventFilter(this);
     m_lv->viewport()->installEventFilter(this);
     attachModel();
+}
 
+void frmExport::buildScanBar() {
     // Over the foot of the list while a scan runs or something could not be read; the window's
     // own controls keep their places.
     m_scanBar = new QFrame(this);
@@ -182,18 +198,20 @@ void frmExport::buildControls() {
     connect(m_scan, &ListingScan::stopped, this, &frmExport::onScanStopped);
     connect(m_scan, &ListingScan::finished, this,
             [this](ListingScan::Outcome outcome, const QString&) { onScanFinished(outcome); });
+}
 
+void frmExport::buildOptions() {
     m_chkPath = new QCheckBox(QStringLiteral("Kopíruj včetně kompletní cesty"), this);
-    control(m_chkPath, "chkPath", Str::CopyFullPath, {180, 4440, 2595, 255});
+    designed(m_chkPath, "chkPath", Str::CopyFullPath, {180, 4440, 2595, 255});
     m_chkSelected = new QCheckBox(QStringLiteral("Výstup pouze vybraného"), this);
-    control(m_chkSelected, "chkSelected", Str::SelectedOnly, {180, 4740, 2595, 255});
+    designed(m_chkSelected, "chkSelected", Str::SelectedOnly, {180, 4740, 2595, 255});
     m_chkTree = new QCheckBox(QStringLiteral("Rozpadat i podsložky"), this);
-    control(m_chkTree, "chkTree", Str::BrowseSubfolders, {180, 5040, 2595, 255});
+    designed(m_chkTree, "chkTree", Str::BrowseSubfolders, {180, 5040, 2595, 255});
     m_chkmp3 = new QCheckBox(QStringLiteral("Načíst délku/přen. rychlost u .mp3"), this);
-    control(m_chkmp3, "chkmp3", Str::Mp3Info, {180, 5340, 3315, 255});
+    designed(m_chkmp3, "chkmp3", Str::Mp3Info, {180, 5340, 3315, 255});
 
     m_imgLogo = new QLabel(this);
-    control(m_imgLogo, "imgLogo", std::nullopt, {5280, 60, 1845, 720});
+    designed(m_imgLogo, "imgLogo", std::nullopt, {5280, 60, 1845, 720});
     m_imgLogo->setPixmap(QPixmap(QStringLiteral(":/treelan/logo.gif")));
     m_imgLogo->setToolTip(QStringLiteral(TREELAN_HOME_PAGE));
     const QPixmap pointer(QStringLiteral(":/treelan/cursor.png"));
@@ -201,7 +219,9 @@ void frmExport::buildControls() {
     m_imgLogo->setCursor(pointer.isNull() ? QCursor(Qt::PointingHandCursor)
                                           : QCursor(pointer, 10, 1));
     m_imgLogo->installEventFilter(this);
+}
 
+void frmExport::connectCommands() {
     connect(m_cmdCopy, &QPushButton::clicked, this, &frmExport::cmdCopy_Click);
     connect(m_cmdExport, &QPushButton::clicked, this, &frmExport::cmdExport_Click);
     connect(m_cmdBrowse, &QPushButton::clicked, this, &frmExport::cmdBrowse_Click);
@@ -214,10 +234,6 @@ void frmExport::buildControls() {
                                                m_chkTree, m_chkmp3};
     for (std::size_t i = 0; i + 1 < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i], tabOrder[i + 1]);
-
-    const TwipsScale scale = TwipsScale::of(this);
-    setMinimumSize(scale.toPixels(QSizeF(kMinWidthTwips, kMinHeightTwips)));
-    setOuterSizeTwips(7215, 5715); // the design client area
 }
 
 void frmExport::buildMenus() {

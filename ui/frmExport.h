@@ -3,6 +3,7 @@
 #include "export/ExportOptions.h"
 #include "listing/FolderScan.h"
 #include "listing/ListingScan.h"
+#include "settings/StringTable.h"
 
 #include <QHash>
 #include <QRectF>
@@ -10,6 +11,7 @@
 #include <QWidget>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 class QAction;
@@ -117,6 +119,13 @@ protected:
 
 private:
     void buildControls();
+    // A control of the design: its name, interface-string tag and place in twips.
+    QWidget* designed(QWidget* w, const char* name, std::optional<Str> tag, const QRectF& twips);
+    void buildPathRow();
+    void buildList();
+    void buildScanBar();
+    void buildOptions();
+    void connectCommands();
     void buildMenus();
     void Form_Load(const QString& startPath);
     void place(QWidget* control, const QRectF& twips);
