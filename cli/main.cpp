@@ -18,6 +18,7 @@
 #include <QStringEncoder>
 #include <QTextStream>
 
+#include <array>
 #include <cstdio>
 #include <unistd.h>
 
@@ -377,16 +378,16 @@ int runList(const QStringList& args) {
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1) return usageError(QStringLiteral("list needs one FOLDER"));
 
-    // The Rows setting from the column names, in View menu order.
-    QString rows = QStringLiteral("1100");
+    // The View items by their names, in View menu order.
+    std::array<bool, kViewItems> shownItems = ColumnLayout::kDefaultViewItems;
     if (parser.isSet(columns)) {
         static const QStringList names{"size", "date", "duration", "bitrate"};
-        rows = QStringLiteral("0000");
+        shownItems = {};
         for (const QString& name :
              parser.value(columns).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const qsizetype i = names.indexOf(name.trimmed().toLower());
             if (i < 0) return usageError(QStringLiteral("unknown column '%1'").arg(name));
-            rows[i] = QLatin1Char('1');
+            shownItems[std::size_t(i)] = true;
         }
     }
     int key = ColName;
@@ -407,7 +408,7 @@ int runList(const QStringList& args) {
     if (parser.isSet(strings) && !useStringFile(parser.value(strings))) return kExitFailed;
 
     ListingModel model;
-    model.columns().arrangeColumns(rows);
+    model.columns().arrangeColumns(shownItems);
     model.sort(key, parser.isSet(descending) ? Qt::DescendingOrder : Qt::AscendingOrder);
     ScanOptions options;
     options.rootPath = root;

@@ -11,7 +11,7 @@ constexpr Str kTags[] = {Str::Name, Str::Folder, Str::Size, Str::Date, Str::Dura
 constexpr int kHeadedColumns = 6;
 } // namespace
 
-ColumnLayout::ColumnLayout(QObject* parent) : QObject(parent) {
+ColumnLayout::ColumnLayout() {
     for (int c = 0; c < kListingColumns; ++c) {
         Column& col = m_columns[std::size_t(c)];
         if (c < kHeadedColumns) {
@@ -30,7 +30,6 @@ double ColumnLayout::columnWidth(int column) const {
 void ColumnLayout::setColumnWidth(int column, double twips) {
     if (column < 0 || column >= kListingColumns) return;
     m_columns[std::size_t(column)].width = std::max(0.0, twips);
-    emit changed();
 }
 
 Qt::Alignment ColumnLayout::columnAlignment(int column) const {
@@ -52,7 +51,6 @@ void ColumnLayout::setDisplayPosition(int column, int position) {
     position = std::clamp(position, 1, int(kListingColumns));
     m_order.erase(std::find(m_order.begin(), m_order.end(), column));
     m_order.insert(m_order.begin() + (position - 1), column);
-    emit changed();
 }
 
 std::vector<int> ColumnLayout::visibleColumns() const {
@@ -91,13 +89,20 @@ void ColumnLayout::applyViewItem(int index) {
     }
 }
 
-void ColumnLayout::arrangeColumns(const QString& rows) {
+void ColumnLayout::arrangeColumns(const std::array<bool, kViewItems>& ticked) {
     for (int c = ColSize; c < kListingColumns; ++c)
         setDisplayPosition(c, 1);
     for (int i = 0; i < kViewItems; ++i) {
-        setViewItemTicked(i, i < rows.size() && rows[i] == QLatin1Char('1'));
+        setViewItemTicked(i, ticked[std::size_t(i)]);
         applyViewItem(i);
     }
+}
+
+void ColumnLayout::arrangeColumns(const QString& rows) {
+    std::array<bool, kViewItems> ticked{};
+    for (int i = 0; i < kViewItems; ++i)
+        ticked[std::size_t(i)] = i < rows.size() && rows[i] == QLatin1Char('1');
+    arrangeColumns(ticked);
 }
 
 QString ColumnLayout::rowsSetting() const {

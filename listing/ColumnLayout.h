@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QObject>
 #include <QString>
 
 #include <array>
@@ -28,12 +27,15 @@ constexpr int kViewItems = 4;
 constexpr double kColumnTwips = 1440.0;
 
 // How a details view lays out the listing's columns: widths in twips, display order, the View
-// ticks and the Rows setting made from them. Kept apart from the rows, which the model holds.
-// Column indexes are 0-based; display positions 1-based.
-class ColumnLayout : public QObject {
-    Q_OBJECT
+// ticks and the Rows setting made from them. Kept apart from the rows, which the model holds;
+// while a window shows them, its header holds the live widths and order. Column indexes are
+// 0-based; display positions 1-based.
+class ColumnLayout {
 public:
-    explicit ColumnLayout(QObject* parent = nullptr);
+    // The View items shown when nothing else is asked for: Size and Date.
+    static constexpr std::array<bool, kViewItems> kDefaultViewItems = {true, true, false, false};
+
+    ColumnLayout();
 
     double columnWidth(int column) const;
     void setColumnWidth(int column, double twips);
@@ -58,14 +60,13 @@ public:
     // Applies item `index`'s tick to column index + 3 (1-based), i.e. ColSize + index.
     void applyViewItem(int index);
     // The start-up arrangement: every column from Size on parked in front, then each View item
-    // ticked from its character of `rows` ("1" shown; a missing character counts as hidden).
+    // shown as `ticked` says.
+    void arrangeColumns(const std::array<bool, kViewItems>& ticked);
+    // The same from the Rows setting: a View item's character "1" shows it, a missing one counts
+    // as hidden.
     void arrangeColumns(const QString& rows);
     // The Rows setting text of the current ticks.
     QString rowsSetting() const;
-
-signals:
-    // Widths, positions or ticks changed; a view re-reads them.
-    void changed();
 
 private:
     struct Column {

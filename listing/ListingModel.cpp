@@ -32,7 +32,7 @@ private:
 };
 
 ListingModel::ListingModel(QObject* parent)
-    : QAbstractTableModel(parent), m_layout(new ColumnLayout(this)) {}
+    : QAbstractTableModel(parent) {}
 
 ListingModel::~ListingModel() {
     stopBackgroundSort();
@@ -53,7 +53,7 @@ QVariant ListingModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         return view(m_s.rows[std::size_t(index.row())], index.column()).toString();
     case Qt::TextAlignmentRole:
-        return QVariant::fromValue(m_layout->columnAlignment(index.column()) | Qt::AlignVCenter);
+        return QVariant::fromValue(m_layout.columnAlignment(index.column()) | Qt::AlignVCenter);
     default:
         return {};
     }
@@ -64,11 +64,11 @@ QVariant ListingModel::headerData(int section, Qt::Orientation orientation, int 
     if (role == Qt::DisplayRole) {
         const Heading& heading = m_headings[std::size_t(section)];
         if (heading.set) return heading.text;
-        const QString tag = m_layout->columnTag(section);
+        const QString tag = m_layout.columnTag(section);
         return tag.isEmpty() ? QString() : GetGuiString(tag);
     }
     if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(m_layout->columnAlignment(section) | Qt::AlignVCenter);
+        return QVariant::fromValue(m_layout.columnAlignment(section) | Qt::AlignVCenter);
     return {};
 }
 

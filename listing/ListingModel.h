@@ -205,8 +205,8 @@ public:
     static int compareKeys(QStringView a, QStringView b);
 
     // --- columns ---
-    ColumnLayout& columns() { return *m_layout; }
-    const ColumnLayout& columns() const { return *m_layout; }
+    ColumnLayout& columns() { return m_layout; }
+    const ColumnLayout& columns() const { return m_layout; }
 
 signals:
     // The rows sortInBackground() was asked to order are in order.
@@ -254,7 +254,7 @@ private:
     static std::size_t packedLength(const Row& row);
 
     Store m_s;
-    ColumnLayout* m_layout;
+    ColumnLayout m_layout;
     std::array<Heading, kListingColumns> m_headings;
     int m_batch = 0;
     int m_sortKey = 0;

@@ -149,22 +149,11 @@ void frmExport::buildList() {
     // A column can be dragged down to nothing; the copy then leaves it out.
     header->setMinimumSectionSize(0);
     connect(header, &QHeaderView::sectionClicked, this, &frmExport::lv_ColumnClick);
-    connect(header, &QHeaderView::sectionMoved, this, [this](int column, int, int newVisual) {
-        if (m_syncingHeader) return;
-        m_syncingHeader = true;
-        m_model->columns().setDisplayPosition(column, newVisual + 1);
-        m_syncingHeader = false;
-    });
-    connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int newSize) {
-        if (m_syncingHeader || m_lv->horizontalHeader()->isSectionHidden(column)) return;
-        m_syncingHeader = true;
-        m_model->columns().setColumnWidth(column, TwipsScale::of(this).toTwipsX(newSize));
-        m_syncingHeader = false;
-    });
-    connect(&m_model->columns(), &ColumnLayout::changed, this, &frmExport::syncHeader);
     m_lv->installEventFilter(this);
     m_lv->viewport()->installEventFilter(this);
-    attachModel();
+    QItemSelectionModel* old = m_lv->selectionModel();
+    m_lv->setModel(m_model);
+    delete old;
 }
 
 void frmExport::buildScanBar() {
@@ -288,6 +277,7 @@ void frmExport::Form_Load(const QString& startPath) {
                                      QStringLiteral("Rows"), QStringLiteral("1100")));
     for (int i = 0; i < kViewItems; ++i)
         mnuView(i)->setChecked(layout.viewItemTicked(i));
+    loadHeader(layout);
 }
 
 // --- state ---
@@ -337,18 +327,6 @@ ScanOptions frmExport::scanOptions() const {
     options.mp3Info = mp3Info();
     options.walk.noHidden = !showHidden();
     return options;
-}
-
-void frmExport::attachModel() {
-    m_syncingHeader = true; // fresh sections of default size are no user's choice either
-    QItemSelectionModel* old = m_lv->selectionModel();
-    m_lv->setModel(m_model);
-    delete old;
-    m_syncingHeader = false;
-    // Connected after the view's own handlers, so the header is rebuilt before it is synced.
-    connect(m_model, &QAbstractItemModel::modelReset, m_lv->selectionModel(),
-            [this] { syncHeader(); });
-    syncHeader();
 }
 
 void frmExport::RefreshListing() {
@@ -476,12 +454,9 @@ void frmExport::cmdWarnings_Click() {
     dialog.exec();
 }
 
-void frmExport::syncHeader() {
-    if (m_syncingHeader || m_lv->model() != m_model) return;
-    m_syncingHeader = true;
+void frmExport::loadHeader(const ColumnLayout& layout) {
     QHeaderView* header = m_lv->horizontalHeader();
     const TwipsScale scale = TwipsScale::of(this);
-    const ColumnLayout& layout = m_model->columns();
     for (int c = 0; c < kListingColumns; ++c) {
         // The key columns and unticked View columns are hidden, not just narrow: they must never
         // be dragged open. A shown column the user dragged to no width keeps its heading.
@@ -494,7 +469,21 @@ void frmExport::syncHeader() {
         const int from = header->visualIndex(order[std::size_t(visual)]);
         if (from != visual) header->moveSection(from, visual);
     }
-    m_syncingHeader = false;
+}
+
+ColumnLayout frmExport::columnLayout() const {
+    ColumnLayout layout = m_model->columns();
+    const QHeaderView* header = m_lv->horizontalHeader();
+    const TwipsScale scale = TwipsScale::of(this);
+    for (int c = 0; c < kListingColumns; ++c) {
+        // A width not dragged keeps its exact twips.
+        const int pixels = header->sectionSize(c);
+        if (!header->isSectionHidden(c) && pixels != scale.toPixelsX(layout.columnWidth(c)))
+            layout.setColumnWidth(c, scale.toTwipsX(pixels));
+    }
+    for (int visual = 0; visual < header->count(); ++visual)
+        layout.setDisplayPosition(header->logicalIndex(visual), visual + 1);
+    return layout;
 }
 
 std::vector<int> frmExport::selectedRows() const {
@@ -548,11 +537,13 @@ void frmExport::mnuSort_Click(int index) {
 
 void frmExport::mnuView_Click(int index) {
     if (index < 0 || index >= kViewItems) return;
-    ColumnLayout& layout = m_model->columns();
+    ColumnLayout layout = columnLayout();
     const bool ticked = !layout.viewItemTicked(index);
     layout.setViewItemTicked(index, ticked);
     mnuView(index)->setChecked(ticked);
     layout.applyViewItem(index);
+    loadHeader(layout);
+    m_model->columns() = layout;
     SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("Rows"),
                 layout.rowsSetting());
 }
@@ -601,6 +592,7 @@ void frmExport::removeRows(const std::vector<int>& ascendingRows) {
 }
 
 void frmExport::cmdCopy_Click() {
+    m_model->columns() = columnLayout(); // the copy leaves out the columns dragged to nothing
     QGuiApplication::clipboard()->setText(
         selectedOnly() ? ClipboardText(*m_model, path(), fullPathMode(), selectedRows())
                        : ClipboardText(*m_model, path(), fullPathMode()));

@@ -68,6 +68,8 @@ public:
     // What the bar over the list says; empty when it is hidden.
     QString scanStatusText() const;
 
+    // The column layout as the list's header has it now: widths and order the user dragged.
+    ColumnLayout columnLayout() const;
     // The selected rows, ascending: the view's selection is the only record of it.
     std::vector<int> selectedRows() const;
     bool isRowSelected(int row) const;
@@ -129,7 +131,6 @@ private:
     void buildMenus();
     void Form_Load(const QString& startPath);
     void place(QWidget* control, const QRectF& twips);
-    void attachModel();
     void onRowsFound(ListingModel::Store& rows);
     void onScanProgress(qint64 folders, qint64 entries, const QString& folder);
     void onScanWarnings(const std::vector<Warning>& warnings);
@@ -139,7 +140,9 @@ private:
     void onScanSorted();
     void updateButtons();
     void updateScanBar();
-    void syncHeader();
+    // Puts the layout's widths, order and hidden columns into the list's header, which holds
+    // them from then on.
+    void loadHeader(const ColumnLayout& layout);
     void selectRow(int row);
     void flipSort(int key);
     void removeRows(const std::vector<int>& ascendingRows);
@@ -181,7 +184,6 @@ private:
     QSizeF m_outerTwips;
     PathSet m_removedFiles;
     PathSet m_removedFolders;
-    bool m_syncingHeader = false;
 };
 
 } // namespace treelan
