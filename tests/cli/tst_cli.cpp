@@ -110,6 +110,15 @@ private slots:
             << QStringList{"-t", "table"} << "out.xml"
             << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
                           "<?xml-stylesheet type=\"text/xsl\" href=\"table.xsl\"?>\r\n");
+        // The stylesheet line adds ".xsl" only to a NAME that does not end in it, exactly.
+        QTest::newRow("xslt, template named with its ending")
+            << QStringList{"-t", "tree.xsl"} << "out.xml"
+            << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+                          "<?xml-stylesheet type=\"text/xsl\" href=\"tree.xsl\"?>\r\n");
+        QTest::newRow("xslt, template ending in upper-case .XSL")
+            << QStringList{"-t", "Tree.XSL"} << "out.xml"
+            << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+                          "<?xml-stylesheet type=\"text/xsl\" href=\"Tree.XSL.xsl\"?>\r\n");
         QTest::newRow("xslt without template")
             << QStringList{"-f", "xslt"} << "out.xml"
             << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<folders");
