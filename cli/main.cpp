@@ -7,6 +7,7 @@
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
 #include "platform/EntryLookup.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileError.h"
 #include "platform/OutputFile.h"
 #include "settings/StringTable.h"
@@ -21,7 +22,6 @@
 
 #include <array>
 #include <cstdio>
-#include <unistd.h>
 
 using namespace treelan;
 
@@ -305,7 +305,7 @@ QString ExportCommandLine::chooseFormat(const QCommandLineParser& parser,
 int writeExport(ExportRequest& request, bool quiet) {
     // A document written into a descriptor or a device may share the terminal with the line.
     const QString& target = request.targetPath;
-    ProgressLine progress(!quiet && ::isatty(STDERR_FILENO) && target != QLatin1String("-") &&
+    ProgressLine progress(!quiet && StandardErrorIsTerminal() && target != QLatin1String("-") &&
                           !target.startsWith(QLatin1String("/dev/")) &&
                           !target.startsWith(QLatin1String("/proc/self/fd/")));
     WalkOptions& walk = request.options.walk;

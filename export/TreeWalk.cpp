@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <unistd.h>
 
 namespace treelan {
 
@@ -337,27 +336,11 @@ private:
             (entry.kind == DirEntry::Kind::File || entry.kind == DirEntry::Kind::Link) &&
             IsMp3Name(entry.name())) {
             r.mp3 = std::int32_t(level.mp3.size());
-            level.mp3.push_back(Mp3FieldsOf(readMp3(folder, entry)));
+            level.mp3.push_back(Mp3FieldsOf(
+                ReadMP3InfoIn(folder, entry, m_root.display() + folder.relPath + entry.name(),
+                              m_options.walk.warning)));
         }
         return r;
-    }
-
-    MP3Info readMp3(const WalkFolder& folder, const DirEntry& entry) const {
-        const QString display = m_root.display() + folder.relPath + entry.name();
-        int error = 0;
-        const int fd = OpenRegularFile(folder.fd, entry.rawName, error);
-        if (fd < 0) {
-            warn(display, QStringLiteral("cannot read MP3 information: ") + describe(error));
-            return {};
-        }
-        MP3Info info;
-        try {
-            info = ReadMP3InfoFromFd(fd, entry.size, display);
-        } catch (const FileError& e) {
-            warn(display, e.reason());
-        }
-        ::close(fd);
-        return info;
     }
 
     void warn(const QString& path, const QString& reason) const {

@@ -5,17 +5,13 @@
 #include "listing/EntryFormat.h"
 #include "listing/ListingModel.h"
 #include "media/Mp3Info.h"
-#include "platform/FileError.h"
 #include "settings/StringTable.h"
 
 #include <QHash>
 #include <QMimeDatabase>
 
 #include <array>
-#include <cerrno>
-#include <cstring>
 #include <mutex>
-#include <unistd.h>
 
 namespace treelan {
 
@@ -148,7 +144,7 @@ private:
         QString bitrateKey;
         if (m_options.mp3Info &&
             (e.kind == DirEntry::Kind::File || e.kind == DirEntry::Kind::Link) && IsMp3Name(name)) {
-            info = readMp3(folder, e);
+            info = ReadMP3InfoIn(folder, e, m_root + folder.relPath + name, m_options.walk.warning);
             bitrateKey = BitrateKey(info.Bitrate);
             row[ColDuration] = info.Duration;
             row[ColBitrate] = info.Bitrate;
@@ -168,27 +164,6 @@ private:
         row[ColFolder] = folder;
         row[ColSize] = m_folderMarker;
         m_model.addRow(row, true, {DecodesExactly(e.rawName) ? QByteArrayView() : raw, {}});
-    }
-
-    // A file the reader cannot open or read gets empty MP3 fields; the scan goes on.
-    MP3Info readMp3(const WalkFolder& folder, const DirEntry& e) const {
-        const QString display = m_root + folder.relPath + e.name();
-        int error = 0;
-        const int fd = OpenRegularFile(folder.fd, e.rawName, error);
-        if (fd < 0) {
-            if (m_options.walk.warning)
-                m_options.walk.warning(display, QStringLiteral("cannot read MP3 information: ") +
-                                                    QString::fromLocal8Bit(std::strerror(error)));
-            return {};
-        }
-        MP3Info info;
-        try {
-            info = ReadMP3InfoFromFd(fd, e.size, display);
-        } catch (const FileError& err) {
-            if (m_options.walk.warning) m_options.walk.warning(display, err.reason());
-        }
-        ::close(fd);
-        return info;
     }
 
     ListingModel& m_model;

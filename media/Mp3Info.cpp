@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace treelan {
 
@@ -259,17 +258,29 @@ MP3Info findFrame(const QByteArray& window, qint64 audioBytes) {
 MP3Info ReadMP3Info(const QString& path, qint64* readAfterTags) {
     // O_NONBLOCK keeps a FIFO that carries an .mp3 name from stalling the scan; it changes nothing
     // for regular files.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throw FileError::fromErrno(path, QStringLiteral("cannot open the file"), errno);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const UniqueFd fd(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) throw FileError::fromErrno(path, QStringLiteral("cannot open the file"), errno);
     struct stat st {};
-    if (::fstat(fd, &st) != 0)
+    if (::fstat(fd.get(), &st) != 0)
         throw FileError::fromErrno(path, QStringLiteral("cannot read the file"), errno);
     if (!S_ISREG(st.st_mode)) return {};
-    return ReadMP3InfoFromFd(fd, st.st_size, path, readAfterTags);
+    return ReadMP3InfoFromFd(fd.get(), st.st_size, path, readAfterTags);
+}
+
+MP3Info ReadMP3InfoIn(const WalkFolder& folder, const DirEntry& entry, const QString& displayPath,
+                      const WarningCallback& warning) {
+    int error = 0;
+    const UniqueFd fd = OpenRegularFile(folder.fd, entry.rawName, error);
+    try {
+        if (!fd)
+            throw FileError::fromErrno(displayPath, QStringLiteral("cannot read MP3 information"),
+                                       error);
+        return ReadMP3InfoFromFd(fd.get(), entry.size, displayPath);
+    } catch (const FileError& e) {
+        if (warning) warning(displayPath, e.reason());
+        return {};
+    }
 }
 
 MP3Info ReadMP3InfoFromFd(int fd, qint64 size, const QString& displayPath, qint64* readAfterTags) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/DirWalker.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -24,6 +26,12 @@ MP3Info ReadMP3Info(const QString& path, qint64* readAfterTags = nullptr);
 // `size` is the file's length in bytes; `displayPath` names the file in errors.
 MP3Info ReadMP3InfoFromFd(int fd, qint64 size, const QString& displayPath,
                           qint64* readAfterTags = nullptr);
+
+// The same for `entry`, a file the walk found in the open `folder`: only a regular file is opened
+// (OpenRegularFile). One that cannot be opened or read gives empty texts, and `warning` hears why,
+// naming the file `displayPath`.
+MP3Info ReadMP3InfoIn(const WalkFolder& folder, const DirEntry& entry, const QString& displayPath,
+                      const WarningCallback& warning);
 
 // `length` bytes of the file from `offset`; fewer only at the end of the file.
 using Mp3ByteReader = std::function<QByteArray(qint64 offset, qint64 length)>;

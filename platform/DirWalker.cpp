@@ -321,22 +321,21 @@ qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds) {
     return (seconds + kFrom1601) * kUnits + qBound<qint64>(0, nanoseconds, kUnits - 1) / 100;
 }
 
-int OpenRegularFile(int folderFd, const QByteArray& rawName, int& error) {
-    const int fd =
-        ::openat(folderFd, rawName.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
+UniqueFd OpenRegularFile(int folderFd, const QByteArray& rawName, int& error) {
+    UniqueFd fd(
+        ::openat(folderFd, rawName.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd) {
         error = errno;
-        return -1;
+        return fd;
     }
     struct stat st;
-    const bool examined = ::fstat(fd, &st) == 0;
+    const bool examined = ::fstat(fd.get(), &st) == 0;
     if (!examined || !S_ISREG(st.st_mode)) {
         error = !examined ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        return -1;
+        return {};
     }
     // Reads of a regular file do not block anyway; the flag only kept the open from waiting.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 

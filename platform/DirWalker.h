@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileDescriptor.h"
 #include "platform/PathPattern.h"
 #include "platform/RootPath.h"
 
@@ -104,8 +105,8 @@ void WalkTree(const RootPath& root, WalkVisitor& visitor, const WalkOptions& opt
 // file, after following links, is opened: a FIFO would block the open or the read for ever, and
 // opening a device can have effects of its own. The open does not wait (O_NONBLOCK) and the type
 // is checked again on the open file, so an entry swapped for a FIFO after the walk examined it
-// is refused too. Returns the descriptor, or -1 with `error` set to an errno value.
-int OpenRegularFile(int folderFd, const QByteArray& rawName, int& error);
+// is refused too. Returns the descriptor, or none with `error` set to an errno value.
+UniqueFd OpenRegularFile(int folderFd, const QByteArray& rawName, int& error);
 
 // Root path as written into documents and listings: absolute, ending in "/" (RootPath's text).
 QString NormalizeRootPath(const QString& path);

@@ -176,14 +176,13 @@ private slots:
         const int dirFd = ::open(QFile::encodeName(t.root()).constData(), O_RDONLY | O_DIRECTORY);
         QVERIFY(dirFd >= 0);
         int got = 0;
-        const int fd = OpenRegularFile(dirFd, QFile::encodeName(name), got);
-        if (fd >= 0) {
+        const UniqueFd fd = OpenRegularFile(dirFd, QFile::encodeName(name), got);
+        if (fd) {
             char buffer[8];
-            QCOMPARE(::read(fd, buffer, sizeof buffer), ssize_t(3));
-            ::close(fd);
+            QCOMPARE(::read(fd.get(), buffer, sizeof buffer), ssize_t(3));
         }
         ::close(dirFd);
-        QCOMPARE(fd >= 0, error == 0);
+        QCOMPARE(bool(fd), error == 0);
         QCOMPARE(got, error);
     }
 };
