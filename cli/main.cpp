@@ -283,16 +283,14 @@ QString ExportCommandLine::chooseFormat(const QCommandLineParser& parser,
         if (!chosen) chosen = &ExportFormatOf(ExportFormat::GenericXml);
     }
     request.format = chosen->format;
-    if (parser.isSet(templ) && request.format != ExportFormat::XmlWithTemplate)
-        return QStringLiteral("--template goes with the xslt format");
+    const std::pair<const QCommandLineOption&, FormatOption> formatOptions[] = {
+        {templ, TakesTemplate}, {totals, TakesTotals}, {bom, TakesByteOrderMark}};
+    for (const auto& [option, flag] : formatOptions)
+        if (parser.isSet(option) && !(chosen->takes & flag))
+            return QStringLiteral("--%1 goes with %2")
+                .arg(option.names().last(), FormatsTaking(flag));
     request.folderTotals = parser.isSet(totals);
-    if (request.folderTotals && request.format != ExportFormat::GenericXml &&
-        request.format != ExportFormat::XmlWithTemplate)
-        return QStringLiteral("--totals goes with the xml and xslt formats");
     request.byteOrderMark = parser.isSet(bom);
-    if (request.byteOrderMark && request.format != ExportFormat::Csv &&
-        request.format != ExportFormat::Tsv)
-        return QStringLiteral("--bom goes with the csv and tsv formats");
     // The stylesheet line adds ".xsl": a NAME that has it already is taken as it is.
     QString templateName = parser.value(templ);
     if (templateName.endsWith(QLatin1String(".xsl")) && templateName.size() > 4)
