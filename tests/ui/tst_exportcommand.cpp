@@ -525,6 +525,55 @@ private slots:
         SetSettingsDirectory(m_settings.path());
     }
 
+    // The View menu's "Follow links": ticked by default and remembered; unticked, the scan and
+    // the export take each link as itself, as --no-follow does.
+    void followLinks_data() {
+        QTest::addColumn<QString>("stored"); // the setting before the window opens
+        QTest::addColumn<bool>("click");     // the tick is clicked once the window is up
+        QTest::addColumn<bool>("follow");
+        QTest::newRow("default") << QString() << false << true;
+        QTest::newRow("unticked") << QString() << true << false;
+        QTest::newRow("remembered unticked") << "0" << false << false;
+    }
+    void followLinks() {
+        QFETCH(QString, stored);
+        QFETCH(bool, click);
+        QFETCH(bool, follow);
+        QTemporaryDir settings;
+        SetSettingsDirectory(settings.path());
+        if (!stored.isEmpty())
+            SaveSetting(QStringLiteral("Treelan"), QStringLiteral("Startup"),
+                        QStringLiteral("FollowLinks"), stored);
+        TempTree outside, t;
+        outside.createFile(QStringLiteral("inner.txt"), "i");
+        t.createFile(QStringLiteral("seen.txt"), "s");
+        t.createSymlink(QStringLiteral("lnk"), outside.root());
+        auto w = window(t.root());
+        child<QCheckBox>(*w, "chkTree")->setChecked(true);
+        QVERIFY(WaitForScan(*w));
+        if (click) {
+            w->mnuFollow()->trigger();
+            QVERIFY(WaitForScan(*w));
+        }
+        QCOMPARE(w->mnuFollow()->isChecked(), follow);
+        QCOMPARE(GetSetting(QStringLiteral("Treelan"), QStringLiteral("Startup"),
+                            QStringLiteral("FollowLinks"), QStringLiteral("1")),
+                 follow ? QStringLiteral("1") : QStringLiteral("0"));
+        QStringList listed;
+        for (int r = 0; r < w->model()->rowCount(); ++r)
+            listed << RowPath(*w->model(), r);
+        listed.sort();
+        const QStringList want =
+            follow ? QStringList{"lnk/inner.txt", "seen.txt"} : QStringList{"lnk", "seen.txt"};
+        QCOMPARE(listed, want);
+        ScriptedExport script;
+        script.run(*w, target(QStringLiteral("links.xml")), 3);
+        const QByteArray xml = ReadFileBytes(target(QStringLiteral("links.xml")));
+        QCOMPARE(xml.contains("<file title=\"inner.txt\""), follow);
+        QCOMPARE(xml.contains("<file title=\"lnk\""), !follow);
+        SetSettingsDirectory(m_settings.path());
+    }
+
     void failureReportedAndNothingLeft_data() {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<int>("index");
