@@ -15,7 +15,7 @@ void OutputBuffer::flush() {
     if (m_buffer.isEmpty()) return;
     if (m_device.write(m_buffer) != m_buffer.size())
         throw FileError(m_displayName, QStringLiteral("cannot write: ") + m_device.errorString());
-    m_buffer.clear();
+    m_buffer.truncate(0); // keeps the buffer: a cleared one grows again in small steps
 }
 
 } // namespace treelan

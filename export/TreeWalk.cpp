@@ -333,7 +333,7 @@ private:
         }
         if (!child && folder) e.fileTime = folder->fileTime; // the root
         e.listed = folder && folder->readable;
-        if (folder) {
+        if (folder && !folder->readable) {
             e.error = folder->reason();
             e.repeat = folder->repeat;
         }

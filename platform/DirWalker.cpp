@@ -1,5 +1,6 @@
 #include "platform/DirWalker.h"
 
+#include "codec/Bytes.h"
 #include "codec/Utf8.h"
 #include "platform/FileError.h"
 
@@ -10,7 +11,6 @@
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_map>
 
 namespace treelan {
 
@@ -141,17 +141,48 @@ QString WalkFolder::reason() const {
 
 namespace {
 
-struct FolderId {
-    dev_t dev;
-    ino_t ino;
-    bool operator==(const FolderId&) const = default;
-};
+// The folders a walk has entered, by device and inode, each with a number. Open addressing in
+// one array: a node allocated per folder would be held for the whole walk between the output's
+// short-lived buffers, which then can no longer grow in place.
+class FolderSet {
+public:
+    static constexpr std::size_t kNone = ~std::size_t(0);
 
-struct FolderIdHash {
-    std::size_t operator()(const FolderId& id) const {
-        return std::hash<std::uint64_t>()(std::uint64_t(id.ino) * 0x9E3779B97F4A7C15ull ^
-                                          std::uint64_t(id.dev));
+    // The number kept for (dev, ino), or kNone after keeping `number` for it.
+    std::size_t insert(dev_t dev, ino_t ino, std::size_t number) {
+        if ((m_count + 1) * 2 > m_slots.size()) grow();
+        Slot& slot = find(m_slots, dev, ino);
+        if (slot.number != kNone) return slot.number;
+        slot = {dev, ino, number};
+        ++m_count;
+        return kNone;
     }
+
+private:
+    struct Slot {
+        dev_t dev = 0;
+        ino_t ino = 0;
+        std::size_t number = kNone;
+    };
+
+    static Slot& find(std::vector<Slot>& table, dev_t dev, ino_t ino) {
+        const std::size_t mask = table.size() - 1;
+        std::size_t at = std::size_t((std::uint64_t(ino) * 0x9E3779B97F4A7C15ull ^ dev) >> 7);
+        for (;; ++at) {
+            Slot& slot = table[at & mask];
+            if (slot.number == kNone || (slot.ino == ino && slot.dev == dev)) return slot;
+        }
+    }
+
+    void grow() {
+        std::vector<Slot> larger(std::max<std::size_t>(64, m_slots.size() * 2));
+        for (const Slot& slot : m_slots)
+            if (slot.number != kNone) find(larger, slot.dev, slot.ino) = slot;
+        m_slots.swap(larger);
+    }
+
+    std::vector<Slot> m_slots;
+    std::size_t m_count = 0;
 };
 
 class Walk {
@@ -168,7 +199,7 @@ public:
         struct stat st;
         if (::fstat(fd, &st) == 0) {
             m_rootDevice = st.st_dev;
-            m_entered.emplace(FolderId{st.st_dev, st.st_ino}, 0);
+            m_entered.insert(st.st_dev, st.st_ino, 0);
         }
         m_nodes.push_back({0, 0});
         if (!enter(*root)) {
@@ -299,19 +330,19 @@ private:
                     m_visitor.childEnd(top.folder, child, nullptr);
                     continue;
                 }
-                const auto [first, fresh] =
-                    examined ? m_entered.try_emplace(FolderId{st.st_dev, st.st_ino}, m_nodes.size())
-                             : std::pair{m_entered.end(), true};
-                if (!fresh) {
+                const std::size_t first =
+                    examined ? m_entered.insert(st.st_dev, st.st_ino, m_nodes.size())
+                             : FolderSet::kNone;
+                if (first != FolderSet::kNone) {
                     WalkFolder& repeat = frame->folder;
                     repeat.repeat = true;
                     repeat.loop = onPath(st.st_dev, st.st_ino);
-                    repeat.listedAt = pathOf(first->second);
+                    repeat.listedAt = pathOf(first);
                     repeat.readable = false;
                     closeFd(repeat.fd);
                     warn(repeat.relPath, repeat.reason());
                 } else {
-                    m_names.append(child.rawName);
+                    AppendRaw(m_names, child.rawName.constData(), child.rawName.size());
                     m_nodes.push_back({top.node, m_names.size()});
                     frame->node = m_nodes.size() - 1;
                     entered = enter(*frame);
@@ -362,7 +393,7 @@ private:
     int m_openFolders = 0;
     dev_t m_rootDevice = 0;
     int m_lastError = 0;
-    std::unordered_map<FolderId, std::size_t, FolderIdHash> m_entered; // -> node
+    FolderSet m_entered; // -> node
     std::vector<Node> m_nodes;
     QByteArray m_names;
 };
