@@ -72,7 +72,8 @@ const char kOptionsUsage[] =
     "      --one-file-system  do not enter folders on another file system than FOLDER\n"
     "      --no-follow        do not follow symbolic links below FOLDER: each is written as a\n"
     "                         link, with its own size and date\n"
-    "A folder reached again (through a link) is written once more but not entered.\n"
+    "Links to folders are followed, but each folder is entered once: where the walk reaches it\n"
+    "again, it is written as a folder that says where it is listed.\n"
     "\n"
     "Exit status: 0 written, 1 failed, 2 usage error.\n";
 

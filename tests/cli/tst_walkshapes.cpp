@@ -1,6 +1,6 @@
-// The walk over hostile trees, run as a user runs it: links that fan out, lead back up or onto
-// another file system, links not followed, a folder that cannot be read, byte totals beyond 64
-// bits, and a current folder deeper than PATH_MAX. Counts come from find over the same tree.
+// The walk over hostile trees, run as a user runs it: links that fan out, loop or lead onto another
+// file system, links not followed, an unreadable folder, byte totals past 64 bits, and a current
+// folder deeper than PATH_MAX. Counts come from find over the same tree.
 #include "TempTree.h"
 
 #include <QJsonArray>
@@ -8,74 +8,53 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+#include <memory>
 #include <sys/mount.h>
 #include <unistd.h>
 
 namespace {
 
-struct Run {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// A run that does not end within 20 s is killed and fails the test: a walk that fans out or
-// loops must not hang the suite.
-Run run(const QString& program, const QStringList& args,
-        const std::function<void()>& inChild = {}) {
+// Standard output, or what failed. A run still going after 20 s is killed: a hang fails.
+QByteArray run(const QString& program, const QStringList& args,
+               const std::function<void()>& inChild = {}) {
     QProcess p;
     if (inChild) p.setChildProcessModifier(inChild);
     p.start(program, args);
-    const bool ended = p.waitForFinished(20000);
-    if (!ended) p.kill(), p.waitForFinished();
-    Run r{ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-          p.readAllStandardOutput(), p.readAllStandardError()};
-    if (!ended) r.err = "did not end within 20 s";
-    return r;
+    if (!p.waitForFinished(20000)) return p.kill(), p.waitForFinished(), "did not end in 20 s";
+    return p.exitCode() == 0 ? p.readAllStandardOutput() : "failed: " + p.readAllStandardError();
 }
 
-Run cli(const QStringList& args) {
-    return run(QStringLiteral(TREELAN_CLI), args);
+// How many distinct lines find prints (also when it met a loop, which it reports as an error).
+qsizetype found(const QStringList& args) {
+    QProcess find;
+    find.start(QStringLiteral("find"), args);
+    find.waitForFinished(20000);
+    QList<QByteArray> lines = find.readAllStandardOutput().split('\n');
+    std::sort(lines.begin(), lines.end());
+    return std::unique(lines.begin(), lines.end()) - lines.begin() - 1; // less the empty one
 }
 
-// Lines that find prints, made unique: `find -L ROOT -type d -printf "%D %i\n"` counts folders.
-qsizetype findCount(const QStringList& args) {
-    QStringList lines = QString::fromUtf8(run(QStringLiteral("find"), args).out)
-                            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    lines.removeDuplicates();
-    return lines.size();
-}
-
-// A tmpfs for the test; not mounted when the system refuses (not root, no mount rights).
+// A tmpfs over `folder` while the test runs (ext4 takes no file of 2^63-1 bytes); `at` is empty
+// where mounting is refused.
 struct Tmpfs {
-    QTemporaryDir dir;
-    bool mounted = false;
-    Tmpfs() {
-        mounted =
-            ::mount("tmpfs", QFile::encodeName(dir.path()).constData(), "tmpfs", 0, "size=1m") == 0;
+    QByteArray at;
+    explicit Tmpfs(const QString& folder) : at(QFile::encodeName(folder)) {
+        if (::mount("tmpfs", at.constData(), "tmpfs", 0, "size=1m") != 0) at.clear();
     }
     ~Tmpfs() {
-        if (mounted) ::umount2(QFile::encodeName(dir.path()).constData(), MNT_DETACH);
+        if (!at.isEmpty()) ::umount2(at.constData(), MNT_DETACH);
     }
 };
 
-struct FolderEntry {
-    QString path, error;
-    int children = 0;
-};
-
-// Every folder of a JSON export, in document order.
-void collect(const QJsonObject& entry, QList<FolderEntry>& out, QList<QJsonObject>& links) {
-    if (entry.value("kind") == QLatin1String("link")) links << entry;
-    if (entry.value("kind") != QLatin1String("folder")) return;
-    const QJsonArray children = entry.value("children").toArray();
-    out << FolderEntry{entry.value("path").toString(), entry.value("error").toString(),
-                       int(children.size())};
-    for (const QJsonValue& child : children)
-        collect(child.toObject(), out, links);
+// The folders of a JSON export in document order: path, then error.
+void folders(const QJsonObject& e, QList<QPair<QString, QString>>& out) {
+    if (e.value("kind") != QLatin1String("folder")) return;
+    out.append({e.value("path").toString(), e.value("error").toString()});
+    for (const QJsonValue& child : e.value("children").toArray())
+        folders(child.toObject(), out);
 }
 
 } // namespace
@@ -83,210 +62,154 @@ void collect(const QJsonObject& entry, QList<FolderEntry>& out, QList<QJsonObjec
 class WalkShapesTest : public QObject {
     Q_OBJECT
 private slots:
-    // Each folder is entered once, at its first arrival in document order; a later arrival is
-    // a folder entry that names where it is listed.
+    // Each folder is entered once, at its first arrival in document order; every later arrival
+    // is a folder entry that says where the folder is listed.
     void linkShapes_data() {
         QTest::addColumn<QString>("shape");
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QString>("firstError"); // the first "error" in the document
-        QTest::newRow("fan-out: 46 links among 24 folders")
-            << "fan-out" << QStringList{} // f01/l1 is f13, whose l1 leads back to f01
+        QTest::addColumn<QString>("firstError");
+        // f01/l1 is f13, whose l1 leads back to f01.
+        QTest::newRow("fan-out: 46 links, 24 folders")
+            << "fan-out"
             << "leads back to a folder above it; already listed at f01/";
-        QTest::newRow("cycle") << "cycle" << QStringList{}
+        QTest::newRow("cycle") << "cycle"
                                << "leads back to a folder above it; already listed at a/";
-        QTest::newRow("link to the root") << "root link" << QStringList{}
+        QTest::newRow("link to the root") << "root"
                                           << "leads back to a folder above it; already listed at .";
-        QTest::newRow("two links onto another file system")
-            << "tmpfs" << QStringList{} << "already listed at fs1/";
-        QTest::newRow("fan-out, --no-follow")
-            << "fan-out" << QStringList{"--no-follow"} << QString();
+        QTest::newRow("two links to a tmpfs") << "tmpfs"
+                                              << "already listed at fs1/";
+        QTest::newRow("--no-follow") << "fan-out" << QString();
     }
     void linkShapes() {
         QFETCH(QString, shape);
-        QFETCH(QStringList, options);
         QFETCH(QString, firstError);
-        TempTree t;
-        Tmpfs other;
-        if (shape == QLatin1String("fan-out")) {
-            for (int i = 1; i <= 24; ++i) {
-                const QString f = QStringLiteral("f%1/").arg(i, 2, 10, QLatin1Char('0'));
-                t.createFile(f + QStringLiteral("file.txt"), "x");
-                if (i == 24) continue;
-                for (int j : {1, 2})
-                    t.createSymlink(f + QStringLiteral("l%1").arg(j),
-                                    QStringLiteral("../f%1").arg((i * 7 + j * 5) % 24 + 1, 2, 10,
-                                                                 QLatin1Char('0')));
-            }
-        } else if (shape == QLatin1String("cycle")) {
-            t.createFile(QStringLiteral("a/b/c/file.txt"), "x");
-            t.createSymlink(QStringLiteral("a/b/c/up"), QStringLiteral("../.."));
-        } else if (shape == QLatin1String("root link")) {
-            t.createFile(QStringLiteral("a/file.txt"), "x");
-            t.createSymlink(QStringLiteral("a/top"), t.root());
-        } else {
-            if (!other.mounted) QSKIP("cannot mount a tmpfs here (needs root)");
-            QVERIFY(QDir().mkpath(other.dir.path() + QStringLiteral("/inner")));
-            t.createSymlink(QStringLiteral("fs1"), other.dir.path());
-            t.createSymlink(QStringLiteral("fs2"), other.dir.path());
-            t.createFile(QStringLiteral("here/file.txt"), "x");
+        TempTree t, other;
+        std::unique_ptr<Tmpfs> fs;
+        for (int i = 1; shape == QLatin1String("fan-out") && i <= 24; ++i) {
+            const QString f = QStringLiteral("f%1/").arg(i, 2, 10, QLatin1Char('0'));
+            t.createFile(f + QStringLiteral("file.txt"), "x");
+            for (int j = 1; j <= 2 && i < 24; ++j)
+                t.createSymlink(f + QStringLiteral("l%1").arg(j),
+                                QStringLiteral("../f%1").arg((i * 7 + j * 5) % 24 + 1, 2, 10,
+                                                             QLatin1Char('0')));
         }
-        const Run r =
-            cli(QStringList{"export", "-r", "-f", "json"} + options + QStringList{t.root(), "-"});
-        QVERIFY2(r.status == 0, r.err.constData());
-        QList<FolderEntry> folders;
-        QList<QJsonObject> links;
-        collect(QJsonDocument::fromJson(r.out).object().value("root").toObject(), folders, links);
-
+        if (shape == QLatin1String("cycle")) t.createSymlink(QStringLiteral("a/b/c/up"), "../..");
+        if (shape == QLatin1String("root")) t.createSymlink(QStringLiteral("a/top"), t.root());
+        if (shape == QLatin1String("tmpfs")) {
+            fs = std::make_unique<Tmpfs>(other.root());
+            if (fs->at.isEmpty()) QSKIP("cannot mount a tmpfs here (needs root)");
+            other.createFile(QStringLiteral("inner/x.txt"), "x");
+            t.createSymlink(QStringLiteral("fs1"), other.root());
+            t.createSymlink(QStringLiteral("fs2"), other.root());
+        }
+        const bool follow = !firstError.isEmpty();
+        const QByteArray json =
+            run(TREELAN_CLI, QStringList{"export", "-r", "-f", "json", t.root(), "-"} +
+                                 (follow ? QStringList{} : QStringList{"--no-follow"}));
+        QList<QPair<QString, QString>> all;
+        folders(QJsonDocument::fromJson(json).object().value("root").toObject(), all);
+        QVERIFY2(!all.isEmpty(), json.left(300).constData());
         QStringList entered, errors;
-        for (const FolderEntry& f : folders) {
-            if (f.error.isEmpty()) {
-                entered << f.path;
+        for (const auto& [path, error] : all) {
+            if (error.isEmpty()) {
+                entered << path;
                 continue;
             }
-            errors << f.error;
-            // The place named was entered, earlier in the document.
-            const QString at = f.error.mid(f.error.lastIndexOf(QLatin1String(" at ")) + 4);
-            QVERIFY2(entered.contains(at == QLatin1String(".") ? QString() : at), qPrintable(at));
-            QCOMPARE(f.children, 0);
+            errors << error;
+            // Where a folder is listed was entered earlier in the document.
+            const QString at = error.section(QLatin1String(" at "), -1);
+            QVERIFY2(entered.contains(at == QLatin1String(".") ? QString() : at),
+                     qPrintable(error));
         }
         QCOMPARE(errors.value(0), firstError);
-        if (options.contains(QLatin1String("--no-follow"))) {
-            // find -P: every link is a link, with the link's own size.
-            QCOMPARE(folders.size(), findCount({t.root(), "-type", "d"}));
-            QCOMPARE(links.size(), findCount({t.root(), "-type", "l"}));
-            QCOMPARE(
-                links.first().value("size").toInt(),
-                QString::fromUtf8(run("find", {t.root() + "f01/l1", "-printf", "%s"}).out).toInt());
-        } else {
-            // Entered once per folder that find -L reaches, told apart by device and inode.
-            QCOMPARE(entered.size(),
-                     findCount({"-L", t.root(), "-type", "d", "-printf", "%D %i\n"}));
-            // Each link to a folder (find -P) is one arrival more, but for the one that is the
-            // first way into a folder outside the tree.
-            const bool outside = shape == QLatin1String("tmpfs");
-            QCOMPARE(errors.size(), findCount({t.root(), "-type", "l", "-xtype", "d"}) - outside);
+        if (!follow) { // find -P: each link is a link, with its own size ("../f13")
+            QCOMPARE(all.size(), found({t.root(), "-type", "d"}));
+            QCOMPARE(json.count("\"kind\":\"link\",\"size\":6,"), found({t.root(), "-type", "l"}));
+            return;
         }
-        if (shape == QLatin1String("tmpfs")) {
-            // With --one-file-system neither link leads onto the other file system; find -L
-            // -xdev lists the links' folders but does not go into them either.
-            const Run x = cli({"export", "-r", "-f", "json", "--one-file-system", t.root(), "-"});
-            QList<FolderEntry> xFolders;
-            collect(QJsonDocument::fromJson(x.out).object().value("root").toObject(), xFolders,
-                    links);
-            QCOMPARE(xFolders.size(), findCount({"-L", t.root(), "-xdev", "-type", "d"}));
-            for (const FolderEntry& f : xFolders)
-                QVERIFY2(f.error.isEmpty() &&
-                             (!f.path.startsWith(QLatin1String("fs")) || f.children == 0),
-                         qPrintable(f.path));
-        }
-        if (shape == QLatin1String("fan-out") && options.isEmpty()) {
-            // `list` walks alike: each file once.
-            const Run list = cli({"list", "-r", t.root()});
-            QCOMPARE(list.out.count('\n'), findCount({t.root(), "-type", "f"}));
-        }
+        // Once per folder that find -L reaches, by device and inode; and one repeat per link to
+        // a folder, but for the one that first leads out of the tree.
+        QCOMPARE(entered.size(), found({"-L", t.root(), "-type", "d", "-printf", "%D %i\\n"}));
+        QCOMPARE(errors.size(), found({t.root(), "-type", "l", "-xtype", "d"}) -
+                                    (shape == QLatin1String("tmpfs") ? 1 : 0));
+        // `list` walks alike: each file once.
+        QCOMPARE(run(TREELAN_CLI, {"list", "-r", t.root()}).count('\n'),
+                 found({"-L", t.root(), "-type", "f", "-printf", "%D %i\\n"}));
     }
 
-    // A folder that cannot be read says why in every format that has a place for it.
-    void unreadableFolder_data() {
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<QString>("said"); // a pattern over the output
-        QTest::newRow("json") << "json"
-                              << "\"path\":\"locked/\",[^{]*\"error\":\"Permission denied\"";
-        QTest::newRow("ncdu")
-            << "ncdu"
+    // What only a hostile tree shows: an unreadable folder (read as nobody), files of 2^63-1
+    // bytes, and a current folder 2100 levels down, beyond PATH_MAX.
+    void hostile_data() {
+        QTest::addColumn<QString>("tree");
+        QTest::addColumn<QStringList>("args"); // ROOT: the tree's folder
+        QTest::addColumn<QString>("said");     // a pattern over the output
+        const QStringList json{"export", "-r", "-q", "-f", "json", "ROOT", "-"};
+        const QStringList ncdu{"export", "-r", "-q", "-f", "ncdu", "ROOT", "-"};
+        const QStringList page{"export", "-r", "-q", "-f", "html", "ROOT", "-"};
+        QTest::newRow("unreadable, json")
+            << "locked" << json << "\"path\":\"locked/\",[^{]*\"error\":\"Permission denied\"";
+        QTest::newRow("unreadable, ncdu")
+            << "locked" << ncdu
             << "\\[\\{\"name\":\"locked\",\"mtime\":\\d+,\"read_error\":true\\}\\]";
-        QTest::newRow("html") << "html"
-                              << "\"reasons\":\\{\"1\":\"Permission denied\"\\}";
+        QTest::newRow("unreadable, page")
+            << "locked" << page << "\"reasons\":\\{\"1\":\"Permission denied\"\\}";
+        // 3 * (2^63 - 1) = 27670116110564327421; the root has 5 bytes more.
+        QTest::newRow("totals, json")
+            << "huge" << json
+            << "\"files\":3,\"folders\":0,\"bytes\":27670116110564327421,"
+               "[\\s\\S]*\"files\":4,\"folders\":1,\"bytes\":27670116110564327426,";
+        QTest::newRow("totals, xml")
+            << "huge" << QStringList{"export", "-r", "-q", "-f", "xml", "--totals", "ROOT", "-"}
+            << "files=\"4\" folders=\"1\" bytes=\"27670116110564327426\"[\\s\\S]*"
+               "title=\"big\" files=\"3\" folders=\"0\" bytes=\"27670116110564327421\"";
+        QTest::newRow("totals, page")
+            << "huge" << page
+            << "\"files\":\\{\"0\":\"9223372036854775807\"[\\s\\S]*"
+               "\"1\":\"27670116110564327421\"[\\s\\S]*\"bytes\":\"27670116110564327426\"";
+        QTest::newRow("deep, list") << "deep" << QStringList{"list", "."} << "^leaf.txt\t0 kB";
+        QTest::newRow("deep, export") << "deep" << QStringList{"export", "-f", "json", ".", "-"}
+                                      << "(/d){2100}/\"[\\s\\S]*\"name\":\"leaf.txt\"";
     }
-    void unreadableFolder() {
-        QFETCH(QString, format);
-        QFETCH(QString, said);
-        TempTree t;
-        t.setMode(QString(), 0755); // reachable for the user the export runs as
-        t.createFile(QStringLiteral("locked/secret.txt"), "s");
-        t.setMode(QStringLiteral("locked"), 0);
-        const QStringList args{"export", "-r", "-q", "-f", format, t.root(), "-"};
-        // As root the permissions do not hold: the export runs as nobody.
-        const Run r = ::geteuid() == 0
-                          ? run("setpriv", QStringList{"--reuid=65534", "--regid=65534",
-                                                       "--clear-groups", TREELAN_CLI} +
-                                               args)
-                          : cli(args);
-        t.setMode(QStringLiteral("locked"), 0755);
-        QVERIFY2(r.status == 0, r.err.constData());
-        QVERIFY2(QRegularExpression(said).match(QString::fromUtf8(r.out)).hasMatch(),
-                 r.out.left(4000).constData());
-    }
-
-    // Three files of 2^63-1 bytes: totals are exact decimals, written as text.
-    void hugeTotals_data() {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QStringList>("said");
-        // 3 * (2^63 - 1) = 27670116110564327421; and the root's 5-byte file.
-        QTest::newRow("json") << QStringList{"-f", "json"}
-                              << QStringList{"\"totals\":{\"files\":3,\"folders\":0,\"bytes\":"
-                                             "27670116110564327421,",
-                                             "\"totals\":{\"files\":4,\"folders\":1,\"bytes\":"
-                                             "27670116110564327426,"};
-        QTest::newRow("xml --totals")
-            << QStringList{"-f", "xml", "--totals"}
-            << QStringList{"<folder title=\"big\" files=\"3\" folders=\"0\" "
-                           "bytes=\"27670116110564327421\"",
-                           "files=\"4\" folders=\"1\" bytes=\"27670116110564327426\""};
-        QTest::newRow("html") << QStringList{"-f", "html"}
-                              << QStringList{"\"bytes\":\"27670116110564327426\"",
-                                             "\"1\":\"27670116110564327421\"",
-                                             "\"files\":{\"0\":\"9223372036854775807\""};
-    }
-    void hugeTotals() {
-        QFETCH(QStringList, options);
-        QFETCH(QStringList, said);
-        Tmpfs fs; // ext4 takes no file this large; tmpfs does
-        if (!fs.mounted) QSKIP("cannot mount a tmpfs here (needs root)");
-        for (const char* name : {"big/a", "big/b", "big/c"}) {
-            const QString path = fs.dir.path() + QLatin1Char('/') + QLatin1String(name);
-            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(std::numeric_limits<qint64>::max()));
-        }
-        QFile small(fs.dir.path() + QStringLiteral("/small.txt"));
-        QVERIFY(small.open(QIODevice::WriteOnly) && small.write("12345") == 5);
-        small.close();
-        const Run r =
-            cli(QStringList{"export", "-r", "-q"} + options + QStringList{fs.dir.path(), "-"});
-        QVERIFY2(r.status == 0, r.err.constData());
-        for (const QString& text : said)
-            QVERIFY2(r.out.contains(text.toUtf8()), qPrintable(text));
-    }
-
-    // The current folder deeper than PATH_MAX: "." is opened itself, the path shown in full.
-    void deepCurrentFolder_data() {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("said");
-        QTest::newRow("list") << QStringList{"list", "."} << "leaf.txt\t0 kB";
-        QTest::newRow("export") << QStringList{"export", "-f", "json", ".", "-"}
-                                << "\"name\":\"leaf.txt\"";
-    }
-    void deepCurrentFolder() {
+    void hostile() {
+        QFETCH(QString, tree);
         QFETCH(QStringList, args);
         QFETCH(QString, said);
         TempTree t;
-        const int depth = 2100; // "d/" 2100 times: beyond PATH_MAX (4096)
-        t.createDeepChain("d", depth, "leaf.txt");
-        // Down one level at a time, as a shell's cd goes.
+        std::unique_ptr<Tmpfs> fs;
         const QByteArray root = QFile::encodeName(t.root());
-        const auto goDown = [&root] {
-            if (::chdir(root.constData()) != 0) ::_exit(9);
-            for (int i = 0; i < depth; ++i)
-                if (::chdir("d") != 0) ::_exit(9);
-        };
-        const Run r = run(TREELAN_CLI, args, goDown);
-        QVERIFY(run("rm", {"-rf", t.path("d")}).status == 0);
-        QVERIFY2(r.status == 0, r.err.constData());
-        QVERIFY2(r.out.contains(said.toUtf8()), r.out.left(300).constData());
-        // The path is shown in full.
-        if (args.first() == QLatin1String("export"))
-            QVERIFY(r.out.contains((t.root() + QStringLiteral("d/").repeated(depth)).toUtf8()));
+        args.replaceInStrings(QStringLiteral("ROOT"), t.root());
+        QString program = TREELAN_CLI;
+        std::function<void()> inChild;
+        if (tree == QLatin1String("locked")) {
+            t.setMode(QString(), 0755); // reachable for nobody
+            t.createFile(QStringLiteral("locked/secret.txt"), "s");
+            t.setMode(QStringLiteral("locked"), 0);
+            if (::geteuid() == 0) { // root reads any folder: the export runs as nobody
+                args =
+                    QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", program} + args;
+                program = QStringLiteral("setpriv");
+            }
+        } else if (tree == QLatin1String("huge")) {
+            fs = std::make_unique<Tmpfs>(t.root());
+            if (fs->at.isEmpty()) QSKIP("cannot mount a tmpfs here (needs root)");
+            for (const char* name : {"big/a", "big/b", "big/c"}) {
+                t.createFile(QLatin1String(name), {});
+                QVERIFY(
+                    QFile::resize(t.path(QLatin1String(name)), std::numeric_limits<qint64>::max()));
+            }
+            t.createFile(QStringLiteral("small.txt"), "12345");
+        } else {
+            t.createDeepChain("d", 2100, "leaf.txt");
+            inChild = [&root] { // down one level at a time, as a shell's cd goes
+                if (::chdir(root.constData()) != 0) ::_exit(9);
+                for (int i = 0; i < 2100; ++i)
+                    if (::chdir("d") != 0) ::_exit(9);
+            };
+        }
+        const QByteArray out = run(program, args, inChild);
+        if (tree == QLatin1String("locked")) t.setMode(QStringLiteral("locked"), 0755);
+        if (tree == QLatin1String("deep")) run(QStringLiteral("rm"), {"-rf", t.path("d")});
+        const QRegularExpression pattern(said, QRegularExpression::MultilineOption);
+        QVERIFY2(pattern.match(QString::fromUtf8(out)).hasMatch(), out.left(600).constData());
     }
 };
 
