@@ -142,8 +142,10 @@ private:
         row[ColDateKey] = all.sliced(sizeKeyEnd);
         MP3Info info;
         QString bitrateKey;
-        if (m_options.mp3Info &&
-            (e.kind == DirEntry::Kind::File || e.kind == DirEntry::Kind::Link) && IsMp3Name(name)) {
+        // A link not followed is the link alone: nothing behind it is read.
+        const bool readable = e.kind == DirEntry::Kind::File ||
+                              (e.kind == DirEntry::Kind::Link && !m_options.walk.noFollow);
+        if (m_options.mp3Info && readable && IsMp3Name(name)) {
             info = ReadMP3InfoIn(folder, e, m_root + folder.relPath + name, m_options.walk.warning);
             bitrateKey = BitrateKey(info.Bitrate);
             row[ColDuration] = info.Duration;

@@ -248,6 +248,15 @@ void frmExport::buildMenus() {
                     shown ? QStringLiteral("1") : QStringLiteral("0"));
         RefreshListing();
     });
+    m_mnuFollow = mnuV->addAction(tr("Follow links"));
+    m_mnuFollow->setObjectName(QStringLiteral("mnuFollow"));
+    m_mnuFollow->setCheckable(true);
+    m_mnuFollow->setChecked(true);
+    connect(m_mnuFollow, &QAction::triggered, this, [this](bool follow) {
+        SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("FollowLinks"),
+                    follow ? QStringLiteral("1") : QStringLiteral("0"));
+        RefreshListing();
+    });
     QMenu* mnuS = m_mnuPopUp->addMenu(KeyText(Str::SortBy));
     mnuS->setObjectName(QStringLiteral("mnuS"));
     for (int i = 0; i < int(kSortKeys.size()); ++i) {
@@ -270,6 +279,9 @@ void frmExport::Form_Load(const QString& startPath) {
     // Hidden files are listed unless the user unticked them once.
     m_mnuHidden->setChecked(GetSetting(settingsApp(), QStringLiteral("Startup"),
                                        QStringLiteral("Hidden"),
+                                       QStringLiteral("1")) != QStringLiteral("0"));
+    m_mnuFollow->setChecked(GetSetting(settingsApp(), QStringLiteral("Startup"),
+                                       QStringLiteral("FollowLinks"),
                                        QStringLiteral("1")) != QStringLiteral("0"));
     RefreshListing();
     ColumnLayout& layout = m_model->columns();
@@ -300,6 +312,9 @@ bool frmExport::selectedOnly() const {
 bool frmExport::showHidden() const {
     return m_mnuHidden->isChecked();
 }
+bool frmExport::followLinks() const {
+    return m_mnuFollow->isChecked();
+}
 
 ExportOptions frmExport::exportOptions() const {
     ExportOptions options;
@@ -307,6 +322,7 @@ ExportOptions frmExport::exportOptions() const {
     options.mp3Info = mp3Info();
     options.selectedOnly = selectedOnly();
     options.walk.noHidden = !showHidden();
+    options.walk.noFollow = !followLinks();
     for (const QByteArray& file : m_removedFiles.files())
         options.removed.add(file);
     for (const QByteArray& folder : m_removedFolders.folders())
@@ -326,6 +342,7 @@ ScanOptions frmExport::scanOptions() const {
     options.browseSubfolders = browseSubfolders();
     options.mp3Info = mp3Info();
     options.walk.noHidden = !showHidden();
+    options.walk.noFollow = !followLinks();
     return options;
 }
 

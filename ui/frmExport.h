@@ -53,6 +53,9 @@ public:
     bool selectedOnly() const;
     // The View menu's "Hidden files" tick: names beginning with "." are scanned and exported.
     bool showHidden() const;
+    // The View menu's "Follow links" tick: links to folders are entered and links to files read;
+    // unticked, each link is listed as itself (the command line's --no-follow).
+    bool followLinks() const;
     // Rows deleted since the last refresh, relative to the root: files "folder/name", folder
     // rows of the flat listing "Sub/".
     const PathSet& removedFiles() const { return m_removedFiles; }
@@ -78,6 +81,7 @@ public:
     QAction* mnuView(int index) const { return m_mnuView.at(std::size_t(index)); }
     QAction* mnuSort(int index) const { return m_mnuSort.at(std::size_t(index)); }
     QAction* mnuHidden() const { return m_mnuHidden; }
+    QAction* mnuFollow() const { return m_mnuFollow; }
     QMenu* popupMenu() const { return m_mnuPopUp; }
 
     // --- geometry in twips ---
@@ -179,6 +183,7 @@ private:
     std::array<QAction*, 4> m_mnuView{};
     std::array<QAction*, 6> m_mnuSort{};
     QAction* m_mnuHidden = nullptr;
+    QAction* m_mnuFollow = nullptr;
 
     QHash<const QWidget*, QRectF> m_twips;
     QSizeF m_outerTwips;

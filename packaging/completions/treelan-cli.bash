@@ -81,7 +81,7 @@ _treelan_cli()
 
     if [[ $cur == -* ]]; then
         local walk_options='--exclude-pattern --include-pattern --no-hidden --max-depth
-            --one-file-system'
+            --one-file-system --no-follow'
         if [[ $command == export ]]; then
             COMPREPLY=($(compgen -W '--recursive --mp3 --format --template --only --exclude
                 --resources --strings --totals --bom --quiet --help -r -m -f -t -q -h
