@@ -3,8 +3,8 @@
 #include "export/TreeWriter.h"
 
 #include "TreelanConfig.h"
-#include "listing/EntryFormat.h"
-#include "listing/Sort.h"
+#include "format/EntryFormat.h"
+#include "format/Sort.h"
 #include "media/Mp3Info.h"
 #include "platform/FileError.h"
 
@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
 namespace treelan {
@@ -81,10 +80,6 @@ Mp3Fields Mp3FieldsOf(MP3Info info) {
 }
 
 namespace {
-
-QString describe(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
-}
 
 // A file of a folder, kept from the folder's reading until its subfolders are written. The entry
 // itself stays in the walk's folder; a folder of 300,000 files keeps little more than that.
@@ -272,7 +267,7 @@ public:
                 e.size = d.size;
                 e.fileTime = d.fileTime;
                 e.mp3 = mp3;
-                if (d.kind == DirEntry::Kind::Unexamined) e.error = describe(d.error);
+                if (d.kind == DirEntry::Kind::Unexamined) e.error = ErrnoText(d.error);
                 m_writer.file(e);
                 ++level.totals.files;
                 level.totals.bytes += ByteTotal(std::max<qint64>(d.size, 0));

@@ -3,7 +3,7 @@
 #include "export/ExportOptions.h"
 #include "export/OutputBuffer.h"
 #include "export/XmlText.h"
-#include "listing/EntryFormat.h"
+#include "format/EntryFormat.h"
 #include "media/Mp3Info.h"
 #include "platform/DirWalker.h"
 #include "platform/RootPath.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "export/PageData.h"
-#include "listing/EntryFormat.h"
+#include "format/EntryFormat.h"
 
 #include <QByteArray>
 #include <QJsonObject>

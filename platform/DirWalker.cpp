@@ -3,8 +3,10 @@
 #include "codec/Bytes.h"
 #include "codec/Utf8.h"
 #include "platform/FileError.h"
+#include "platform/FileTime.h"
 
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits>
@@ -129,19 +131,11 @@ QString DirEntry::name() const {
     return DecodeFileName(rawName);
 }
 
-namespace {
-
-QString describe(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
-} // namespace
-
 QString WalkFolder::reason() const {
     if (loop)
         return QStringLiteral("leads back to a folder above it; already listed at ") + listedAt;
     if (repeat) return QStringLiteral("already listed at ") + listedAt;
-    return readable ? QString() : describe(error);
+    return readable ? QString() : ErrnoText(error);
 }
 
 namespace {
@@ -243,7 +237,7 @@ private:
             folder.error = m_lastError;
             return false;
         }
-        if (m_lastError != 0) warn(folder.relPath, describe(m_lastError));
+        if (m_lastError != 0) warn(folder.relPath, ErrnoText(m_lastError));
         ++m_openFolders;
         m_visitor.folderOpened(folder, frame.children);
         return true;
@@ -325,7 +319,7 @@ private:
             if (frame->folder.fd < 0) {
                 frame->folder.readable = false;
                 frame->folder.error = parentFd < 0 ? EMFILE : openError;
-                warn(frame->folder.relPath, describe(frame->folder.error));
+                warn(frame->folder.relPath, ErrnoText(frame->folder.error));
             } else {
                 struct stat st;
                 const bool examined = ::fstat(frame->folder.fd, &st) == 0;
@@ -352,7 +346,7 @@ private:
                     frame->node = m_nodes.size() - 1;
                     entered = enter(*frame);
                     if (!entered) {
-                        warn(frame->folder.relPath, describe(m_lastError));
+                        warn(frame->folder.relPath, ErrnoText(m_lastError));
                         closeFd(frame->folder.fd);
                     }
                 }
@@ -404,17 +398,6 @@ private:
 };
 
 } // namespace
-
-qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds) {
-    // File systems such as tmpfs and btrfs keep times before 1601 and after 30828, which a FILETIME
-    // cannot hold: they are clamped to its ends rather than overflowed.
-    constexpr qint64 kUnits = 10'000'000;
-    constexpr qint64 kFrom1601 = 11'644'473'600LL;
-    constexpr qint64 kLast = std::numeric_limits<qint64>::max();
-    if (seconds < -kFrom1601) return 0;
-    if (seconds >= kLast / kUnits - kFrom1601) return kLast;
-    return (seconds + kFrom1601) * kUnits + qBound<qint64>(0, nanoseconds, kUnits - 1) / 100;
-}
 
 UniqueFd OpenRegularFile(int folderFd, const QByteArray& rawName, int& error) {
     UniqueFd fd(

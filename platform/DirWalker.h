@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FileDescriptor.h"
+#include "platform/FileTime.h"
 #include "platform/PathPattern.h"
 #include "platform/RootPath.h"
 
@@ -10,9 +11,6 @@
 #include <vector>
 
 namespace treelan {
-
-// FILETIME: 100 ns units since 1601-01-01 UTC, clamped to 0 .. 2^63-1 (years 1601 to 30828).
-qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds);
 
 // One directory entry, examined once. Links are followed (unless the walk is told not to): a link
 // to a file gives that file, a link to a folder that folder.
