@@ -120,7 +120,4 @@ void WalkTree(const RootPath& root, WalkVisitor& visitor, const WalkOptions& opt
 // is refused too. Returns the descriptor, or none with `error` set to an errno value.
 UniqueFd OpenRegularFile(int folderFd, const QByteArray& rawName, int& error);
 
-// Root path as written into documents and listings: absolute, ending in "/" (RootPath's text).
-QString NormalizeRootPath(const QString& path);
-
 } // namespace treelan
