@@ -4,7 +4,7 @@
 #include "export/JsonWriter.h"
 #include "export/MhtWriter.h"
 #include "export/NcduWriter.h"
-#include "export/PageWriter.h"
+#include "export/WebPage.h"
 #include "export/XmlWriter.h"
 
 namespace treelan {
@@ -25,7 +25,7 @@ const std::vector<ExportFormatInfo>& ExportFormats() {
          "html",
          {".html", ".htm"},
          "interactive web page: tree, table, search",
-         make<PageWriter>},
+         make<WebPageWriter>},
         {ExportFormat::GenericXml, "xml", {}, "generic XML", make<XmlWriter>, TakesTotals},
         {ExportFormat::XmlWithTemplate,
          "xslt",
