@@ -1,5 +1,6 @@
 // treelan-cli: the export (and later the listing) without a display.
 #include "TreelanConfig.h"
+#include "cli/CatalogCommand.h"
 #include "export/ExportDocument.h"
 #include "export/Formats.h"
 #include "listing/Clipboard.h"
@@ -85,6 +86,7 @@ QString usage() {
     QString text = QStringLiteral(
         "Usage: treelan-cli export [OPTIONS] FOLDER OUTPUT\n"
         "  or:  treelan-cli list [LIST OPTIONS] FOLDER\n"
+        "  or:  treelan-cli catalog VERB ...  (snapshots over time: treelan-cli catalog --help)\n"
         "\n"
         "Writes the tree of FOLDER to OUTPUT (\"-\" for standard output).\n"
         "\n"
@@ -207,7 +209,8 @@ bool useStringFile(const QString& file) {
     return true;
 }
 
-int runExport(const QStringList& args) {
+// `prepare`: the catalogue's export, whose first argument names a snapshot, not a folder.
+int runExport(const QStringList& args, const ExportPreparer& prepare = {}) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     const QCommandLineOption recursive({"r", "recursive"}, "");
@@ -267,7 +270,7 @@ int runExport(const QStringList& args) {
     const QString templateName = parser.value(templ);
     request.templateRequest = [templateName] { return templateName; };
 
-    if (!request.rootPath.isFolder())
+    if (!prepare && !request.rootPath.isFolder())
         return usageError(QStringLiteral("%1: not a folder").arg(positional[0]));
 
     if (parser.isSet(strings) && !useStringFile(parser.value(strings))) return kExitFailed;
@@ -295,6 +298,11 @@ int runExport(const QStringList& args) {
             err().flush();
         };
 
+    if (prepare)
+        if (const QString problem = prepare(positional[0], request); !problem.isEmpty()) {
+            err() << "treelan-cli: " << problem << '\n';
+            return kExitUsage;
+        }
     try {
         WriteExportDocument(request);
     } catch (const FileError& e) {
@@ -431,6 +439,14 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("list")) {
         args.removeAt(1);
         return runList(args);
+    }
+    if (command == QLatin1String("catalog")) {
+        static const FilterOptions filters;
+        const CatalogCli cli{
+            rawArgument, [](QCommandLineParser& p) { filters.addTo(p); },
+            [](const QCommandLineParser& p, WalkOptions& w) { return filters.apply(p, w); },
+            runExport};
+        return RunCatalog(args.mid(0, 1) + args.mid(2), cli);
     }
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }

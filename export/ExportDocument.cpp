@@ -15,7 +15,8 @@ namespace treelan {
 namespace {
 
 void writeDocument(const ExportRequest& r, TreeWriter& writer, OutputBuffer& out) {
-    WriteTree(r.rootPath, r.options, writer);
+    WriteTree(r.rootPath, r.options, writer,
+              r.exportTime.isValid() ? r.exportTime : QDateTime::currentDateTimeUtc(), r.source);
     out.flush();
 }
 

@@ -1,0 +1,176 @@
+#include "catalog/Sqlite.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <utility>
+
+namespace treelan::catalog {
+
+std::string DescribeFailure(sqlite3* db, int code, const std::string& path) {
+    const int primary = code & 0xFF;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
+        return path + ": catalogue busy (another treelan-cli is writing it; try again later)";
+    if (primary == SQLITE_FULL)
+        return path + ": cannot write the catalogue: " + std::strerror(ENOSPC);
+    if (primary == SQLITE_NOTADB)
+        return path + ": not a catalogue (the file is not an SQLite database)";
+    if (primary == SQLITE_CORRUPT)
+        return path + ": the catalogue is damaged (" + (db ? sqlite3_errmsg(db) : "corrupt") +
+               "); 'treelan-cli catalog check' tells more";
+    if (primary == SQLITE_READONLY) return path + ": cannot write the catalogue: it is read-only";
+    if (primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR || primary == SQLITE_PERM) {
+        const int err = db ? sqlite3_system_errno(db) : 0;
+        const std::string reason = err != 0 ? std::strerror(err) : sqlite3_errstr(code);
+        return path + ": cannot " + (primary == SQLITE_CANTOPEN ? "open" : "read or write") +
+               " the catalogue: " + reason;
+    }
+    return path + ": catalogue failure: " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
+}
+
+Statement::Statement(sqlite3* db, std::string_view sql, const std::string* path) : m_path(path) {
+    const int rc = sqlite3_prepare_v3(db, sql.data(), int(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                                      &m_stmt, nullptr);
+    if (rc != SQLITE_OK) throw CatalogError(DescribeFailure(db, rc, path ? *path : std::string()));
+}
+
+Statement::~Statement() {
+    sqlite3_finalize(m_stmt);
+}
+
+Statement::Statement(Statement&& other) noexcept
+    : m_stmt(std::exchange(other.m_stmt, nullptr)), m_path(other.m_path) {}
+
+Statement& Statement::operator=(Statement&& other) noexcept {
+    std::swap(m_stmt, other.m_stmt);
+    m_path = other.m_path;
+    return *this;
+}
+
+Statement& Statement::bind(int index, std::int64_t value) {
+    sqlite3_bind_int64(m_stmt, index, value);
+    return *this;
+}
+
+Statement& Statement::bind(int index, std::string_view text) {
+    sqlite3_bind_text64(m_stmt, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    return *this;
+}
+
+Statement& Statement::bindBlob(int index, std::string_view bytes) {
+    sqlite3_bind_blob64(m_stmt, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+    return *this;
+}
+
+Statement& Statement::bindNull(int index) {
+    sqlite3_bind_null(m_stmt, index);
+    return *this;
+}
+
+bool Statement::step() {
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) {
+        sqlite3_reset(m_stmt);
+        return false;
+    }
+    sqlite3* db = sqlite3_db_handle(m_stmt);
+    const std::string message = DescribeFailure(db, rc, m_path ? *m_path : std::string());
+    sqlite3_reset(m_stmt);
+    throw CatalogError(message);
+}
+
+void Statement::run() {
+    while (step()) {
+    }
+}
+
+void Statement::reset() {
+    sqlite3_reset(m_stmt);
+}
+
+bool Statement::isNull(int column) const {
+    return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
+}
+
+std::int64_t Statement::integer(int column) const {
+    return sqlite3_column_int64(m_stmt, column);
+}
+
+std::string_view Statement::text(int column) const {
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+    return p ? std::string_view(p, std::size_t(sqlite3_column_bytes(m_stmt, column)))
+             : std::string_view();
+}
+
+std::string_view Statement::blob(int column) const {
+    const auto* p = static_cast<const char*>(sqlite3_column_blob(m_stmt, column));
+    return p ? std::string_view(p, std::size_t(sqlite3_column_bytes(m_stmt, column)))
+             : std::string_view();
+}
+
+int Statement::type(int column) const {
+    return sqlite3_column_type(m_stmt, column);
+}
+
+Database::~Database() {
+    close();
+}
+
+void Database::open(const std::string& uri, int flags, const std::string& displayPath) {
+    close();
+    m_path = displayPath;
+    const int rc = sqlite3_open_v2(uri.c_str(), &m_db, flags | SQLITE_OPEN_URI, nullptr);
+    if (rc != SQLITE_OK) {
+        const std::string message = DescribeFailure(m_db, rc, m_path);
+        close();
+        throw CatalogError(message);
+    }
+    sqlite3_extended_result_codes(m_db, 1);
+}
+
+void Database::close() {
+    if (m_db) sqlite3_close_v2(m_db);
+    m_db = nullptr;
+}
+
+void Database::exec(std::string_view sql) {
+    const std::string text(sql);
+    const int rc = sqlite3_exec(m_db, text.c_str(), nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) fail(rc);
+}
+
+std::int64_t Database::number(std::string_view sql) {
+    Statement s = prepare(sql);
+    std::int64_t v = 0;
+    if (s.step()) v = s.integer(0);
+    s.reset();
+    return v;
+}
+
+std::int64_t Database::lastInsertId() const {
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+int Database::changes() const {
+    return sqlite3_changes(m_db);
+}
+
+void Database::fail(int code) const {
+    throw CatalogError(DescribeFailure(m_db, code, m_path));
+}
+
+Transaction::Transaction(Database& db, bool immediate) : m_db(db) {
+    m_db.exec(immediate ? "BEGIN IMMEDIATE" : "BEGIN");
+}
+
+Transaction::~Transaction() {
+    if (m_open) sqlite3_exec(m_db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void Transaction::commit() {
+    m_db.exec("COMMIT");
+    m_open = false;
+}
+
+} // namespace treelan::catalog
