@@ -40,85 +40,169 @@ std::string utf8(const QString& text) {
     return text.toUtf8().toStdString();
 }
 
-// The statements of one add, prepared once.
+// 64 bits of a name's bytes (FNV-1a, then mixed): where the name table looks first.
+std::uint64_t hashName(const QByteArray& raw) {
+    std::uint64_t h = 0xCBF29CE484222325ULL;
+    for (const char c : raw)
+        h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ULL;
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDULL;
+    h ^= h >> 33;
+    return h;
+}
+
+// The ids of the dictionary's names by their bytes, in memory: 8 bytes a slot (the high half of
+// the name's hash and its id), at most half of them used. A slot that matches is checked against
+// the name itself. Made when the first new name comes, so an add of an unchanged tree never
+// reads the dictionary.
+class NameTable {
+public:
+    template <typename Same> std::int64_t find(std::uint64_t h, const Same& same) const {
+        if (m_slots.empty()) return 0;
+        const std::uint64_t high = h & 0xFFFFFFFF00000000ULL;
+        for (std::size_t i = slotOf(high);; i = (i + 1) & (m_slots.size() - 1)) {
+            const std::uint64_t slot = m_slots[i];
+            if (slot == 0) return 0;
+            if ((slot & 0xFFFFFFFF00000000ULL) != high) continue;
+            const auto id = std::int64_t(slot & 0xFFFFFFFFULL);
+            if (same(id)) return id;
+        }
+    }
+
+    void insert(std::uint64_t h, std::int64_t id) {
+        // Ids beyond 32 bits are left out: such a name may then be kept twice, which costs
+        // room but never a wrong answer.
+        if (id <= 0 || id > 0xFFFFFFFFLL) return;
+        if ((m_used + 1) * 2 > m_slots.size()) grow();
+        place((h & 0xFFFFFFFF00000000ULL) | std::uint64_t(id));
+        ++m_used;
+    }
+
+    bool ready() const { return !m_slots.empty(); }
+    void start() {
+        if (m_slots.empty()) m_slots.assign(1 << 16, 0);
+    }
+
+private:
+    std::size_t slotOf(std::uint64_t high) const {
+        return std::size_t(high >> 32) & (m_slots.size() - 1);
+    }
+    void place(std::uint64_t slot) {
+        std::size_t i = slotOf(slot & 0xFFFFFFFF00000000ULL);
+        while (m_slots[i] != 0)
+            i = (i + 1) & (m_slots.size() - 1);
+        m_slots[i] = slot;
+    }
+    void grow() {
+        std::vector<std::uint64_t> old(std::max<std::size_t>(m_slots.size() * 2, 1 << 16), 0);
+        old.swap(m_slots);
+        for (const std::uint64_t slot : old)
+            if (slot != 0) place(slot);
+    }
+
+    std::vector<std::uint64_t> m_slots;
+    std::size_t m_used = 0;
+};
+
+// What one add writes, and the statements it reads the previous snapshot with. New names, nodes
+// and versions are written many rows to a statement; their ids are given here, the writer
+// holding the catalogue's lock.
 class Store {
 public:
     Store(Database& db, std::int64_t snapshot, std::int64_t previous)
         : m_db(db), m_snapshot(snapshot), m_previous(previous),
-          m_findName(db.prepare("SELECT id FROM names WHERE coalesce(raw, text) = ?1")),
-          m_insertName(db.prepare("INSERT INTO names(text, raw) VALUES(?1, ?2)")),
-          m_insertNode(db.prepare("INSERT INTO nodes(parent, name) VALUES(?1, ?2)")),
-          m_insertVersion(db.prepare(
-              "INSERT INTO versions(node, first, kind, size, mtime, ctime, inode, mode, error, "
-              "mp3, hash, digest, children, flags) "
-              "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)")),
+          m_names(db, "names(id, text, raw)", 3), m_nodes(db, "nodes(id, parent, name)", 3),
+          m_versions(db,
+                     "versions(node, first, kind, size, mtime, ctime, inode, mode, error, mp3, "
+                     "hash, digest, children, flags, born)",
+                     15),
+          m_readName(db.prepare("SELECT raw, text FROM names WHERE id = ?1")),
           m_close(db.prepare("UPDATE versions SET last = ?2 WHERE node = ?1 AND last IS NULL")),
-          m_closeSubtree(db.prepare(
-              "WITH RECURSIVE sub(id) AS (SELECT id FROM nodes WHERE parent = ?1 UNION ALL "
-              "SELECT n.id FROM nodes n JOIN sub ON n.parent = sub.id) "
-              "UPDATE versions SET last = ?2 WHERE last IS NULL AND node IN sub")),
           m_open(db.prepare(std::string("SELECT ") + Catalog::versionColumns() +
                             " FROM versions v WHERE node = ?1 AND last IS NULL")),
-          m_known(db.prepare(std::string("SELECT n.id, nm.raw, nm.text, ") +
-                             Catalog::versionColumns() +
-                             " FROM nodes n JOIN names nm ON nm.id = n.name LEFT JOIN versions v "
-                             "ON v.node = n.id AND v.last IS NULL WHERE n.parent = ?1")) {}
+          m_known(db.prepare(std::string("SELECT nm.raw, nm.text, ") + Catalog::versionColumns() +
+                             " FROM nodes n JOIN names nm ON nm.id = n.name JOIN versions v ON "
+                             "v.node = n.id AND v.last IS NULL WHERE n.id = ?1")) {
+        m_nextNode = db.number("SELECT coalesce(max(id), 0) FROM nodes") + 1;
+        m_nextName = db.number("SELECT coalesce(max(id), 0) FROM names") + 1;
+        m_firstNewName = m_pendingName = m_nextName;
+    }
 
     std::int64_t nameId(const QByteArray& raw) {
-        const bool exact = DecodesExactly(raw);
+        if (!m_table.ready()) loadNames();
+        const std::uint64_t h = hashName(raw);
         const std::string_view bytes(raw.constData(), std::size_t(raw.size()));
-        if (exact)
-            m_findName.bind(1, bytes);
-        else
-            m_findName.bindBlob(1, bytes);
-        if (m_findName.step()) {
-            const std::int64_t id = m_findName.integer(0);
-            m_findName.reset();
-            return id;
-        }
-        if (exact) {
-            m_insertName.bind(1, bytes).bindNull(2);
+        const auto same = [&](std::int64_t id) { return nameBytes(id) == bytes; };
+        if (const std::int64_t id = m_table.find(h, same)) return id;
+        if (m_names.pending() == kPerInsert) flushNames();
+        const std::int64_t id = m_nextName++;
+        m_names.row();
+        m_names.set(0, id);
+        if (DecodesExactly(raw)) {
+            m_names.setText(1, bytes);
         } else {
-            m_insertName.bind(1, utf8(DecodeFileName(raw))).bindBlob(2, bytes);
+            m_names.setText(1, utf8(DecodeFileName(raw)));
+            m_names.setBlob(2, bytes);
         }
-        m_insertName.run();
-        return m_db.lastInsertId();
+        m_table.insert(h, id);
+        return id;
     }
 
     std::int64_t newNode(std::int64_t parent, std::int64_t name) {
-        if (parent == 0)
-            m_insertNode.bindNull(1);
-        else
-            m_insertNode.bind(1, parent);
-        m_insertNode.bind(2, name).run();
-        return m_db.lastInsertId();
+        const std::int64_t id = m_nextNode++;
+        m_nodes.row();
+        m_nodes.set(0, id);
+        if (parent != 0) m_nodes.set(1, parent);
+        m_nodes.set(2, name);
+        return id;
     }
 
     void insert(std::int64_t node, const Version& v) {
-        Statement& s = m_insertVersion;
-        s.bind(1, node).bind(2, m_snapshot).bind(3, std::int64_t(v.kind)).bind(4, v.size);
+        BatchInsert& b = m_versions;
+        b.row();
+        b.set(0, node);
+        b.set(1, m_snapshot);
+        b.set(2, std::int64_t(v.kind));
+        b.set(3, v.size);
         if (v.fileTime != 0)
-            s.bind(5, std::string_view(std::to_string(v.fileTime)));
+            b.setText(4, std::to_string(v.fileTime));
         else
-            s.bind(5, v.mtime);
-        s.bind(6, v.ctime).bind(7, v.inode).bind(8, v.mode);
-        v.error != 0 ? s.bind(9, std::int64_t(v.error)) : s.bindNull(9);
-        v.mp3 ? s.bind(10, *v.mp3) : s.bindNull(10);
-        v.hash ? s.bindBlob(11, *v.hash) : s.bindNull(11);
-        v.digest ? s.bind(12, *v.digest) : s.bindNull(12);
-        v.isFolder() && v.digest ? s.bindBlob(13, v.children) : s.bindNull(13);
-        v.flags != 0 ? s.bind(14, std::int64_t(v.flags)) : s.bindNull(14);
-        s.run();
+            b.set(4, v.mtime);
+        b.set(5, v.ctime);
+        b.set(6, v.inode);
+        b.set(7, v.mode);
+        if (v.error != 0) b.set(8, v.error);
+        if (v.mp3) b.setText(9, *v.mp3);
+        if (v.hash) b.setBlob(10, *v.hash);
+        if (v.digest) b.set(11, *v.digest);
+        if (v.isFolder() && v.digest) b.setBlob(12, v.children);
+        if (v.flags != 0) b.set(13, v.flags);
+        if (m_previous <= 0) b.set(14, 1);
         ++written;
     }
 
     void close(std::int64_t node) {
         if (m_previous > 0) m_close.bind(1, node).bind(2, m_previous).run();
     }
-    void closeSubtree(std::int64_t node) {
-        if (m_previous > 0) m_closeSubtree.bind(1, node).bind(2, m_previous).run();
+
+    // Closes the open versions of everything below the folder whose open version is `folder`.
+    void closeSubtree(const Version& folder) {
+        if (m_previous <= 0 || !folder.isFolder()) return;
+        std::vector<std::int64_t> todo = UnpackIds(folder.children);
+        while (!todo.empty()) {
+            const std::int64_t node = todo.back();
+            todo.pop_back();
+            const std::optional<Version> v = open(node);
+            if (!v) continue;
+            close(node);
+            if (v->isFolder()) {
+                const std::vector<std::int64_t> more = UnpackIds(v->children);
+                todo.insert(todo.end(), more.begin(), more.end());
+            }
+        }
     }
 
+    // The version of `node` that the previous snapshot holds.
     std::optional<Version> open(std::int64_t node) {
         if (m_previous <= 0) return std::nullopt;
         m_open.bind(1, node);
@@ -130,31 +214,80 @@ public:
 
     struct Known {
         std::int64_t node = 0;
-        std::optional<Version> version; // open in the previous snapshot
+        Version version; // open in the previous snapshot
         bool seen = false;
     };
-    // Every node ever below `parent`, by raw name, with its version in the previous snapshot.
-    QHash<QByteArray, Known> known(std::int64_t parent) {
+    // The entries of the folder whose open version is `folder`, by raw name.
+    QHash<QByteArray, Known> known(const Version& folder) {
         QHash<QByteArray, Known> out;
-        m_known.bind(1, parent);
-        while (m_known.step()) {
+        for (const std::int64_t id : UnpackIds(folder.children)) {
+            m_known.bind(1, id);
+            if (!m_known.step()) continue;
             Known k;
-            k.node = m_known.integer(0);
-            const std::string_view name = m_known.isNull(1) ? m_known.text(2) : m_known.blob(1);
-            if (!m_known.isNull(3)) k.version = Catalog::readVersion(m_known, 3);
+            k.node = id;
+            const std::string_view name = m_known.isNull(0) ? m_known.text(1) : m_known.blob(0);
+            k.version = Catalog::readVersion(m_known, 2);
             out.insert(QByteArray(name.data(), qsizetype(name.size())), std::move(k));
+            m_known.reset();
         }
         return out;
+    }
+
+    // Writes what is kept, and the new names into the search index (in ascending order, which
+    // fills it fastest).
+    void finish() {
+        flushNames();
+        m_nodes.flush();
+        m_versions.flush();
+        m_db.prepare("INSERT INTO names_fts(rowid, folded) SELECT id, treelan_fold(text) FROM "
+                     "names WHERE id >= ?1 ORDER BY id")
+            .bind(1, m_firstNewName)
+            .run();
     }
 
     std::int64_t written = 0;
 
 private:
+    static constexpr std::size_t kPerInsert = 64;
+
+    void flushNames() {
+        m_names.flush();
+        m_pendingName = m_nextName;
+    }
+
+    // The bytes of the name `id`, written or still kept.
+    std::string nameBytes(std::int64_t id) {
+        if (id >= m_pendingName) {
+            const auto row = std::size_t(id - m_pendingName);
+            return std::string(m_names.pendingNull(row, 2) ? m_names.pendingBytes(row, 1)
+                                                           : m_names.pendingBytes(row, 2));
+        }
+        m_readName.bind(1, id);
+        std::string bytes;
+        if (m_readName.step()) {
+            bytes = std::string(m_readName.isNull(0) ? m_readName.text(1) : m_readName.blob(0));
+            m_readName.reset();
+        }
+        return bytes;
+    }
+
+    void loadNames() {
+        m_table.start();
+        Statement all = m_db.prepare("SELECT id, raw, text FROM names");
+        while (all.step()) {
+            const std::string_view bytes = all.isNull(1) ? all.text(2) : all.blob(1);
+            m_table.insert(hashName(QByteArray(bytes.data(), qsizetype(bytes.size()))),
+                           all.integer(0));
+        }
+    }
+
     Database& m_db;
     std::int64_t m_snapshot;
     std::int64_t m_previous;
-    Statement m_findName, m_insertName, m_insertNode, m_insertVersion, m_close, m_closeSubtree,
-        m_open, m_known;
+    NameTable m_table;
+    BatchInsert m_names, m_nodes, m_versions;
+    std::int64_t m_nextNode = 1, m_nextName = 1, m_firstNewName = 1, m_pendingName = 1;
+    Statement m_readName, m_close, m_open, m_known;
 };
 
 class AddVisitor final : public WalkVisitor {
@@ -178,9 +311,10 @@ public:
         ++folders;
         if (!folder.readable || folder.loop) {
             if (!folder.loop) noteTrouble(folder.error);
+            const std::optional<Version> previous = m_store.open(level.node);
             finish(level, folder.loop ? kLoop : kUnreadable, folder.loop ? 0 : folder.error, {},
-                   m_store.open(level.node));
-            m_store.closeSubtree(level.node);
+                   previous);
+            if (previous) m_store.closeSubtree(*previous);
             return;
         }
         const std::int64_t digest = DigestOf(folder.entries);
@@ -193,7 +327,7 @@ public:
         }
         if (!fast) {
             level.childNodes.clear();
-            compare(folder, level);
+            compare(folder, level, previous);
         }
         for (std::size_t i = 0; i < folder.entries.size(); ++i) {
             const DirEntry& e = folder.entries[i];
@@ -225,8 +359,9 @@ public:
         level.node = m_levels[std::size_t(parent.depth)].childNodes[indexOf(parent, child)];
         level.self = VersionOf(child);
         ++folders;
-        finish(level, kNotEntered, 0, {}, m_store.open(level.node));
-        m_store.closeSubtree(level.node);
+        const std::optional<Version> previous = m_store.open(level.node);
+        finish(level, kNotEntered, 0, {}, previous);
+        if (previous) m_store.closeSubtree(*previous);
     }
 
     void folderDone(WalkFolder&) override {}
@@ -267,8 +402,9 @@ private:
     }
 
     // The folder's entries against what the previous snapshot saw in it, one by one.
-    void compare(const WalkFolder& folder, Level& level) {
-        QHash<QByteArray, Store::Known> known = m_store.known(level.node);
+    void compare(const WalkFolder& folder, Level& level, const std::optional<Version>& before) {
+        QHash<QByteArray, Store::Known> known;
+        if (before && before->isFolder()) known = m_store.known(*before);
         for (const DirEntry& e : folder.entries) {
             std::int64_t node = 0;
             std::optional<Version> previous;
@@ -288,7 +424,7 @@ private:
             }
             if (previous && previous->isFolder()) {
                 m_store.close(node);
-                m_store.closeSubtree(node);
+                m_store.closeSubtree(*previous);
                 previous.reset();
             }
             Version v = VersionOf(e);
@@ -300,9 +436,9 @@ private:
             m_store.insert(node, v);
         }
         for (const Store::Known& k : std::as_const(known)) {
-            if (k.seen || !k.version) continue;
+            if (k.seen) continue;
             m_store.close(k.node);
-            if (k.version->isFolder()) m_store.closeSubtree(k.node);
+            m_store.closeSubtree(k.version);
         }
     }
 
@@ -425,8 +561,9 @@ AddResult AddSnapshot(Catalog& catalog, const AddOptions& options) {
             VolumeRow v;
             v.label =
                 options.label.empty() ? DefaultLabel(catalog, id.fsLabel, raw) : options.label;
-            Store bootstrap(db, 0, 0);
-            v.rootNode = bootstrap.newNode(0, bootstrap.nameId(QByteArray()));
+            // A root has no name of its own (name 0): its path is the snapshot's.
+            db.exec("INSERT INTO nodes(parent, name) VALUES(NULL, 0)");
+            v.rootNode = db.lastInsertId();
             db.prepare(
                   "INSERT INTO volumes(label, identity, root_in_fs, fs_type, fs_label, root_node) "
                   "VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
@@ -448,7 +585,6 @@ AddResult AddSnapshot(Catalog& catalog, const AddOptions& options) {
             volume->label = options.label;
         }
         const std::optional<SnapshotRow> previous = catalog.latest(volume->id);
-        const std::int64_t maxName = db.number("SELECT coalesce(max(id), 0) FROM names");
 
         db.prepare("INSERT INTO snapshots(volume, state, started, root_path, options, "
                    "time_resolution, hashed, mp3) VALUES(?1, 'running', ?2, ?3, ?4, ?5, ?6, ?7)")
@@ -475,12 +611,7 @@ AddResult AddSnapshot(Catalog& catalog, const AddOptions& options) {
         else if (DeviceOf(rootPath) != device)
             aborted = "the volume went away during the walk";
         if (aborted.empty()) {
-            // The new names into the search index, in ascending order (much the fastest).
-            Statement fresh = db.prepare("SELECT id, text FROM names WHERE id > ?1 ORDER BY id");
-            Statement index = db.prepare("INSERT INTO names_fts(rowid, folded) VALUES(?1, ?2)");
-            fresh.bind(1, maxName);
-            while (fresh.step())
-                index.bind(1, fresh.integer(0)).bind(2, FoldText(fresh.text(1))).run();
+            store.finish();
             db.prepare("UPDATE snapshots SET state = 'complete', finished = ?2, files = ?3, "
                        "folders = ?4, bytes = ?5, written = ?6 WHERE id = ?1")
                 .bind(1, snapshotId)

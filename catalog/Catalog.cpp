@@ -43,18 +43,19 @@ CREATE TABLE snapshots(
     written INTEGER NOT NULL DEFAULT 0,
     reason TEXT);
 CREATE INDEX snapshots_volume ON snapshots(volume, id);
+-- Each name once; an add finds a name's id in a table of its own in memory (an index here, filled
+-- in random order, cost more than all the rest of an add).
 CREATE TABLE names(
     id INTEGER PRIMARY KEY,
     text TEXT NOT NULL,            -- as shown
     raw BLOB);                     -- the bytes, where they are not the text's UTF-8
-CREATE UNIQUE INDEX names_key ON names(coalesce(raw, text));
 CREATE VIRTUAL TABLE names_fts USING fts5(folded, content='', detail=none, columnsize=0,
                                           tokenize='trigram case_sensitive 1');
+-- A folder's entries are listed by its version (children), so no index on parent is needed.
 CREATE TABLE nodes(
     id INTEGER PRIMARY KEY,
     parent INTEGER,                -- NULL for a volume's root
     name INTEGER NOT NULL);
-CREATE INDEX nodes_parent ON nodes(parent);
 CREATE INDEX nodes_name ON nodes(name);
 CREATE TABLE versions(
     node INTEGER NOT NULL,
@@ -72,8 +73,10 @@ CREATE TABLE versions(
     digest INTEGER,                -- folders: of their entries
     children BLOB,                 -- folders: node ids in enumeration order
     flags INTEGER,                 -- folders: unreadable 1, loop 2, other file system 4, not entered 8
+    born INTEGER,                  -- 1: written by the volume's first snapshot
     PRIMARY KEY(node, first)) WITHOUT ROWID;
-CREATE INDEX versions_first ON versions(first);
+-- What a snapshot changed, for diffs; the first snapshot of a volume is never what changed.
+CREATE INDEX versions_first ON versions(first) WHERE born IS NULL;
 CREATE INDEX versions_last ON versions(last) WHERE last IS NOT NULL;
 )sql";
 
@@ -95,6 +98,18 @@ std::string uriOf(const std::string& path, bool immutable) {
     }
     if (immutable) uri += "?immutable=1";
     return uri;
+}
+
+// treelan_fold(text): the text as the search folds it, for filling the search index in SQL.
+void foldFunction(sqlite3_context* context, int, sqlite3_value** values) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(values[0]));
+    if (!text) {
+        sqlite3_result_null(context);
+        return;
+    }
+    const std::string folded =
+        FoldText(std::string_view(text, std::size_t(sqlite3_value_bytes(values[0]))));
+    sqlite3_result_text64(context, folded.data(), folded.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
 }
 
 std::string folderOf(const std::string& path) {
@@ -168,20 +183,22 @@ Catalog::Catalog(const std::string& path, Mode mode, const Warning& warning)
         openWrite(warning);
     else
         openRead();
+    sqlite3_create_function_v2(m_db.handle(), "treelan_fold", 1,
+                               SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                               foldFunction, nullptr, nullptr, nullptr);
     m_versionAt = m_db.prepare(std::string("SELECT ") + versionColumns() +
                                " FROM versions v WHERE node = ?1 AND first <= ?2 AND "
                                "(last IS NULL OR last >= ?2)");
-    m_children =
-        m_db.prepare(std::string("SELECT n.id, n.name, nm.raw, nm.text, ") + versionColumns() +
-                     " FROM nodes n JOIN versions v ON v.node = n.id AND v.first <= ?2 "
-                     "AND (v.last IS NULL OR v.last >= ?2) JOIN names nm ON nm.id = "
-                     "n.name WHERE n.parent = ?1");
+    m_child = m_db.prepare(std::string("SELECT n.name, nm.raw, nm.text, ") + versionColumns() +
+                           " FROM nodes n JOIN names nm ON nm.id = n.name JOIN versions v ON "
+                           "v.node = n.id AND v.first <= ?2 AND (v.last IS NULL OR v.last >= ?2) "
+                           "WHERE n.id = ?1");
     m_nodeParent = m_db.prepare("SELECT parent, name FROM nodes WHERE id = ?1");
     m_name = m_db.prepare("SELECT raw, text FROM names WHERE id = ?1");
 }
 
 void Catalog::openRead() {
-    m_db.open(uriOf(m_path, false), SQLITE_OPEN_READONLY, m_path);
+    m_db.open(uriOf(m_path, false), SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, m_path);
     sqlite3_busy_timeout(m_db.handle(), 5000);
     try {
         checkIdentity(false);
@@ -191,7 +208,7 @@ void Catalog::openRead() {
         // it is read as unchanging.
         const int code = sqlite3_extended_errcode(m_db.handle()) & 0xFF;
         if (code != SQLITE_CANTOPEN && code != SQLITE_READONLY && code != SQLITE_IOERR) throw;
-        m_db.open(uriOf(m_path, true), SQLITE_OPEN_READONLY, m_path);
+        m_db.open(uriOf(m_path, true), SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, m_path);
         checkIdentity(false);
     }
 }
@@ -207,7 +224,8 @@ void Catalog::openWrite(const Warning& warning) {
                 ": the catalogue lies on a network file system (NFS or SMB), which cannot share "
                 "the memory that SQLite's write-ahead log needs between computers; keep it on a "
                 "local disk");
-    m_db.open(uriOf(m_path, false), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, m_path);
+    m_db.open(uriOf(m_path, false),
+              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, m_path);
     sqlite3_busy_timeout(m_db.handle(), 5000);
     checkIdentity(true);
     m_db.exec("PRAGMA synchronous = NORMAL");
@@ -456,36 +474,24 @@ std::optional<Version> Catalog::versionAt(std::int64_t node, std::int64_t snapsh
     return v;
 }
 
-std::vector<Child> Catalog::childrenAt(std::int64_t folder, std::int64_t snapshot) {
+std::vector<Child> Catalog::childrenOf(const Version& folder, std::int64_t snapshot) {
     std::vector<Child> out;
-    m_children.bind(1, folder).bind(2, snapshot);
-    while (m_children.step()) {
+    if (!folder.isFolder()) return out;
+    const std::vector<std::int64_t> ids = UnpackIds(folder.children);
+    out.reserve(ids.size());
+    for (const std::int64_t id : ids) {
+        m_child.bind(1, id).bind(2, snapshot);
+        if (!m_child.step()) continue;
         Child c;
-        c.node = m_children.integer(0);
-        c.nameId = m_children.integer(1);
-        c.text = std::string(m_children.text(3));
-        c.raw = m_children.isNull(2) ? c.text : std::string(m_children.blob(2));
-        c.version = readVersion(m_children, 4);
+        c.node = id;
+        c.nameId = m_child.integer(0);
+        c.text = std::string(m_child.text(2));
+        c.raw = m_child.isNull(1) ? c.text : std::string(m_child.blob(1));
+        c.version = readVersion(m_child, 3);
+        m_child.reset();
         out.push_back(std::move(c));
     }
     return out;
-}
-
-std::vector<Child> Catalog::orderedChildrenAt(std::int64_t folder, const Version& folderVersion,
-                                              std::int64_t snapshot) {
-    std::vector<Child> children = childrenAt(folder, snapshot);
-    const std::vector<std::int64_t> order = UnpackIds(folderVersion.children);
-    std::unordered_map<std::int64_t, std::size_t> position;
-    position.reserve(order.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        position.emplace(order[i], i);
-    std::stable_sort(children.begin(), children.end(), [&](const Child& a, const Child& b) {
-        const auto pa = position.find(a.node), pb = position.find(b.node);
-        const std::size_t ia = pa == position.end() ? SIZE_MAX : pa->second;
-        const std::size_t ib = pb == position.end() ? SIZE_MAX : pb->second;
-        return ia < ib;
-    });
-    return children;
 }
 
 void Catalog::name(std::int64_t nameId, std::string& raw, std::string& text) {

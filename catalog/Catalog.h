@@ -131,11 +131,9 @@ public:
 
     // The version of `node` valid in snapshot `snapshot`.
     std::optional<Version> versionAt(std::int64_t node, std::int64_t snapshot);
-    // The children of `folder` in snapshot `snapshot`, in no particular order.
-    std::vector<Child> childrenAt(std::int64_t folder, std::int64_t snapshot);
-    // The same in the folder's enumeration order (its version's list).
-    std::vector<Child> orderedChildrenAt(std::int64_t folder, const Version& folderVersion,
-                                         std::int64_t snapshot);
+    // The entries of a folder, given its version valid in `snapshot`, in their enumeration
+    // order; none for a folder that was not read.
+    std::vector<Child> childrenOf(const Version& folder, std::int64_t snapshot);
     // A node's path below its volume's root, raw bytes: "a/b.txt"; "" for the root. Folders'
     // paths are remembered for the next call.
     std::string relativePath(std::int64_t node);
@@ -162,7 +160,7 @@ private:
     Mode m_mode;
     Database m_db;
     Statement m_versionAt;
-    Statement m_children;
+    Statement m_child;
     Statement m_nodeParent;
     Statement m_name;
     std::unordered_map<std::int64_t, std::string> m_folderPaths; // "a/b/" by folder node

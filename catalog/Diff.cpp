@@ -106,21 +106,19 @@ Change removed(const std::string& path, const Version& v) {
     return c;
 }
 
-// Lists a snapshot's subtree below `node` (at `prefix`, ending in "/") as removed or added.
-void listSubtree(Catalog& catalog, std::int64_t node, std::int64_t snapshot,
+// Lists a snapshot's subtree below the folder `folder` (at `prefix`, ending in "/") as removed
+// or added.
+void listSubtree(Catalog& catalog, const Version& folder, std::int64_t snapshot,
                  const std::string& prefix, bool asAdded, std::vector<Change>& out) {
-    std::vector<std::pair<std::int64_t, std::string>> todo{{node, prefix}};
+    std::vector<std::pair<Version, std::string>> todo{{folder, prefix}};
     while (!todo.empty()) {
-        auto [folder, path] = std::move(todo.back());
+        auto [version, path] = std::move(todo.back());
         todo.pop_back();
-        for (const Child& c : catalog.childrenAt(folder, snapshot)) {
+        for (Child& c : catalog.childrenOf(version, snapshot)) {
             std::string p = path + c.raw;
-            if (c.version.isFolder()) {
-                p += '/';
-                if (!(c.version.flags & (kUnreadable | kLoop | kNotEntered)))
-                    todo.emplace_back(c.node, p);
-            }
+            if (c.version.isFolder()) p += '/';
             out.push_back(asAdded ? added(p, c.version) : removed(p, c.version));
+            if (c.version.isFolder()) todo.emplace_back(std::move(c.version), p);
         }
     }
 }
@@ -157,17 +155,33 @@ void rangeDiff(Catalog& catalog, const SnapshotRow& a, const SnapshotRow& b, con
         if (v.isFolder() && !p.empty()) p += '/';
         return p;
     };
+    // By node; an entry removed and made again has a new node, so what is left is paired by path.
+    std::map<std::string, const Version*> gone;
     for (const auto& [node, v] : before) {
         const auto other = after.find(node);
         if (other == after.end()) {
-            out.push_back(removed(pathOf(v), v));
+            gone.emplace(pathOf(v), &v);
             continue;
         }
         Change c;
         if (judge.compare(pathOf(other->second), v, other->second, c)) out.push_back(std::move(c));
     }
-    for (const auto& [node, v] : after)
-        if (!before.count(node)) out.push_back(added(pathOf(v), v));
+    for (const auto& [node, v] : after) {
+        if (before.count(node)) continue;
+        std::string p = pathOf(v);
+        auto same = gone.find(p);
+        if (same == gone.end() && v.isFolder()) same = gone.find(p.substr(0, p.size() - 1));
+        if (same == gone.end() && !v.isFolder()) same = gone.find(p + '/');
+        if (same == gone.end()) {
+            out.push_back(added(p, v));
+            continue;
+        }
+        Change c;
+        if (judge.compare(p, *same->second, v, c)) out.push_back(std::move(c));
+        gone.erase(same);
+    }
+    for (const auto& [p, v] : gone)
+        out.push_back(removed(p, *v));
 }
 
 // Walks the other side (a folder on disk or a snapshot of another volume) and compares each
@@ -208,8 +222,7 @@ public:
             if (folder.entries[i].isFolder()) children.push_back(i);
         if (!level.version) {
             for (std::size_t i = 0; i < folder.entries.size(); ++i)
-                m_out.push_back(
-                    added(path + entryPath(folder.entries[i]), otherVersion(folder, i)));
+                m_out.push_back(added(path + entryPath(folder.entries[i]), hashed(folder, i)));
             return;
         }
         const Version& mine = *level.version;
@@ -229,7 +242,7 @@ public:
             }
         }
         std::unordered_map<std::string, Child> known;
-        for (Child& c : m_catalog.childrenAt(level.node, m_a.id))
+        for (Child& c : m_catalog.childrenOf(mine, m_a.id))
             known.emplace(c.raw, std::move(c));
         for (std::size_t i = 0; i < folder.entries.size(); ++i) {
             const DirEntry& e = folder.entries[i];
@@ -238,27 +251,17 @@ public:
             Version theirs = otherVersion(folder, i);
             const std::string p = path + entryPath(e);
             if (it == known.end()) {
-                m_out.push_back(added(p, theirs));
+                m_out.push_back(added(p, hashed(folder, i)));
                 continue;
             }
             const Child& child = it->second;
-            if (m_options.hashContents && e.kind == DirEntry::Kind::File && child.version.hash &&
-                (child.version.size == e.size || m_options.rehash)) {
-                Sha256Digest digest;
-                int error = 0;
-                if (Sha256OfFile(folder.fd, e.rawName, digest, error)) {
-                    theirs.hash =
-                        std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
-                } else {
-                    theirs.kind = Kind::Unexamined;
-                    theirs.error = error;
-                }
-            }
+            // Verifying: a file whose size changed is told by its size, unless --rehash.
+            if (child.version.hash && (child.version.size == e.size || m_options.rehash))
+                theirs = hashed(folder, i);
             Change c;
             if (m_judge.compare(p, child.version, theirs, c)) {
                 if (c.op == Op::Type && child.version.isFolder())
-                    listSubtree(m_catalog, child.node, m_a.id, p.substr(0, p.size()) + "/", false,
-                                m_out);
+                    listSubtree(m_catalog, child.version, m_a.id, p + "/", false, m_out);
                 m_out.push_back(std::move(c));
             }
             if (e.isFolder() && child.version.isFolder()) {
@@ -271,8 +274,7 @@ public:
             std::string p = path + raw;
             if (child.version.isFolder()) {
                 p += '/';
-                if (!(child.version.flags & (kUnreadable | kLoop | kNotEntered)))
-                    listSubtree(m_catalog, child.node, m_a.id, p, false, m_out);
+                listSubtree(m_catalog, child.version, m_a.id, p, false, m_out);
             }
             m_out.push_back(removed(p, child.version));
         }
@@ -310,6 +312,22 @@ private:
         std::string p = e.rawName.toStdString();
         if (e.isFolder()) p += '/';
         return p;
+    }
+
+    // The other side's version, with the file's SHA-256 read from the disk when verifying.
+    Version hashed(const WalkFolder& folder, std::size_t i) const {
+        Version v = otherVersion(folder, i);
+        const DirEntry& e = folder.entries[i];
+        if (!m_options.hashContents || e.kind != DirEntry::Kind::File || folder.fd < 0) return v;
+        Sha256Digest digest;
+        int error = 0;
+        if (Sha256OfFile(folder.fd, e.rawName, digest, error)) {
+            v.hash = std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
+        } else {
+            v.kind = Kind::Unexamined;
+            v.error = error;
+        }
+        return v;
     }
 
     Version otherVersion(const WalkFolder& folder, std::size_t i) const {

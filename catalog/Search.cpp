@@ -64,8 +64,9 @@ public:
           m_pattern(NamePattern::parse(options.pattern)),
           m_hits(m_db.prepare("SELECT n.id, n.parent, v.first, v.last, v.kind, v.size, v.mtime "
                               "FROM nodes n JOIN versions v ON v.node = n.id WHERE n.name = ?1")),
-          m_node(m_db.prepare("SELECT n.parent, m.raw, m.text FROM nodes n JOIN names m ON m.id "
-                              "= n.name WHERE n.id = ?1")) {}
+          m_node(
+              m_db.prepare("SELECT n.parent, m.raw, m.text FROM nodes n LEFT JOIN names m ON m.id "
+                           "= n.name WHERE n.id = ?1")) {}
 
     std::int64_t run(std::FILE* out) {
         select();

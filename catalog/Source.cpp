@@ -27,8 +27,8 @@ SnapshotTreeSource::SnapshotTreeSource(Catalog& catalog, SnapshotRow snapshot, V
 
 SnapshotTreeSource::~SnapshotTreeSource() = default;
 
-void SnapshotTreeSource::enter(Frame& frame, std::int64_t node, const Version& version,
-                               WalkVisitor& visitor, const WalkOptions& options) const {
+void SnapshotTreeSource::enter(Frame& frame, const Version& version, WalkVisitor& visitor,
+                               const WalkOptions& options) const {
     WalkFolder& folder = frame.folder;
     folder.fileTime = EntryOf(version, {}).fileTime;
     folder.loop = (version.flags & kLoop) != 0;
@@ -36,7 +36,7 @@ void SnapshotTreeSource::enter(Frame& frame, std::int64_t node, const Version& v
     folder.error = folder.readable ? 0 : version.error;
     const QString display = QString::fromUtf8(m_snapshot.rootPath) + folder.relPath;
     if (folder.readable) {
-        for (Child& c : m_catalog.orderedChildrenAt(node, version, m_snapshot.id)) {
+        for (Child& c : m_catalog.childrenOf(version, m_snapshot.id)) {
             const bool isFolder = c.version.kind == Kind::Folder;
             if (WalkLeavesOut(options, folder,
                               QByteArrayView(c.raw.data(), qsizetype(c.raw.size())), isFolder))
@@ -63,7 +63,7 @@ void SnapshotTreeSource::walk(WalkVisitor& visitor, const WalkOptions& options) 
     WalkProgress progress;
     m_stack.clear();
     m_stack.push_back(std::make_unique<Frame>());
-    enter(*m_stack.back(), m_volume.rootNode, *rootVersion, visitor, options);
+    enter(*m_stack.back(), *rootVersion, visitor, options);
     while (!m_stack.empty()) {
         Frame& top = *m_stack.back();
         if (top.next >= top.children.size()) {
@@ -98,7 +98,7 @@ void SnapshotTreeSource::walk(WalkVisitor& visitor, const WalkOptions& options) 
         }
         Frame& pushed = *frame;
         m_stack.push_back(std::move(frame));
-        enter(pushed, childVersion.node, childVersion, visitor, options);
+        enter(pushed, childVersion, visitor, options);
         progress.entries += qint64(pushed.folder.entries.size());
     }
 }

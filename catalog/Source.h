@@ -28,7 +28,7 @@ public:
 
 private:
     struct Frame;
-    void enter(Frame& frame, std::int64_t node, const Version& version, WalkVisitor& visitor,
+    void enter(Frame& frame, const Version& version, WalkVisitor& visitor,
                const WalkOptions& options) const;
 
     Catalog& m_catalog;

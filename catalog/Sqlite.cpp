@@ -160,6 +160,94 @@ void Database::fail(int code) const {
     throw CatalogError(DescribeFailure(m_db, code, m_path));
 }
 
+BatchInsert::BatchInsert(Database& db, std::string target, int columns, int rowsPerInsert)
+    : m_db(db), m_target(std::move(target)), m_columns(columns),
+      m_perInsert(std::size_t(rowsPerInsert)), m_values(m_perInsert * std::size_t(columns)) {}
+
+Statement& BatchInsert::statement(std::size_t rows) {
+    Statement& s = rows == m_perInsert ? m_full : m_one;
+    if (!s.prepared()) {
+        std::string sql = "INSERT INTO " + m_target + " VALUES";
+        int parameter = 1;
+        for (std::size_t r = 0; r < (rows == m_perInsert ? rows : 1); ++r) {
+            sql += r == 0 ? "(" : ",(";
+            for (int c = 0; c < m_columns; ++c)
+                sql += (c == 0 ? "?" : ",?") + std::to_string(parameter++);
+            sql += ')';
+        }
+        s = m_db.prepare(sql);
+    }
+    return s;
+}
+
+void BatchInsert::row() {
+    if (m_rows == m_perInsert) flush();
+    ++m_rows;
+    for (int c = 0; c < m_columns; ++c)
+        cell(c).type = Value::Type::Null;
+}
+
+void BatchInsert::set(int column, std::int64_t value) {
+    Value& v = cell(column);
+    v.type = Value::Type::Integer;
+    v.integer = value;
+}
+
+void BatchInsert::setText(int column, std::string_view text) {
+    Value& v = cell(column);
+    v.type = Value::Type::Text;
+    v.bytes.assign(text);
+}
+
+void BatchInsert::setBlob(int column, std::string_view bytes) {
+    Value& v = cell(column);
+    v.type = Value::Type::Blob;
+    v.bytes.assign(bytes);
+}
+
+std::string_view BatchInsert::pendingBytes(std::size_t row, int column) const {
+    return m_values[row * std::size_t(m_columns) + std::size_t(column)].bytes;
+}
+
+bool BatchInsert::pendingNull(std::size_t row, int column) const {
+    return m_values[row * std::size_t(m_columns) + std::size_t(column)].type == Value::Type::Null;
+}
+
+void BatchInsert::flush() {
+    const auto bindRow = [this](Statement& s, std::size_t row, int first) {
+        for (int c = 0; c < m_columns; ++c) {
+            const Value& v = m_values[row * std::size_t(m_columns) + std::size_t(c)];
+            switch (v.type) {
+            case Value::Type::Null:
+                s.bindNull(first + c);
+                break;
+            case Value::Type::Integer:
+                s.bind(first + c, v.integer);
+                break;
+            case Value::Type::Text:
+                s.bind(first + c, std::string_view(v.bytes));
+                break;
+            case Value::Type::Blob:
+                s.bindBlob(first + c, v.bytes);
+                break;
+            }
+        }
+    };
+    if (m_rows == m_perInsert) {
+        Statement& s = statement(m_perInsert);
+        for (std::size_t r = 0; r < m_rows; ++r)
+            bindRow(s, r, int(r) * m_columns + 1);
+        s.run();
+    } else {
+        Statement& s = statement(1);
+        for (std::size_t r = 0; r < m_rows; ++r) {
+            bindRow(s, r, 1);
+            s.run();
+        }
+    }
+    m_rows = 0;
+}
+
 Transaction::Transaction(Database& db, bool immediate) : m_db(db) {
     m_db.exec(immediate ? "BEGIN IMMEDIATE" : "BEGIN");
 }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -50,6 +51,7 @@ public:
     std::string_view blob(int column) const;
     // SQLITE_INTEGER, SQLITE_TEXT, ...
     int type(int column) const;
+    bool prepared() const { return m_stmt != nullptr; }
 
 private:
     sqlite3_stmt* m_stmt = nullptr;
@@ -81,6 +83,49 @@ public:
 private:
     sqlite3* m_db = nullptr;
     std::string m_path;
+};
+
+// Rows for one table, kept until there are enough for one INSERT of many rows: SQLite spends
+// more on running a statement than on the row it adds.
+class BatchInsert {
+public:
+    // `target`: "table(col1, col2, ...)" with `columns` columns.
+    BatchInsert(Database& db, std::string target, int columns, int rowsPerInsert = 64);
+
+    // Starts a row; set each of its columns, then start the next one.
+    void row();
+    void set(int column, std::int64_t value);
+    void setText(int column, std::string_view text);
+    void setBlob(int column, std::string_view bytes);
+    // Column values not set are NULL.
+
+    // The value of a column of a row not yet written (rows count from the last flush).
+    std::string_view pendingBytes(std::size_t row, int column) const;
+    bool pendingNull(std::size_t row, int column) const;
+    std::size_t pending() const { return m_rows; }
+
+    // Writes what is kept.
+    void flush();
+
+private:
+    struct Value {
+        enum class Type : unsigned char { Null, Integer, Text, Blob } type = Type::Null;
+        std::int64_t integer = 0;
+        std::string bytes;
+    };
+    Statement& statement(std::size_t rows);
+    Value& cell(int column) {
+        return m_values[(m_rows - 1) * std::size_t(m_columns) + std::size_t(column)];
+    }
+
+    Database& m_db;
+    std::string m_target;
+    int m_columns;
+    std::size_t m_perInsert;
+    std::vector<Value> m_values;
+    std::size_t m_rows = 0;
+    Statement m_full;
+    Statement m_one;
 };
 
 // A transaction that rolls back unless committed.

@@ -581,7 +581,8 @@ int runCheck(const QStringList& args, const CatalogCli& cli) {
             {"SELECT count(*) FROM volumes v LEFT JOIN nodes n ON n.id = v.root_node WHERE n.id IS "
              "NULL",
              "volumes without their root"},
-            {"SELECT count(*) FROM nodes n LEFT JOIN names m ON m.id = n.name WHERE m.id IS NULL",
+            {"SELECT count(*) FROM nodes n LEFT JOIN names m ON m.id = n.name WHERE m.id IS NULL "
+             "AND n.parent IS NOT NULL",
              "entries without a name"},
         };
         for (const auto& [sql, what] : checks)
