@@ -20,8 +20,9 @@ struct Selected {
 };
 
 struct Hit {
-    std::size_t volume = 0; // index into the selection
-    std::int64_t first = 0; // the snapshots it holds in, of those selected
+    std::int64_t parent = 0; // the folder's node
+    std::size_t volume = 0;  // index into the selection
+    std::int64_t first = 0;  // the snapshots it holds in, of those selected
     std::int64_t last = 0;
     std::string rootPath; // the last of them's
     std::string path;     // raw, relative; folders end in "/"
@@ -30,13 +31,6 @@ struct Hit {
     std::int64_t mtime = 0;
     std::int64_t resolution = 1;
 };
-
-std::size_t codePoints(const std::string& s) {
-    std::size_t n = 0;
-    for (const char c : s)
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
-    return n;
-}
 
 std::string extensionOf(std::string_view foldedName) {
     const std::size_t dot = foldedName.rfind('.');
@@ -61,18 +55,13 @@ class Searcher {
 public:
     Searcher(Catalog& catalog, const SearchOptions& options)
         : m_catalog(catalog), m_db(catalog.db()), m_options(options),
-          m_pattern(NamePattern::parse(options.pattern)),
-          m_hits(m_db.prepare("SELECT n.id, n.parent, v.first, v.last, v.kind, v.size, v.mtime "
-                              "FROM nodes n JOIN versions v ON v.node = n.id WHERE n.name = ?1")),
-          m_node(
-              m_db.prepare("SELECT n.parent, m.raw, m.text FROM nodes n LEFT JOIN names m ON m.id "
-                           "= n.name WHERE n.id = ?1")) {}
+          m_pattern(NamePattern::parse(options.pattern)) {}
 
     std::int64_t run(std::FILE* out) {
         select();
         if (m_selected.empty()) return 0;
-        for (const std::int64_t name : names())
-            collect(name);
+        collect();
+        resolvePaths();
         std::sort(m_found.begin(), m_found.end(), [](const Hit& a, const Hit& b) {
             if (a.volume != b.volume) return a.volume < b.volume;
             if (a.rootPath != b.rootPath) return a.rootPath < b.rootPath;
@@ -120,45 +109,95 @@ private:
         m_selected.push_back({v, std::move(snapshots), -1});
     }
 
-    // The ids of the names that match: the trigram index narrows them down where the pattern has
-    // a piece of three characters or more, else every name is looked at.
-    std::vector<std::int64_t> names() {
-        std::vector<std::int64_t> ids;
-        const bool indexed = codePoints(m_pattern.longestPiece) >= 3;
-        Statement s;
-        if (indexed) {
-            s = m_db.prepare("SELECT names.id, names.text FROM names_fts JOIN names ON names.id = "
-                             "names_fts.rowid WHERE names_fts MATCH ?1");
-            // Each trigram of the piece, all of them: the index keeps no positions (detail=none),
-            // so a phrase cannot be asked; what the trigrams let through is checked below.
-            std::vector<std::size_t> starts;
-            const std::string& piece = m_pattern.longestPiece;
-            for (std::size_t i = 0; i < piece.size(); ++i)
-                if ((static_cast<unsigned char>(piece[i]) & 0xC0) != 0x80) starts.push_back(i);
-            starts.push_back(piece.size());
-            std::string phrase;
-            for (std::size_t i = 0; i + 3 < starts.size(); ++i) {
-                if (!phrase.empty()) phrase += " AND ";
-                phrase += '"';
-                for (const char c : piece.substr(starts[i], starts[i + 3] - starts[i])) {
-                    if (c == '"') phrase += '"';
-                    phrase += c;
-                }
-                phrase += '"';
+    // The trigrams of the pattern's longest plain piece that the fewest names hold, at most
+    // three; none when the piece is shorter than a trigram. Counting stops at a limit, so a
+    // trigram that every name holds costs little to find out about.
+    std::vector<std::string> rarestTrigrams() {
+        const std::string& piece = m_pattern.longestPiece;
+        std::vector<std::size_t> starts;
+        for (std::size_t i = 0; i < piece.size(); ++i)
+            if ((static_cast<unsigned char>(piece[i]) & 0xC0) != 0x80) starts.push_back(i);
+        starts.push_back(piece.size());
+        std::vector<std::pair<std::int64_t, std::string>> counted;
+        Statement count = m_db.prepare("SELECT count(*) FROM (SELECT rowid FROM names_fts WHERE "
+                                       "names_fts MATCH ?1 LIMIT 5000)");
+        for (std::size_t i = 0; i + 3 < starts.size(); ++i) {
+            std::string phrase = "\"";
+            for (const char c : piece.substr(starts[i], starts[i + 3] - starts[i])) {
+                if (c == '"') phrase += '"';
+                phrase += c;
             }
-            s.bind(1, phrase);
-        } else {
-            s = m_db.prepare("SELECT id, text FROM names");
+            phrase += '"';
+            if (std::any_of(counted.begin(), counted.end(),
+                            [&](const auto& c) { return c.second == phrase; }))
+                continue;
+            count.bind(1, phrase);
+            const std::int64_t n = count.step() ? count.integer(0) : 0;
+            count.reset();
+            counted.emplace_back(n, phrase);
+            if (n == 0) break; // no name holds it
         }
-        while (s.step()) {
-            const std::string_view text = s.text(1);
-            if (text.empty()) continue; // the roots' name
-            if (m_pattern.matches(FoldText(text))) ids.push_back(s.integer(0));
-        }
-        return ids;
+        std::sort(counted.begin(), counted.end());
+        std::vector<std::string> out;
+        for (std::size_t i = 0; i < counted.size() && i < 3; ++i)
+            out.push_back(counted[i].second);
+        return out;
     }
 
-    bool passes(Kind kind, std::int64_t size, std::int64_t mtime, std::int64_t name) {
+    // Every version of every entry whose name matches, in one statement: the trigram index
+    // narrows the names down where the pattern has three characters in a row, the pattern itself
+    // (treelan_match) decides.
+    void collect() {
+        sqlite3_create_function_v2(
+            m_db.handle(), "treelan_match", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, &m_pattern,
+            [](sqlite3_context* context, int, sqlite3_value** values) {
+                const auto* pattern = static_cast<const NamePattern*>(sqlite3_user_data(context));
+                const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(values[0]));
+                const std::string_view name(text ? text : "",
+                                            std::size_t(sqlite3_value_bytes(values[0])));
+                sqlite3_result_int(context, !name.empty() && pattern->matches(FoldText(name)));
+            },
+            nullptr, nullptr, nullptr);
+        const std::vector<std::string> trigrams = rarestTrigrams();
+        std::string where;
+        for (const std::string& t : trigrams)
+            where += (where.empty() ? "" : " AND ") + t;
+        const std::string columns =
+            "names.id, names.raw, names.text, n.id, n.parent, v.first, v.last, v.kind, "
+            "v.size, v.mtime";
+        const std::string joins =
+            " JOIN nodes n ON n.name = names.id JOIN versions v ON v.node = n.id ";
+        Statement s = where.empty() ? m_db.prepare("SELECT " + columns + " FROM names" + joins +
+                                                   "WHERE treelan_match(names.text)")
+                                    : m_db.prepare("SELECT " + columns +
+                                                   " FROM names_fts JOIN names ON names.id = "
+                                                   "names_fts.rowid" +
+                                                   joins +
+                                                   "WHERE names_fts MATCH ?1 AND "
+                                                   "treelan_match(names.text)");
+        if (!where.empty()) s.bind(1, where);
+        while (s.step()) {
+            const auto kind = static_cast<Kind>(s.integer(7));
+            const std::int64_t size = s.integer(8);
+            const std::int64_t mtime = s.type(9) == SQLITE_TEXT ? INT64_MIN : s.integer(9);
+            const std::string_view text = s.text(2);
+            if (!passes(kind, size, mtime, text)) continue;
+            const std::int64_t first = s.integer(5);
+            const std::int64_t last = s.isNull(6) ? INT64_MAX : s.integer(6);
+            Hit h;
+            h.parent = s.integer(4);
+            h.first = first;
+            h.last = last;
+            h.kind = kind;
+            h.size = size;
+            h.mtime = mtime;
+            h.path = std::string(s.isNull(1) ? text : s.blob(1));
+            if (kind == Kind::Folder) h.path += '/';
+            m_rows.push_back(std::move(h));
+        }
+    }
+
+    bool passes(Kind kind, std::int64_t size, std::int64_t mtime, std::string_view text) const {
         const bool folder = kind == Kind::Folder;
         if (folder ? !m_pattern.folders : !m_pattern.files) return false;
         if ((m_options.sizeOp || !m_options.types.empty()) && folder) return false;
@@ -167,8 +206,6 @@ private:
         if (m_options.sizeOp == '=' && size != m_options.size) return false;
         if (mtime <= m_options.newerNs || mtime >= m_options.olderNs) return false;
         if (!m_options.types.empty()) {
-            std::string raw, text;
-            m_catalog.name(name, raw, text);
             const std::string ext = extensionOf(FoldText(text));
             if (std::find(m_options.types.begin(), m_options.types.end(), ext) ==
                 m_options.types.end())
@@ -177,53 +214,47 @@ private:
         return true;
     }
 
-    void collect(std::int64_t name) {
-        m_hits.bind(1, name);
-        struct Row {
-            std::int64_t node, parent, first, last, size, mtime;
-            Kind kind;
-        };
-        std::vector<Row> rows;
-        while (m_hits.step()) {
-            if (m_hits.isNull(1)) continue; // a root
-            Row r;
-            r.node = m_hits.integer(0);
-            r.parent = m_hits.integer(1);
-            r.first = m_hits.integer(2);
-            r.last = m_hits.isNull(3) ? INT64_MAX : m_hits.integer(3);
-            r.kind = static_cast<Kind>(m_hits.integer(4));
-            r.size = m_hits.integer(5);
-            r.mtime = m_hits.type(6) == SQLITE_TEXT ? INT64_MIN : m_hits.integer(6);
-            rows.push_back(r);
-        }
-        for (const Row& r : rows) {
-            if (!passes(r.kind, r.size, r.mtime, name)) continue;
-            const Folder& f = folder(r.parent);
+    // The folders above the rows, all in one statement, then each row's volume, snapshots and
+    // path.
+    void resolvePaths() {
+        std::string ids = "[";
+        for (const Hit& h : m_rows)
+            if (!m_folders.count(h.parent)) {
+                if (ids.size() > 1) ids += ',';
+                ids += std::to_string(h.parent);
+            }
+        ids += ']';
+        Statement up = m_db.prepare(
+            "WITH RECURSIVE up(id) AS (SELECT value FROM json_each(?1) UNION SELECT n.parent FROM "
+            "nodes n JOIN up ON n.id = up.id WHERE n.parent IS NOT NULL) "
+            "SELECT n.id, n.parent, m.raw, m.text FROM up JOIN nodes n ON n.id = up.id "
+            "LEFT JOIN names m ON m.id = n.name");
+        up.bind(1, ids);
+        std::unordered_map<std::int64_t, std::pair<std::int64_t, std::string>>
+            nodes; // parent, name
+        while (up.step())
+            nodes.emplace(up.integer(0),
+                          std::make_pair(up.isNull(1) ? 0 : up.integer(1),
+                                         std::string(up.isNull(2) ? up.text(3) : up.blob(2))));
+        for (Hit& h : m_rows) {
+            const Folder& f = folder(h.parent, nodes);
             const auto sel = m_byRoot.find(f.root);
             if (sel == m_byRoot.end()) continue;
             const Selected& s = m_selected[sel->second];
             const SnapshotRow* from = nullptr;
             const SnapshotRow* to = nullptr;
             for (const SnapshotRow& snap : s.snapshots)
-                if (snap.id >= r.first && snap.id <= r.last) {
+                if (snap.id >= h.first && snap.id <= h.last) {
                     if (!from) from = &snap;
                     to = &snap;
                 }
             if (!from) continue;
-            Hit h;
             h.volume = sel->second;
             h.first = from->id;
             h.last = to->id;
             h.rootPath = to->rootPath;
-            h.kind = r.kind;
-            h.size = r.size;
-            h.mtime = r.mtime;
             h.resolution = to->resolution;
-            h.path = f.path;
-            std::string raw, text;
-            m_catalog.name(name, raw, text);
-            h.path += raw;
-            if (r.kind == Kind::Folder) h.path += '/';
+            h.path = f.path + h.path;
             m_found.push_back(std::move(h));
         }
     }
@@ -234,22 +265,20 @@ private:
     };
 
     // A folder's root and path, remembered.
-    const Folder& folder(std::int64_t node) {
+    const Folder&
+    folder(std::int64_t node,
+           const std::unordered_map<std::int64_t, std::pair<std::int64_t, std::string>>& nodes) {
         const auto known = m_folders.find(node);
         if (known != m_folders.end()) return known->second;
-        m_node.bind(1, node);
         Folder f;
-        if (m_node.step()) {
-            const bool root = m_node.isNull(0);
-            const std::int64_t parent = m_node.integer(0);
-            const std::string raw(m_node.isNull(1) ? m_node.text(2) : m_node.blob(1));
-            m_node.reset();
-            if (root) {
+        const auto it = nodes.find(node);
+        if (it != nodes.end()) {
+            if (it->second.first == 0) {
                 f.root = node;
             } else {
-                const Folder& up = folder(parent);
+                const Folder& up = folder(it->second.first, nodes);
                 f.root = up.root;
-                f.path = up.path + raw + '/';
+                f.path = up.path + it->second.second + '/';
             }
         }
         return m_folders.emplace(node, std::move(f)).first->second;
@@ -323,12 +352,11 @@ private:
     Database& m_db;
     const SearchOptions& m_options;
     NamePattern m_pattern;
-    Statement m_hits;
-    Statement m_node;
     std::vector<Selected> m_selected;
     std::unordered_map<std::int64_t, std::size_t> m_byRoot;
     std::unordered_map<std::int64_t, Folder> m_folders;
-    std::vector<Hit> m_found;
+    std::vector<Hit> m_rows;  // matched, before their paths are known
+    std::vector<Hit> m_found; // in the snapshots searched, with their paths
 };
 
 } // namespace
