@@ -167,7 +167,10 @@ BatchInsert::BatchInsert(Database& db, std::string target, int columns, int rows
 Statement& BatchInsert::statement(std::size_t rows) {
     Statement& s = rows == m_perInsert ? m_full : m_one;
     if (!s.prepared()) {
-        std::string sql = "INSERT INTO " + m_target + " VALUES";
+        // OR FAIL: a row that broke a constraint would end the statement without undoing the rows
+        // before it, so SQLite keeps no statement journal (a temporary file it rewrote for every
+        // insert of many rows); the transaction as a whole still rolls back.
+        std::string sql = "INSERT OR FAIL INTO " + m_target + " VALUES";
         int parameter = 1;
         for (std::size_t r = 0; r < (rows == m_perInsert ? rows : 1); ++r) {
             sql += r == 0 ? "(" : ",(";
