@@ -27,7 +27,7 @@ CREATE TABLE volumes(
     root_node INTEGER NOT NULL,
     UNIQUE(identity, root_in_fs));
 CREATE TABLE snapshots(
-    id INTEGER PRIMARY KEY,
+    id INTEGER PRIMARY KEY AUTOINCREMENT, -- a number once given is never given again
     volume INTEGER NOT NULL REFERENCES volumes(id),
     state TEXT NOT NULL CHECK(state IN ('running', 'complete', 'aborted')),
     started INTEGER NOT NULL,      -- ns since 1970 UTC
