@@ -92,7 +92,7 @@ def size_of(db):
 
 
 def count_lines(cmd):
-    return subprocess.run(cmd, stdout=subprocess.PIPE, check=True).stdout.count(b"\n")
+    return subprocess.run(cmd, stdout=subprocess.PIPE, check=False).stdout.count(b"\n")
 
 
 def tree_bench(bindir, files, folders, rounds):
@@ -135,7 +135,7 @@ def tree_bench(bindir, files, folders, rounds):
     searches = [
         ("search, part of names (~2,000)", "le 12", "le 12"),
         ("search, glob", "file 12*.mp3", "*/file 12*.mp3"),
-        ("search, rare name", "file 123456", "file 123456"),
+        ("search, rare name", "file 123455", "file 123455"),
     ]
     search_results = {}
     for label, ours, theirs in searches:

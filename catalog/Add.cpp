@@ -13,9 +13,14 @@
 
 #include <QHash>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 namespace treelan::catalog {
 
@@ -53,8 +58,8 @@ std::uint64_t hashName(const QByteArray& raw) {
 }
 
 // The ids of the dictionary's names by their bytes, in memory: 8 bytes a slot (the high half of
-// the name's hash and its id), at most half of them used. A slot that matches is checked against
-// the name itself. Made when the first new name comes, so an add of an unchanged tree never
+// the name's hash and its id), at most three quarters of them used. A slot that matches is checked
+// against the name itself. Made when the first new name comes, so an add of an unchanged tree never
 // reads the dictionary.
 class NameTable {
 public:
@@ -74,7 +79,7 @@ public:
         // Ids beyond 32 bits are left out: such a name may then be kept twice, which costs
         // room but never a wrong answer.
         if (id <= 0 || id > 0xFFFFFFFFLL) return;
-        if ((m_used + 1) * 2 > m_slots.size()) grow();
+        if ((m_used + 1) * 4 > m_slots.size() * 3) grow();
         place((h & 0xFFFFFFFF00000000ULL) | std::uint64_t(id));
         ++m_used;
     }
@@ -105,12 +110,21 @@ private:
     std::size_t m_used = 0;
 };
 
-// What one add writes, and the statements it reads the previous snapshot with. New names, nodes
-// and versions are written many rows to a statement; their ids are given here, the writer
-// holding the catalogue's lock.
-class Store {
+// One write of an add, handed from the walk to the writer.
+struct Op {
+    enum class Type : unsigned char { Node, Version, Close } type = Type::Node;
+    std::int64_t node = 0;
+    std::int64_t parent = 0; // Node: 0 for a root
+    QByteArray raw;          // Node: its name
+    Version version;         // Version
+};
+
+// The writing half of an add, on a thread of its own: the walk (system calls) and SQLite (work of
+// the processor) overlap. It owns the catalogue's connection while the walk runs, finds the
+// names' ids (its connection sees the names this add wrote), and writes many rows to a statement.
+class Writer {
 public:
-    Store(Database& db, std::int64_t snapshot, std::int64_t previous)
+    Writer(Database& db, std::int64_t snapshot, std::int64_t previous)
         : m_db(db), m_snapshot(snapshot), m_previous(previous),
           m_names(db, "names(id, text, raw)", 3), m_nodes(db, "nodes(id, parent, name)", 3),
           m_versions(db,
@@ -118,15 +132,106 @@ public:
                      "hash, digest, children, flags, born)",
                      15),
           m_readName(db.prepare("SELECT raw, text FROM names WHERE id = ?1")),
-          m_close(db.prepare("UPDATE versions SET last = ?2 WHERE node = ?1 AND last IS NULL")),
-          m_open(db.prepare(std::string("SELECT ") + Catalog::versionColumns() +
-                            " FROM versions v WHERE node = ?1 AND last IS NULL")),
-          m_known(db.prepare(std::string("SELECT nm.raw, nm.text, ") + Catalog::versionColumns() +
-                             " FROM nodes n JOIN names nm ON nm.id = n.name JOIN versions v ON "
-                             "v.node = n.id AND v.last IS NULL WHERE n.id = ?1")) {
-        m_nextNode = db.number("SELECT coalesce(max(id), 0) FROM nodes") + 1;
+          m_close(db.prepare("UPDATE versions SET last = ?2 WHERE node = ?1 AND last IS NULL")) {
         m_nextName = db.number("SELECT coalesce(max(id), 0) FROM names") + 1;
         m_firstNewName = m_pendingName = m_nextName;
+        m_current.reserve(kChunk);
+        m_thread = std::thread([this] { run(); });
+    }
+
+    // Without stop(true): what is queued is dropped, the transaction rolls back.
+    ~Writer() {
+        if (!m_thread.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_queue.clear();
+            m_done = true;
+            m_ready.notify_one();
+        }
+        m_thread.join();
+    }
+
+    // Walk side: queues one write. Throws CatalogError when the writer failed.
+    void push(Op&& op) {
+        m_current.push_back(std::move(op));
+        if (m_current.size() < kChunk) return;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_roomy.wait(lock, [this] { return m_queue.size() < kChunks || m_failed; });
+        if (m_failed) throw CatalogError(m_error);
+        m_queue.push_back(std::move(m_current));
+        m_current = {};
+        m_current.reserve(kChunk);
+        m_ready.notify_one();
+    }
+
+    // Walk side: writes what is queued and ends the thread, then puts the new names into the
+    // search index. Throws CatalogError when the writer failed.
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_current.empty()) m_queue.push_back(std::move(m_current));
+            m_current.clear();
+            m_done = true;
+            m_ready.notify_one();
+        }
+        m_thread.join();
+        if (m_failed) throw CatalogError(m_error);
+        // Into the search index in ascending order, which fills it fastest.
+        m_db.prepare("INSERT INTO names_fts(rowid, folded) SELECT id, treelan_fold(text) FROM "
+                     "names WHERE id >= ?1")
+            .bind(1, m_firstNewName)
+            .run();
+    }
+
+    bool failed() const { return m_failed; }
+    std::int64_t written() const { return m_written; }
+
+private:
+    static constexpr std::size_t kChunk = 1024; // writes handed over at a time
+    static constexpr std::size_t kChunks = 4;   // at most this many waiting
+    static constexpr std::size_t kPerInsert = 64;
+
+    void run() {
+        try {
+            for (;;) {
+                std::vector<Op> chunk;
+                {
+                    std::unique_lock<std::mutex> lock(m_mutex);
+                    m_ready.wait(lock, [this] { return !m_queue.empty() || m_done; });
+                    if (m_queue.empty()) break;
+                    chunk = std::move(m_queue.front());
+                    m_queue.pop_front();
+                    m_roomy.notify_one();
+                }
+                for (Op& op : chunk)
+                    apply(op);
+            }
+            flushNames();
+            m_nodes.flush();
+            m_versions.flush();
+        } catch (const CatalogError& e) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_error = e.what();
+            m_failed = true;
+            m_roomy.notify_all();
+        }
+    }
+
+    void apply(const Op& op) {
+        switch (op.type) {
+        case Op::Type::Node:
+            m_nodes.row();
+            m_nodes.set(0, op.node);
+            if (op.parent != 0) m_nodes.set(1, op.parent);
+            m_nodes.set(2, op.parent == 0 ? 0 : nameId(op.raw));
+            break;
+        case Op::Type::Version:
+            insert(op.node, op.version);
+            break;
+        case Op::Type::Close:
+            m_close.bind(1, op.node).bind(2, m_previous).run();
+            break;
+        }
     }
 
     std::int64_t nameId(const QByteArray& raw) {
@@ -146,15 +251,6 @@ public:
             m_names.setBlob(2, bytes);
         }
         m_table.insert(h, id);
-        return id;
-    }
-
-    std::int64_t newNode(std::int64_t parent, std::int64_t name) {
-        const std::int64_t id = m_nextNode++;
-        m_nodes.row();
-        m_nodes.set(0, id);
-        if (parent != 0) m_nodes.set(1, parent);
-        m_nodes.set(2, name);
         return id;
     }
 
@@ -179,11 +275,96 @@ public:
         if (v.isFolder() && v.digest) b.setBlob(12, v.children);
         if (v.flags != 0) b.set(13, v.flags);
         if (m_previous <= 0) b.set(14, 1);
-        ++written;
+        ++m_written;
+    }
+
+    void flushNames() {
+        m_names.flush();
+        m_pendingName = m_nextName;
+    }
+
+    // The bytes of the name `id`, written or still kept.
+    std::string nameBytes(std::int64_t id) {
+        if (id >= m_pendingName) {
+            const auto row = std::size_t(id - m_pendingName);
+            return std::string(m_names.pendingNull(row, 2) ? m_names.pendingBytes(row, 1)
+                                                           : m_names.pendingBytes(row, 2));
+        }
+        m_readName.bind(1, id);
+        std::string bytes;
+        if (m_readName.step()) {
+            bytes = std::string(m_readName.isNull(0) ? m_readName.text(1) : m_readName.blob(0));
+            m_readName.reset();
+        }
+        return bytes;
+    }
+
+    void loadNames() {
+        m_table.start();
+        Statement all = m_db.prepare("SELECT id, raw, text FROM names");
+        while (all.step()) {
+            const std::string_view bytes = all.isNull(1) ? all.text(2) : all.blob(1);
+            m_table.insert(hashName(QByteArray(bytes.data(), qsizetype(bytes.size()))),
+                           all.integer(0));
+        }
+    }
+
+    Database& m_db;
+    std::int64_t m_snapshot;
+    std::int64_t m_previous;
+    NameTable m_table;
+    BatchInsert m_names, m_nodes, m_versions;
+    std::int64_t m_nextName = 1, m_firstNewName = 1, m_pendingName = 1;
+    std::int64_t m_written = 0;
+    Statement m_readName, m_close;
+
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_ready, m_roomy;
+    std::deque<std::vector<Op>> m_queue;
+    std::vector<Op> m_current; // the walk's, not yet handed over
+    bool m_done = false;
+    std::atomic<bool> m_failed{false};
+    std::string m_error;
+};
+
+// The walk's side of an add: what the previous snapshot holds (read on a connection of its own,
+// which sees the catalogue as it was before this add), and the writes, handed to the writer.
+class Store {
+public:
+    Store(Database& reader, Writer& writer, std::int64_t firstNode, std::int64_t previous)
+        : m_writer(writer), m_previous(previous), m_nextNode(firstNode),
+          m_open(reader.prepare(std::string("SELECT ") + Catalog::versionColumns() +
+                                " FROM versions v WHERE node = ?1 AND last IS NULL")),
+          m_known(reader.prepare(std::string("SELECT nm.raw, nm.text, ") +
+                                 Catalog::versionColumns() +
+                                 " FROM nodes n JOIN names nm ON nm.id = n.name JOIN versions v ON "
+                                 "v.node = n.id AND v.last IS NULL WHERE n.id = ?1")) {}
+
+    std::int64_t newNode(std::int64_t parent, const QByteArray& raw) {
+        Op op;
+        op.type = Op::Type::Node;
+        op.node = m_nextNode++;
+        op.parent = parent;
+        op.raw = raw;
+        m_writer.push(std::move(op));
+        return m_nextNode - 1;
+    }
+
+    void insert(std::int64_t node, Version&& v) {
+        Op op;
+        op.type = Op::Type::Version;
+        op.node = node;
+        op.version = std::move(v);
+        m_writer.push(std::move(op));
     }
 
     void close(std::int64_t node) {
-        if (m_previous > 0) m_close.bind(1, node).bind(2, m_previous).run();
+        if (m_previous <= 0) return;
+        Op op;
+        op.type = Op::Type::Close;
+        op.node = node;
+        m_writer.push(std::move(op));
     }
 
     // Closes the open versions of everything below the folder whose open version is `folder`.
@@ -234,61 +415,11 @@ public:
         return out;
     }
 
-    // Writes what is kept, and the new names into the search index (in ascending order, which
-    // fills it fastest).
-    void finish() {
-        flushNames();
-        m_nodes.flush();
-        m_versions.flush();
-        m_db.prepare("INSERT INTO names_fts(rowid, folded) SELECT id, treelan_fold(text) FROM "
-                     "names WHERE id >= ?1 ORDER BY id")
-            .bind(1, m_firstNewName)
-            .run();
-    }
-
-    std::int64_t written = 0;
-
 private:
-    static constexpr std::size_t kPerInsert = 64;
-
-    void flushNames() {
-        m_names.flush();
-        m_pendingName = m_nextName;
-    }
-
-    // The bytes of the name `id`, written or still kept.
-    std::string nameBytes(std::int64_t id) {
-        if (id >= m_pendingName) {
-            const auto row = std::size_t(id - m_pendingName);
-            return std::string(m_names.pendingNull(row, 2) ? m_names.pendingBytes(row, 1)
-                                                           : m_names.pendingBytes(row, 2));
-        }
-        m_readName.bind(1, id);
-        std::string bytes;
-        if (m_readName.step()) {
-            bytes = std::string(m_readName.isNull(0) ? m_readName.text(1) : m_readName.blob(0));
-            m_readName.reset();
-        }
-        return bytes;
-    }
-
-    void loadNames() {
-        m_table.start();
-        Statement all = m_db.prepare("SELECT id, raw, text FROM names");
-        while (all.step()) {
-            const std::string_view bytes = all.isNull(1) ? all.text(2) : all.blob(1);
-            m_table.insert(hashName(QByteArray(bytes.data(), qsizetype(bytes.size()))),
-                           all.integer(0));
-        }
-    }
-
-    Database& m_db;
-    std::int64_t m_snapshot;
+    Writer& m_writer;
     std::int64_t m_previous;
-    NameTable m_table;
-    BatchInsert m_names, m_nodes, m_versions;
-    std::int64_t m_nextNode = 1, m_nextName = 1, m_firstNewName = 1, m_pendingName = 1;
-    Statement m_readName, m_close, m_open, m_known;
+    std::int64_t m_nextNode;
+    Statement m_open, m_known;
 };
 
 class AddVisitor final : public WalkVisitor {
@@ -411,7 +542,7 @@ private:
             previous->flags == v.flags)
             return;
         if (previous) m_store.close(level.node);
-        m_store.insert(level.node, v);
+        m_store.insert(level.node, std::move(v));
     }
 
     // The folder's entries against what the previous snapshot saw in it, one by one.
@@ -427,7 +558,7 @@ private:
                 previous = it->version;
                 it->seen = true;
             } else {
-                node = m_store.newNode(level.node, m_store.nameId(e.rawName));
+                node = m_store.newNode(level.node, e.rawName);
             }
             level.childNodes.push_back(node);
             if (e.isFolder()) {
@@ -446,7 +577,7 @@ private:
             if (same && (!v.hash || v.hash == previous->hash) && (!v.mp3 || v.mp3 == previous->mp3))
                 continue;
             if (previous) m_store.close(node);
-            m_store.insert(node, v);
+            m_store.insert(node, std::move(v));
         }
         for (const Store::Known& k : std::as_const(known)) {
             if (k.seen) continue;
@@ -611,7 +742,11 @@ AddResult AddSnapshot(Catalog& catalog, const AddOptions& options) {
             .run();
         snapshotId = db.lastInsertId();
 
-        Store store(db, snapshotId, previous ? previous->id : 0);
+        const std::int64_t previousId = previous ? previous->id : 0;
+        const std::int64_t firstNode = db.number("SELECT coalesce(max(id), 0) FROM nodes") + 1;
+        const std::unique_ptr<Database> reader = catalog.readConnection();
+        Writer writer(db, snapshotId, previousId);
+        Store store(*reader, writer, firstNode, previousId);
         // The previous snapshot's versions serve as they are unless this one asks for more.
         const bool reuse = previous && (!options.hash || previous->hashed) &&
                            (!options.mp3 || previous->mp3) && !options.rehash;
@@ -624,7 +759,7 @@ AddResult AddSnapshot(Catalog& catalog, const AddOptions& options) {
         else if (DeviceOf(rootPath) != device)
             aborted = "the volume went away during the walk";
         if (aborted.empty()) {
-            store.finish();
+            writer.stop();
             db.prepare("UPDATE snapshots SET state = 'complete', finished = ?2, files = ?3, "
                        "folders = ?4, bytes = ?5, written = ?6 WHERE id = ?1")
                 .bind(1, snapshotId)
@@ -632,7 +767,7 @@ AddResult AddSnapshot(Catalog& catalog, const AddOptions& options) {
                 .bind(3, visitor.files)
                 .bind(4, visitor.folders)
                 .bind(5, visitor.bytes)
-                .bind(6, store.written)
+                .bind(6, writer.written())
                 .run();
             t.commit();
             result.volume = *volume;

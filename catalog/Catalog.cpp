@@ -27,7 +27,7 @@ CREATE TABLE volumes(
     root_node INTEGER NOT NULL,
     UNIQUE(identity, root_in_fs));
 CREATE TABLE snapshots(
-    id INTEGER PRIMARY KEY,
+    id INTEGER PRIMARY KEY AUTOINCREMENT, -- a number once given is never given again
     volume INTEGER NOT NULL REFERENCES volumes(id),
     state TEXT NOT NULL CHECK(state IN ('running', 'complete', 'aborted')),
     started INTEGER NOT NULL,      -- ns since 1970 UTC
@@ -56,7 +56,7 @@ CREATE TABLE nodes(
     id INTEGER PRIMARY KEY,
     parent INTEGER,                -- NULL for a volume's root
     name INTEGER NOT NULL);
-CREATE INDEX nodes_name ON nodes(name);
+CREATE INDEX nodes_name ON nodes(name, parent); -- with the parent: a search needs no more
 CREATE TABLE versions(
     node INTEGER NOT NULL,
     first INTEGER NOT NULL,        -- the first snapshot it holds in
@@ -75,9 +75,12 @@ CREATE TABLE versions(
     flags INTEGER,                 -- folders: unreadable 1, loop 2, other file system 4, not entered 8
     born INTEGER,                  -- 1: written by the volume's first snapshot
     PRIMARY KEY(node, first)) WITHOUT ROWID;
--- What a snapshot changed, for diffs; the first snapshot of a volume is never what changed.
-CREATE INDEX versions_first ON versions(first) WHERE born IS NULL;
-CREATE INDEX versions_last ON versions(last) WHERE last IS NOT NULL;
+-- What a snapshot changed, for diffs: the versions that begin and end there, with what a diff
+-- compares, so it reads nothing else. The first snapshot of a volume is never what changed.
+CREATE INDEX versions_first ON versions(first, last, kind, size, mtime, hash, flags, error, born)
+    WHERE born IS NULL;
+CREATE INDEX versions_last ON versions(last, first, kind, size, mtime, hash, flags, error)
+    WHERE last IS NOT NULL;
 )sql";
 
 // Steps from schema version N (the index + 1) to N + 1; none yet.
@@ -186,15 +189,6 @@ Catalog::Catalog(const std::string& path, Mode mode, const Warning& warning)
     sqlite3_create_function_v2(m_db.handle(), "treelan_fold", 1,
                                SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
                                foldFunction, nullptr, nullptr, nullptr);
-    m_versionAt = m_db.prepare(std::string("SELECT ") + versionColumns() +
-                               " FROM versions v WHERE node = ?1 AND first <= ?2 AND "
-                               "(last IS NULL OR last >= ?2)");
-    m_child = m_db.prepare(std::string("SELECT n.name, nm.raw, nm.text, ") + versionColumns() +
-                           " FROM nodes n JOIN names nm ON nm.id = n.name JOIN versions v ON "
-                           "v.node = n.id AND v.first <= ?2 AND (v.last IS NULL OR v.last >= ?2) "
-                           "WHERE n.id = ?1");
-    m_nodeParent = m_db.prepare("SELECT parent, name FROM nodes WHERE id = ?1");
-    m_name = m_db.prepare("SELECT raw, text FROM names WHERE id = ?1");
 }
 
 void Catalog::openRead() {
@@ -217,6 +211,15 @@ void Catalog::openRead() {
     }
 }
 
+std::unique_ptr<Database> Catalog::readConnection() {
+    auto reader = std::make_unique<Database>();
+    reader->open(uriOf(m_path, false), SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, m_path);
+    sqlite3_busy_timeout(reader->handle(), 5000);
+    // Not mapped: an add reads a page or so per folder, and mapped pages would count as its
+    // memory.
+    return reader;
+}
+
 void Catalog::openWrite(const Warning& warning) {
     int error = 0;
     const std::string folder = folderOf(m_path);
@@ -233,7 +236,8 @@ void Catalog::openWrite(const Warning& warning) {
     sqlite3_busy_timeout(m_db.handle(), 5000);
     checkIdentity(true);
     m_db.exec("PRAGMA synchronous = NORMAL");
-    m_db.exec("PRAGMA cache_size = -16384");
+    // 12 MiB of pages: an add of a million files stays within 64 MiB with its table of names.
+    m_db.exec("PRAGMA cache_size = -12288");
     if (m_db.number("SELECT count(*) FROM snapshots WHERE state = 'running'") > 0) {
         Transaction t(m_db);
         rollBackRunning();
@@ -471,6 +475,10 @@ SnapshotRow Catalog::resolve(const std::string& spec) {
 }
 
 std::optional<Version> Catalog::versionAt(std::int64_t node, std::int64_t snapshot) {
+    if (!m_versionAt.prepared())
+        m_versionAt = m_db.prepare(std::string("SELECT ") + versionColumns() +
+                                   " FROM versions v WHERE node = ?1 AND first <= ?2 AND "
+                                   "(last IS NULL OR last >= ?2)");
     m_versionAt.bind(1, node).bind(2, snapshot);
     if (!m_versionAt.step()) return std::nullopt;
     Version v = readVersion(m_versionAt, 0);
@@ -483,6 +491,12 @@ std::vector<Child> Catalog::childrenOf(const Version& folder, std::int64_t snaps
     if (!folder.isFolder()) return out;
     const std::vector<std::int64_t> ids = UnpackIds(folder.children);
     out.reserve(ids.size());
+    if (!m_child.prepared())
+        m_child =
+            m_db.prepare(std::string("SELECT n.name, nm.raw, nm.text, ") + versionColumns() +
+                         " FROM nodes n JOIN names nm ON nm.id = n.name JOIN versions v ON "
+                         "v.node = n.id AND v.first <= ?2 AND (v.last IS NULL OR v.last >= ?2) "
+                         "WHERE n.id = ?1");
     for (const std::int64_t id : ids) {
         m_child.bind(1, id).bind(2, snapshot);
         if (!m_child.step()) continue;
@@ -499,6 +513,7 @@ std::vector<Child> Catalog::childrenOf(const Version& folder, std::int64_t snaps
 }
 
 void Catalog::name(std::int64_t nameId, std::string& raw, std::string& text) {
+    if (!m_name.prepared()) m_name = m_db.prepare("SELECT raw, text FROM names WHERE id = ?1");
     m_name.bind(1, nameId);
     if (m_name.step()) {
         text = std::string(m_name.text(1));
@@ -510,39 +525,49 @@ void Catalog::name(std::int64_t nameId, std::string& raw, std::string& text) {
     }
 }
 
-std::string Catalog::relativePath(std::int64_t node) {
-    // Up to the root, then back down; each folder on the way is remembered.
-    std::vector<std::pair<std::int64_t, std::string>> chain; // node, its raw name
-    std::string prefix;
-    std::int64_t at = node;
-    for (;;) {
-        const auto known = m_folderPaths.find(at);
-        if (known != m_folderPaths.end() && at != node) {
-            prefix = known->second;
-            break;
-        }
-        m_nodeParent.bind(1, at);
-        if (!m_nodeParent.step()) break;
-        const bool root = m_nodeParent.isNull(0);
-        const std::int64_t parent = m_nodeParent.integer(0);
-        const std::int64_t nameId = m_nodeParent.integer(1);
-        m_nodeParent.reset();
-        if (root) break;
-        std::string raw, text;
-        name(nameId, raw, text);
-        chain.emplace_back(at, std::move(raw));
-        at = parent;
+std::unordered_map<std::int64_t, Catalog::NodePath>
+Catalog::paths(const std::vector<std::int64_t>& nodes) {
+    std::string ids = "[";
+    for (const std::int64_t id : nodes) {
+        if (ids.size() > 1) ids += ',';
+        ids += std::to_string(id);
     }
-    std::string path = prefix;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        path += it->second;
-        if (it->first != node) {
-            path += '/';
-            if (m_folderPaths.size() > 1'000'000) m_folderPaths.clear();
-            m_folderPaths.emplace(it->first, path);
+    ids += ']';
+    // Each node and everything above it, once.
+    Statement up = m_db.prepare(
+        "WITH RECURSIVE up(id) AS (SELECT value FROM json_each(?1) UNION SELECT n.parent FROM "
+        "nodes n JOIN up ON n.id = up.id WHERE n.parent IS NOT NULL) "
+        "SELECT n.id, n.parent, m.raw, m.text FROM up JOIN nodes n ON n.id = up.id "
+        "LEFT JOIN names m ON m.id = n.name");
+    up.bind(1, ids);
+    std::unordered_map<std::int64_t, std::pair<std::int64_t, std::string>> links; // parent, name
+    while (up.step())
+        links.emplace(up.integer(0),
+                      std::make_pair(up.isNull(1) ? 0 : up.integer(1),
+                                     std::string(up.isNull(2) ? up.text(3) : up.blob(2))));
+    std::unordered_map<std::int64_t, NodePath> out;
+    // Down from the roots, each path made once from its parent's.
+    const std::function<const NodePath&(std::int64_t)> pathOf =
+        [&](std::int64_t id) -> const NodePath& {
+        const auto known = out.find(id);
+        if (known != out.end()) return known->second;
+        NodePath p;
+        const auto link = links.find(id);
+        if (link != links.end()) {
+            if (link->second.first == 0) {
+                p.root = id;
+            } else {
+                const NodePath& parent = pathOf(link->second.first);
+                p.root = parent.root;
+                p.path = parent.path.empty() ? link->second.second
+                                             : parent.path + '/' + link->second.second;
+            }
         }
-    }
-    return path;
+        return out.emplace(id, std::move(p)).first->second;
+    };
+    for (const std::int64_t id : nodes)
+        pathOf(id);
+    return out;
 }
 
 void Catalog::dropSnapshot(const SnapshotRow& s) {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -113,6 +114,9 @@ public:
     Catalog(const std::string& path, Mode mode, const Warning& warning = {});
 
     Database& db() { return m_db; }
+    // Another connection to the same file, for reading only: it sees the catalogue as it was
+    // before the transaction that the main connection is writing.
+    std::unique_ptr<Database> readConnection();
     const std::string& path() const { return m_path; }
     bool writable() const { return m_mode == Mode::Write; }
 
@@ -135,9 +139,13 @@ public:
     // The entries of a folder, given its version valid in `snapshot`, in their enumeration
     // order; none for a folder that was not read.
     std::vector<Child> childrenOf(const Version& folder, std::int64_t snapshot);
-    // A node's path below its volume's root, raw bytes: "a/b.txt"; "" for the root. Folders'
-    // paths are remembered for the next call.
-    std::string relativePath(std::int64_t node);
+    // Nodes' paths below their volumes' roots, raw bytes ("a/b.txt"; "" for a root), with the
+    // root node each lies below; all in one statement.
+    struct NodePath {
+        std::int64_t root = 0;
+        std::string path;
+    };
+    std::unordered_map<std::int64_t, NodePath> paths(const std::vector<std::int64_t>& nodes);
     // A name's bytes and text.
     void name(std::int64_t nameId, std::string& raw, std::string& text);
 
@@ -162,9 +170,7 @@ private:
     Database m_db;
     Statement m_versionAt;
     Statement m_child;
-    Statement m_nodeParent;
     Statement m_name;
-    std::unordered_map<std::int64_t, std::string> m_folderPaths; // "a/b/" by folder node
 };
 
 } // namespace treelan::catalog

@@ -9,6 +9,8 @@
 #include "platform/FileHash.h"
 #include "platform/Volume.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -131,11 +133,11 @@ void rangeDiff(Catalog& catalog, const SnapshotRow& a, const SnapshotRow& b, con
     const auto validInNot = [&](const SnapshotRow& x, const SnapshotRow& y) {
         std::unordered_map<std::int64_t, Version> found;
         std::string sql =
-            std::string("SELECT ") + Catalog::versionColumns() + " FROM versions v WHERE ";
+            "SELECT v.node, v.first, v.last, v.kind, v.size, v.mtime, v.hash, v.flags, v.error "
+            "FROM versions v WHERE ";
         if (x.id > y.id)
-            sql +=
-                "v.first IN (SELECT id FROM snapshots WHERE volume = ?1 AND id > ?3 AND id <= ?2) "
-                "AND (v.last IS NULL OR v.last >= ?2)";
+            sql += "v.born IS NULL AND v.first IN (SELECT id FROM snapshots WHERE volume = ?1 AND "
+                   "id > ?3 AND id <= ?2) AND (v.last IS NULL OR v.last >= ?2)";
         else
             sql +=
                 "v.last IN (SELECT id FROM snapshots WHERE volume = ?1 AND id >= ?2 AND id < ?3) "
@@ -143,15 +145,32 @@ void rangeDiff(Catalog& catalog, const SnapshotRow& a, const SnapshotRow& b, con
         Statement s = db.prepare(sql);
         s.bind(1, x.volume).bind(2, x.id).bind(3, y.id);
         while (s.step()) {
-            Version v = Catalog::readVersion(s, 0);
+            Version v;
+            v.node = s.integer(0);
+            v.first = s.integer(1);
+            v.last = s.isNull(2) ? -1 : s.integer(2);
+            v.kind = static_cast<Kind>(s.integer(3));
+            v.size = s.integer(4);
+            v.mtime = s.type(5) == SQLITE_TEXT ? INT64_MIN : s.integer(5);
+            if (!s.isNull(6)) v.hash = std::string(s.blob(6));
+            v.flags = int(s.integer(7));
+            v.error = int(s.integer(8));
             found.emplace(v.node, std::move(v));
         }
         return found;
     };
     const auto before = validInNot(a, b);
     const auto after = validInNot(b, a);
+    std::vector<std::int64_t> nodes;
+    nodes.reserve(before.size() + after.size());
+    for (const auto& [node, v] : before)
+        nodes.push_back(node);
+    for (const auto& [node, v] : after)
+        nodes.push_back(node);
+    const auto paths = catalog.paths(nodes);
     const auto pathOf = [&](const Version& v) {
-        std::string p = catalog.relativePath(v.node);
+        const auto it = paths.find(v.node);
+        std::string p = it == paths.end() ? std::string() : it->second.path;
         if (v.isFolder() && !p.empty()) p += '/';
         return p;
     };

@@ -120,7 +120,7 @@ private:
         starts.push_back(piece.size());
         std::vector<std::pair<std::int64_t, std::string>> counted;
         Statement count = m_db.prepare("SELECT count(*) FROM (SELECT rowid FROM names_fts WHERE "
-                                       "names_fts MATCH ?1 LIMIT 5000)");
+                                       "names_fts MATCH ?1 LIMIT 300)");
         for (std::size_t i = 0; i + 3 < starts.size(); ++i) {
             std::string phrase = "\"";
             for (const char c : piece.substr(starts[i], starts[i + 3] - starts[i])) {
