@@ -1,5 +1,6 @@
 // treelan-cli: the export and the listing without a display.
 #include "TreelanConfig.h"
+#include "cli/CatalogCommand.h"
 #include "codec/Utf8.h"
 #include "export/ExportDocument.h"
 #include "export/Formats.h"
@@ -94,6 +95,7 @@ QString usage() {
     QString text = QStringLiteral(
         "Usage: treelan-cli export [OPTIONS] FOLDER OUTPUT\n"
         "  or:  treelan-cli list [LIST OPTIONS] FOLDER\n"
+        "  or:  treelan-cli catalog VERB ...  (snapshots over time: treelan-cli catalog --help)\n"
         "\n"
         "Writes the tree of FOLDER to OUTPUT (\"-\" for standard output). A regular file is\n"
         "replaced once the document is complete; a character device, a FIFO, /dev/stdout or\n"
@@ -330,7 +332,8 @@ int writeExport(ExportRequest& request, bool quiet) {
     return 0;
 }
 
-int runExport(const QStringList& args) {
+// `prepare`: the catalogue's export, whose first argument names a snapshot, not a folder.
+int runExport(const QStringList& args, const ExportPreparer& prepare = {}) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     const ExportCommandLine line;
@@ -352,7 +355,7 @@ int runExport(const QStringList& args) {
     request.rawTargetPath = rawArgument(positional[1]);
     if (const QString error = line.chooseFormat(parser, request); !error.isEmpty())
         return usageError(error);
-    if (!request.rootPath.isFolder())
+    if (!prepare && !request.rootPath.isFolder())
         return usageError(QStringLiteral("%1: not a folder").arg(shown(positional[0])));
 
     if (parser.isSet(line.strings) && !useStringFile(parser.value(line.strings)))
@@ -366,8 +369,14 @@ int runExport(const QStringList& args) {
     if (const QString error = line.filters.apply(parser, o.walk); !error.isEmpty())
         return usageError(error);
     const bool quiet = parser.isSet(line.quiet);
+    if (prepare)
+        if (const QString problem = prepare(positional[0], request); !problem.isEmpty()) {
+            err() << "treelan-cli: " << problem << '\n';
+            return kExitUsage;
+        }
+    // A snapshot's folder need not be on disk now: its paths are taken as written.
     if (const QString error = pickEntries(parser.values(line.only), parser.values(line.exclude),
-                                          request.rootPath, quiet, o);
+                                          request.rootPath, quiet || prepare, o);
         !error.isEmpty())
         return usageError(error);
     return writeExport(request, quiet);
@@ -503,6 +512,14 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("list")) {
         args.removeAt(1);
         return runList(args);
+    }
+    if (command == QLatin1String("catalog")) {
+        static const FilterOptions filters;
+        const CatalogCli cli{
+            rawArgument, [](QCommandLineParser& p) { filters.addTo(p); },
+            [](const QCommandLineParser& p, WalkOptions& w) { return filters.apply(p, w); },
+            runExport};
+        return RunCatalog(args.mid(0, 1) + args.mid(2), cli);
     }
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }

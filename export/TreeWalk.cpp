@@ -176,9 +176,9 @@ class WriterVisitor final : public WalkVisitor {
 public:
     // `ahead`: the totals of every folder in the order the folders are entered, or null.
     WriterVisitor(const RootPath& root, const ExportOptions& options, TreeWriter& writer,
-                  const std::vector<FolderTotals>* ahead = nullptr)
-        : m_root(root), m_options(options), m_writer(writer), m_selection(options), m_ahead(ahead),
-          m_sorted(writer.wantsSortedEntries()) {}
+                  const TreeSource& source, const std::vector<FolderTotals>* ahead = nullptr)
+        : m_root(root), m_options(options), m_writer(writer), m_source(source),
+          m_selection(options), m_ahead(ahead), m_sorted(writer.wantsSortedEntries()) {}
 
     void folderOpened(WalkFolder& folder, std::vector<std::size_t>& children) override {
         const std::size_t depth = std::size_t(folder.depth);
@@ -347,8 +347,8 @@ private:
         if (m_options.mp3Info && readable && IsMp3Name(entry.name())) {
             r.mp3 = std::int32_t(level.mp3.size());
             level.mp3.push_back(Mp3FieldsOf(
-                ReadMP3InfoIn(folder, entry, m_root.display() + folder.relPath + entry.name(),
-                              m_options.walk.warning)));
+                m_source.mp3Info(folder, entry, m_root.display() + folder.relPath + entry.name(),
+                                 m_options.walk.warning)));
         }
         return r;
     }
@@ -360,6 +360,7 @@ private:
     const RootPath& m_root;
     const ExportOptions& m_options;
     TreeWriter& m_writer;
+    const TreeSource& m_source;
     Selection m_selection;
     std::vector<Level> m_levels; // per depth
     FolderTotals m_rootTotals;
@@ -395,8 +396,19 @@ private:
 
 } // namespace
 
+void DiskTreeSource::walk(WalkVisitor& visitor, const WalkOptions& options) const {
+    WalkTree(m_root, visitor, options);
+}
+
+MP3Info DiskTreeSource::mp3Info(const WalkFolder& folder, const DirEntry& entry,
+                                const QString& displayPath, const WarningCallback& warning) const {
+    return ReadMP3InfoIn(folder, entry, displayPath, warning);
+}
+
 void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& writer,
-               const QDateTime& exportTime) {
+               const QDateTime& exportTime, const TreeSource* source) {
+    const DiskTreeSource disk(root);
+    const TreeSource& from = source ? *source : disk;
     const DocumentInfo info{root, exportTime, QStringLiteral(TREELAN_VERSION), options};
     std::vector<FolderTotals> ahead;
     if (writer.wantsTotalsFirst()) {
@@ -404,13 +416,13 @@ void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& w
         ExportOptions quiet = options;
         quiet.walk.warning = {};
         TotalsCounter counter;
-        WriterVisitor counting(root, quiet, counter);
-        WalkTree(root, counting, quiet.walk);
+        WriterVisitor counting(root, quiet, counter, from);
+        from.walk(counting, quiet.walk);
         ahead = std::move(counter.totals);
     }
     writer.beginDocument(info);
-    WriterVisitor visitor(root, options, writer, ahead.empty() ? nullptr : &ahead);
-    WalkTree(root, visitor, options.walk);
+    WriterVisitor visitor(root, options, writer, from, ahead.empty() ? nullptr : &ahead);
+    from.walk(visitor, options.walk);
     writer.endDocument(visitor.rootTotals());
 }
 
