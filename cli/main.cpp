@@ -51,10 +51,12 @@ const char kOptionsUsage[] =
     "\n"
     "  -r, --recursive        list the files of every subfolder\n"
     "  -m, --mp3              read MP3 playing time and bit rate\n"
+    "  -M, --media            read media details too (implies -m; see export)\n"
     "      --full-path        begin each line with FOLDER\n"
-    "      --columns LIST     shown columns out of size,date,duration,bitrate (default: "
-    "size,date;\n"
-    "                         an empty LIST shows none)\n"
+    "      --columns LIST     shown columns out of size,date,duration,bitrate,mediaTitle,\n"
+    "                         artist,album,track,year,genre,dimensions,codec,dateTaken,\n"
+    "                         cameraMake,cameraModel (default: size,date; an empty LIST shows\n"
+    "                         none; the names after bitrate are filled with --media)\n"
     "      --sort KEY         name | folder | size | type | date | duration | bitrate (default: "
     "name)\n"
     "      --descending       sort in descending order\n"
@@ -93,6 +95,10 @@ QString usage() {
         "\n"
         "  -r, --recursive        write each subfolder's contents\n"
         "  -m, --mp3              read MP3 playing time and bit rate\n"
+        "  -M, --media            read media details too (implies -m): playing time and bit rate\n"
+        "                         of every audio and video file, audio tags, video and picture\n"
+        "                         sizes as displayed, video codec, date taken, camera make and\n"
+        "                         model; the content decides, a name only says what to read\n"
         "  -f, --format FORMAT    one of these (default: from OUTPUT's ending, else xml):\n");
     // One line per format, from the format table.
     for (const ExportFormatInfo& f : ExportFormats()) {
@@ -243,6 +249,7 @@ int runExport(const QStringList& args) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     const QCommandLineOption recursive({"r", "recursive"}, "");
     const QCommandLineOption mp3({"m", "mp3"}, "");
+    const QCommandLineOption media({"M", "media"}, "");
     const QCommandLineOption format({"f", "format"}, "", "FORMAT");
     const QCommandLineOption templ({"t", "template"}, "", "NAME");
     const QCommandLineOption only(QStringList{"only"}, "", "PATH");
@@ -257,6 +264,7 @@ int runExport(const QStringList& args) {
         {recursive, mp3, format, templ, only, exclude, resources, strings, quiet, help});
     parser.addOption(totals);
     parser.addOption(bom);
+    parser.addOption(media);
     const FilterOptions filters;
     filters.addTo(parser);
     if (!parser.parse(args)) return usageError(parser.errorText());
@@ -306,7 +314,8 @@ int runExport(const QStringList& args) {
 
     ExportOptions& o = request.options;
     o.browseSubfolders = parser.isSet(recursive);
-    o.mp3Info = parser.isSet(mp3);
+    o.mediaInfo = parser.isSet(media);
+    o.mp3Info = parser.isSet(mp3) || o.mediaInfo;
     if (const QString error = filters.apply(parser, o.walk); !error.isEmpty())
         return usageError(error);
     const bool isQuiet = parser.isSet(quiet);

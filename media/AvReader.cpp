@@ -153,7 +153,8 @@ bool ReadAvFormat(int fd, qint64 size, MediaKind kind, MediaInfo& info) {
                     videoStream = st;
                 if (par->bit_rate > 0) streamBits += par->bit_rate;
                 if (micro == 0 && st->duration > 0 && st->time_base.den > 0)
-                    micro = av_rescale_q(st->duration, st->time_base, AV_TIME_BASE_Q);
+                    micro = av_rescale(st->duration, qint64(st->time_base.num) * AV_TIME_BASE,
+                                       st->time_base.den);
             }
             if (bits == 0) bits = streamBits;
             // A header that gives no length (a WAV or RF64 whose data size is wrong or open):

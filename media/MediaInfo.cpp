@@ -8,7 +8,8 @@
 namespace treelan {
 
 const std::array<MediaFieldName, kMediaFieldCount> kMediaFieldNames = {{
-    {MediaField::Title, "title", "Title"},
+    // Not "title": the XML's file element names its file with that attribute.
+    {MediaField::Title, "mediaTitle", "Title"},
     {MediaField::Artist, "artist", "Artist"},
     {MediaField::Album, "album", "Album"},
     {MediaField::Track, "track", "Track"},
@@ -16,14 +17,15 @@ const std::array<MediaFieldName, kMediaFieldCount> kMediaFieldNames = {{
     {MediaField::Genre, "genre", "Genre"},
     {MediaField::Dimensions, "dimensions", "Dimensions"},
     {MediaField::Codec, "codec", "Codec"},
-    {MediaField::Taken, "taken", "Date taken"},
-    {MediaField::Make, "make", "Camera make"},
-    {MediaField::Model, "model", "Camera model"},
+    {MediaField::Taken, "dateTaken", "Date taken"},
+    {MediaField::Make, "cameraMake", "Camera make"},
+    {MediaField::Model, "cameraModel", "Camera model"},
 }};
 
 int MediaFieldByKey(QStringView key) {
     for (std::size_t i = 0; i < kMediaFieldNames.size(); ++i)
-        if (key == QLatin1String(kMediaFieldNames[i].key)) return int(i);
+        if (key.compare(QLatin1String(kMediaFieldNames[i].key), Qt::CaseInsensitive) == 0)
+            return int(i);
     return -1;
 }
 

@@ -37,7 +37,7 @@ struct MediaFieldName {
 };
 extern const std::array<MediaFieldName, kMediaFieldCount> kMediaFieldNames;
 
-// The field whose key is `key` (exact, lower-case), or -1.
+// The field whose key is `key` (in any case), or -1.
 int MediaFieldByKey(QStringView key);
 
 // A file's media details. Playing time and bit rate use MP3's texts ("00:03:16", "128 kbps");
@@ -49,7 +49,6 @@ struct MediaInfo {
     const QString& operator[](MediaField f) const { return fields[std::size_t(f)]; }
     QString& operator[](MediaField f) { return fields[std::size_t(f)]; }
     bool isEmpty() const;
-    bool operator==(const MediaInfo& other) const = default;
 };
 
 // Byte form that crosses the pipe between a helper process and its caller.

@@ -47,7 +47,7 @@ void ReadPicture(int fd, MediaInfo& info) {
     const std::string path = "/proc/self/fd/" + std::to_string(fd);
     try {
         if (!isPictureType(Exiv2::ImageFactory::getType(path))) return;
-        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path, false);
+        const auto image = Exiv2::ImageFactory::open(path, false);
         if (!image.get()) return;
         image->readMetadata();
         const Exiv2::ExifData& exif = image->exifData();

@@ -5,8 +5,11 @@
 # included); videos last 5.5 s at 160x90, one turned a quarter; pictures are 64x48 with EXIF
 # orientation, date taken (with its offset) and camera. Broken and truncated copies of each
 # file and random bytes under media names go to OUTPUT_FOLDER/hostile. A format whose encoder is
-# missing is left out with a message (its row in the tests then skips).
+# missing is left out with a message (its row in the tests then skips). AUDIO_SECONDS and
+# VIDEO_SECONDS make shorter files (the fuzz target's seeds: 0.3 and 0.2).
 set -euo pipefail
+audio_seconds=${AUDIO_SECONDS:-7.5}
+video_seconds=${VIDEO_SECONDS:-5.5}
 out=${1:?usage: make-media-corpus.sh OUTPUT_FOLDER}
 mkdir -p "$out/hostile"
 cd "$out"
@@ -25,7 +28,7 @@ meta=(-metadata "title=$TITLE" -metadata "artist=$ARTIST" -metadata "album=$ALBU
       -metadata "date=$YEAR" -metadata "track=$TRACK" -metadata "genre=$GENRE")
 
 # The sources: a tone at 44.1 kHz (the rate musepack wants), and its mono 22.05 kHz copy.
-ff -f lavfi -i "sine=frequency=440:duration=7.5" -ar 44100 -ac 2 -bitexact src44.wav
+ff -f lavfi -i "sine=frequency=440:duration=$audio_seconds" -ar 44100 -ac 2 -bitexact src44.wav
 ff -i src44.wav -ar 22050 -ac 1 -bitexact src22.wav
 
 # MP3: constant rate, variable with a Xing header, variable without one (-t).
@@ -68,7 +71,8 @@ else
 fi
 
 # Videos: 160x90, 5.5 s, with a tone; one MP4 carries a quarter turn (displayed 90x160).
-video=(-f lavfi -i "testsrc=size=160x90:rate=10:duration=5.5" -f lavfi -i "sine=duration=5.5")
+video=(-f lavfi -i "testsrc=size=160x90:rate=10:duration=$video_seconds"
+       -f lavfi -i "sine=duration=$video_seconds")
 ff "${video[@]}" -c:v libx264 -preset ultrafast -c:a aac -shortest -metadata "title=$TITLE" clip.mp4
 ff "${video[@]}" -c:v libx264 -preset ultrafast -c:a aac -shortest clip-rotated.mp4
 exiftool -q -q -overwrite_original -Rotation=90 clip-rotated.mp4 # a display matrix in the track header
