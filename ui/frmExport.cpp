@@ -233,6 +233,15 @@ void frmExport::buildMenus() {
         connect(item, &QAction::triggered, this, [this, i] { mnuView_Click(i); });
         m_mnuView[std::size_t(i)] = item;
     }
+    // The media columns, hidden until chosen; they fill when media details are read.
+    mnuV->addSeparator();
+    for (int i = 0; i < kMediaViewItems; ++i) {
+        QAction* item = mnuV->addAction(tr(kMediaFieldNames[std::size_t(i)].heading));
+        item->setObjectName(QStringLiteral("mnuMediaColumn%1").arg(i));
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, i] { mnuMediaColumn_Click(i); });
+        m_mnuMediaColumn[std::size_t(i)] = item;
+    }
     mnuV->addSeparator();
     m_mnuHidden = mnuV->addAction(tr("Hidden files"));
     m_mnuHidden->setObjectName(QStringLiteral("mnuHidden"));
@@ -241,6 +250,14 @@ void frmExport::buildMenus() {
     connect(m_mnuHidden, &QAction::triggered, this, [this](bool shown) {
         SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("Hidden"),
                     shown ? QStringLiteral("1") : QStringLiteral("0"));
+        RefreshListing();
+    });
+    m_mnuMedia = mnuV->addAction(tr("Read media details"));
+    m_mnuMedia->setObjectName(QStringLiteral("mnuMedia"));
+    m_mnuMedia->setCheckable(true);
+    connect(m_mnuMedia, &QAction::triggered, this, [this](bool read) {
+        SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("Media"),
+                    read ? QStringLiteral("1") : QStringLiteral("0"));
         RefreshListing();
     });
     QMenu* mnuS = m_mnuPopUp->addMenu(KeyText(Str::SortBy));
@@ -266,12 +283,20 @@ void frmExport::Form_Load(const QString& startPath) {
     m_mnuHidden->setChecked(GetSetting(settingsApp(), QStringLiteral("Startup"),
                                        QStringLiteral("Hidden"),
                                        QStringLiteral("1")) != QStringLiteral("0"));
+    // Media details are read only when the user asked for them once.
+    m_mnuMedia->setChecked(GetSetting(settingsApp(), QStringLiteral("Startup"),
+                                      QStringLiteral("Media"),
+                                      QStringLiteral("0")) == QStringLiteral("1"));
     RefreshListing();
     ColumnLayout& layout = m_model->columns();
     layout.arrangeColumns(GetSetting(settingsApp(), QStringLiteral("Startup"),
-                                     QStringLiteral("Rows"), QStringLiteral("1100")));
+                                     QStringLiteral("Rows"), QStringLiteral("1100")),
+                          GetSetting(settingsApp(), QStringLiteral("Startup"),
+                                     QStringLiteral("MediaColumns"), QString()));
     for (int i = 0; i < kViewItems; ++i)
         mnuView(i)->setChecked(layout.viewItemTicked(i));
+    for (int i = 0; i < kMediaViewItems; ++i)
+        mnuMediaColumn(i)->setChecked(layout.mediaItemTicked(i));
 }
 
 // --- state ---
@@ -294,11 +319,15 @@ bool frmExport::selectedOnly() const {
 bool frmExport::showHidden() const {
     return m_mnuHidden->isChecked();
 }
+bool frmExport::mediaDetails() const {
+    return m_mnuMedia->isChecked();
+}
 
 ExportOptions frmExport::exportOptions() const {
     ExportOptions options;
     options.browseSubfolders = browseSubfolders();
-    options.mp3Info = mp3Info();
+    options.mediaInfo = mediaDetails();
+    options.mp3Info = mp3Info() || options.mediaInfo;
     options.selectedOnly = selectedOnly();
     options.walk.noHidden = !showHidden();
     for (const QByteArray& file : m_removedFiles.files())
@@ -336,7 +365,8 @@ void frmExport::RefreshListing() {
     ScanOptions options;
     options.rootPath = path();
     options.browseSubfolders = browseSubfolders();
-    options.mp3Info = mp3Info();
+    options.mediaInfo = mediaDetails();
+    options.mp3Info = mp3Info() || options.mediaInfo;
     options.walk.noHidden = !showHidden();
     // A scan still running is cancelled by the new one.
     m_scan->start(std::move(options));
@@ -535,6 +565,17 @@ void frmExport::mnuView_Click(int index) {
     layout.ShowColumn(index);
     SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("Rows"),
                 layout.rowsSetting());
+}
+
+void frmExport::mnuMediaColumn_Click(int index) {
+    if (index < 0 || index >= kMediaViewItems) return;
+    ColumnLayout& layout = m_model->columns();
+    const bool ticked = !layout.mediaItemTicked(index);
+    layout.setMediaItemTicked(index, ticked);
+    mnuMediaColumn(index)->setChecked(ticked);
+    layout.ShowMediaColumn(index);
+    SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("MediaColumns"),
+                layout.mediaRowsSetting());
 }
 
 void frmExport::DeleteSelectedRows() {

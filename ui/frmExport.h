@@ -50,6 +50,9 @@ public:
     bool selectedOnly() const;
     // The View menu's "Hidden files" tick: names beginning with "." are scanned and exported.
     bool showHidden() const;
+    // The View menu's "Read media details" tick: media files are read by the helper processes
+    // (as --media does), for the listing's media columns and the export.
+    bool mediaDetails() const;
     // Rows deleted since the last refresh, relative to the root: files "folder/name", folder
     // rows of the flat listing "Sub/".
     const PathSet& removedFiles() const { return m_removedFiles; }
@@ -73,6 +76,8 @@ public:
     QAction* mnuView(int index) const { return m_mnuView.at(std::size_t(index)); }
     QAction* mnuSort(int index) const { return m_mnuSort.at(std::size_t(index)); }
     QAction* mnuHidden() const { return m_mnuHidden; }
+    QAction* mnuMedia() const { return m_mnuMedia; }
+    QAction* mnuMediaColumn(int index) const { return m_mnuMediaColumn.at(std::size_t(index)); }
     QMenu* popupMenu() const { return m_mnuPopUp; }
 
     // --- geometry in twips ---
@@ -96,6 +101,7 @@ public slots:
     // Column number 0-based (the model's column), whatever its display position.
     void lv_ColumnClick(int column);
     void DeleteSelectedRows();
+    void mnuMediaColumn_Click(int index);
     void mnuSort_Click(int index);
     void mnuView_Click(int index);
     void cmdCancel_Click();
@@ -162,6 +168,8 @@ private:
     std::array<QAction*, 4> m_mnuView{};
     std::array<QAction*, 6> m_mnuSort{};
     QAction* m_mnuHidden = nullptr;
+    QAction* m_mnuMedia = nullptr;
+    std::array<QAction*, kMediaViewItems> m_mnuMediaColumn{};
 
     QHash<const QWidget*, QRectF> m_twips;
     QSizeF m_outerTwips;
