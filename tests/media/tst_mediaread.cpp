@@ -16,6 +16,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -84,6 +85,51 @@ Read readThrough(MediaPool& pool, const QString& path) {
 }
 
 } // namespace
+
+// The text a form gives `file` under `key`, read back as its own readers would.
+QString fieldIn(const QString& form, const QByteArray& output, const QString& file,
+                const QString& key) {
+    if (form == QLatin1String("csv") || form == QLatin1String("tsv")) {
+        const QChar separator = form == QLatin1String("csv") ? u',' : u'\t';
+        const QStringList lines = QString::fromUtf8(output).split(QStringLiteral("\r\n"));
+        const qsizetype column = lines[0].split(separator).indexOf(key);
+        for (const QString& line : lines)
+            if (line.startsWith(file + separator)) return line.split(separator).value(column);
+        return QStringLiteral("<no row>");
+    }
+    if (form == QLatin1String("json")) {
+        const QJsonArray children =
+            QJsonDocument::fromJson(output).object()["root"].toObject()["children"].toArray();
+        for (const auto& c : children)
+            if (c.toObject()["name"].toString() == file)
+                return c.toObject()["media"].toObject()[key].toString();
+        return QStringLiteral("<no entry>");
+    }
+    if (form == QLatin1String("ncdu")) {
+        const QJsonArray root = QJsonDocument::fromJson(output).array()[3].toArray();
+        for (const auto& c : root)
+            if (c.isObject() && c.toObject()["name"].toString() == file)
+                return c.toObject()[key].toString();
+        return QStringLiteral("<no entry>");
+    }
+    if (form == QLatin1String("xml")) {
+        QXmlStreamReader xml(output);
+        while (xml.readNextStartElement() || !xml.atEnd()) {
+            if (xml.isStartElement() && xml.name() == QLatin1String("file") &&
+                xml.attributes().value(QLatin1String("title")) == file)
+                return xml.attributes().value(key).toString();
+            if (xml.hasError()) return QStringLiteral("<not XML>");
+            if (xml.isStartElement() && xml.name() != QLatin1String("folders"))
+                xml.skipCurrentElement();
+        }
+        return QStringLiteral("<no element>");
+    }
+    // list: the name, then one cell per media field in the table's order.
+    const int column = treelan::MediaFieldByKey(key);
+    for (const QString& line : QString::fromUtf8(output).split(QStringLiteral("\r\n")))
+        if (line.startsWith(file + u'\t')) return line.split(u'\t').value(1 + column);
+    return QStringLiteral("<no line>");
+}
 
 class TestMediaRead : public QObject {
     Q_OBJECT
@@ -261,6 +307,63 @@ private slots:
         if (file.contains(QLatin1String("-random")) || file.startsWith(QLatin1String("avi-as")))
             QVERIFY2(r.info.isEmpty(),
                      qPrintable(r.info.timing.Duration + r.info[MediaField::Dimensions]));
+    }
+
+    // Every output form carries every field under the table's one name, with --media only.
+    void outputs_data() {
+        QTest::addColumn<QStringList>("command");
+        QTest::newRow("csv") << QStringList{"export", "-f", "csv"};
+        QTest::newRow("tsv") << QStringList{"export", "-f", "tsv"};
+        QTest::newRow("json") << QStringList{"export", "-f", "json"};
+        QTest::newRow("ncdu") << QStringList{"export", "-f", "ncdu"};
+        QTest::newRow("xml") << QStringList{"export", "-f", "xml"};
+        QStringList columns;
+        for (const auto& f : treelan::kMediaFieldNames)
+            columns << QLatin1String(f.key);
+        QTest::newRow("list") << QStringList{"list", "--columns", columns.join(u',')};
+    }
+
+    void outputs() {
+        QFETCH(QStringList, command);
+        const QString folder = m_dir.path() + QStringLiteral("/outputs");
+        QDir().mkpath(folder);
+        const QStringList files{"tone.flac", "photo.jpg", "clip-rotated.mp4", "tone.wav"};
+        for (const QString& f : files)
+            QFile::copy(m_corpus + QLatin1Char('/') + f, folder + QLatin1Char('/') + f);
+        auto output = [&](const QString& option) {
+            QStringList args = command;
+            args.insert(1, option);
+            args << folder;
+            if (args[0] == QLatin1String("export")) args << QStringLiteral("-");
+            return run(QStringLiteral(TREELAN_CLI), args).toUtf8();
+        };
+        // Without --media no field name appears at all (-m's output is checked byte for byte
+        // by the worked examples).
+        const QByteArray without = output(QStringLiteral("-m"));
+        QVERIFY(!without.isEmpty());
+        for (const auto& f : treelan::kMediaFieldNames)
+            QVERIFY2(!without.contains(f.key), f.key);
+        const QByteArray with = output(QStringLiteral("--media"));
+        const QString form = QString::fromUtf8(QTest::currentDataTag());
+        for (const QString& file : files) {
+            const MediaInfo expected = readThrough(*m_pool, folder + QLatin1Char('/') + file).info;
+            for (const auto& f : treelan::kMediaFieldNames)
+                QCOMPARE(fieldIn(form, with, file, QLatin1String(f.key)), expected[f.field]);
+        }
+        if (form == QLatin1String("json") &&
+            !QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty()) {
+            QProcess check;
+            check.start(
+                QStringLiteral("python3"),
+                {"-c",
+                 "import json,sys,jsonschema; jsonschema.validate(json.load(sys.stdin), "
+                 "json.load(open(sys.argv[1])))",
+                 QStringLiteral(TREELAN_SOURCE_DIR "/Resource/treelan-export.schema.json")});
+            check.write(with);
+            check.closeWriteChannel();
+            QVERIFY(check.waitForFinished(60000));
+            QVERIFY2(check.exitCode() == 0, check.readAllStandardError().constData());
+        }
     }
 
     // Helpers that fail: each read gets empty fields and a warning that says why, and the next
