@@ -143,8 +143,9 @@ void WebPageWriter::markFolder(PageData::FolderState state) {
 }
 
 void WebPageWriter::file(const QString& name, qint64 size, qint64 unixSeconds, qint64 durationMs,
-                         int kbps) {
-    m_data->addFile(m_open.empty() ? 0 : m_open.back(), name, size, unixSeconds, durationMs, kbps);
+                         int kbps, const MediaInfo* media) {
+    m_data->addFile(m_open.empty() ? 0 : m_open.back(), name, size, unixSeconds, durationMs, kbps,
+                    media);
     if (size > 0) m_bytes += size;
     if (durationMs > 0) m_ms += durationMs;
 }

@@ -40,7 +40,8 @@ public:
     void enterFolder(const QString& name);
     // The folder entered last could not be read, or was not entered (not recursive).
     void markFolder(PageData::FolderState state);
-    void file(const QString& name, qint64 size, qint64 unixSeconds, qint64 durationMs, int kbps);
+    void file(const QString& name, qint64 size, qint64 unixSeconds, qint64 durationMs, int kbps,
+              const MediaInfo* media = nullptr);
     void leaveFolder();
     void end();
 
