@@ -8,6 +8,7 @@
 #include "listing/ListingModel.h"
 #include "platform/EntryLookup.h"
 #include "platform/FileError.h"
+#include "platform/OutputFile.h"
 #include "settings/StringTable.h"
 
 #include <QCommandLineParser>
@@ -92,7 +93,9 @@ QString usage() {
         "Usage: treelan-cli export [OPTIONS] FOLDER OUTPUT\n"
         "  or:  treelan-cli list [LIST OPTIONS] FOLDER\n"
         "\n"
-        "Writes the tree of FOLDER to OUTPUT (\"-\" for standard output).\n"
+        "Writes the tree of FOLDER to OUTPUT (\"-\" for standard output). A regular file is\n"
+        "replaced once the document is complete; a character device, a FIFO, /dev/stdout or\n"
+        "/dev/fd/N is written into; a folder, a socket or a block device is refused.\n"
         "\n"
         "  -r, --recursive        write each subfolder's contents\n"
         "  -m, --mp3              read MP3 playing time and bit rate\n"
@@ -276,9 +279,13 @@ int runExport(const QStringList& args) {
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2) return usageError(QStringLiteral("export needs FOLDER and OUTPUT"));
 
+    // Nothing is walked for an OUTPUT that can never be written.
+    if (positional[1].isEmpty()) return usageError(QStringLiteral("OUTPUT is empty"));
+
     ExportRequest request;
     request.rootPath = RootPath::fromBytes(rawArgument(positional[0]));
     request.targetPath = positional[1];
+    request.rawTargetPath = rawArgument(positional[1]);
 
     // Chosen once: -f, else --template's form, else the OUTPUT name's ending, else XML.
     const ExportFormatInfo* chosen = nullptr;
@@ -304,7 +311,10 @@ int runExport(const QStringList& args) {
     if (request.byteOrderMark && request.format != ExportFormat::Csv &&
         request.format != ExportFormat::Tsv)
         return usageError(QStringLiteral("--bom goes with the csv and tsv formats"));
-    const QString templateName = parser.value(templ);
+    // The stylesheet line adds ".xsl": a NAME that has it already is taken as it is.
+    QString templateName = parser.value(templ);
+    if (templateName.endsWith(QLatin1String(".xsl")) && templateName.size() > 4)
+        templateName.chop(4);
     request.templateRequest = [templateName] { return templateName; };
 
     if (!request.rootPath.isFolder())
@@ -325,8 +335,11 @@ int runExport(const QStringList& args) {
         !error.isEmpty())
         return usageError(error);
 
-    ProgressLine progress(!isQuiet && ::isatty(STDERR_FILENO) &&
-                          request.targetPath != QLatin1String("-"));
+    // A document written into a descriptor or a device may share the terminal with the line.
+    const QString& target = request.targetPath;
+    ProgressLine progress(!isQuiet && ::isatty(STDERR_FILENO) && target != QLatin1String("-") &&
+                          !target.startsWith(QLatin1String("/dev/")) &&
+                          !target.startsWith(QLatin1String("/proc/self/fd/")));
     o.walk.progress = [&progress](const WalkProgress& p) { return progress.update(p); };
     if (!isQuiet)
         o.walk.warning = [&progress](const QString& path, const QString& reason) {
@@ -455,6 +468,7 @@ int runList(const QStringList& args) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    RestoreBrokenPipeDefault();
     QCoreApplication::setApplicationName(QStringLiteral("treelan-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TREELAN_VERSION));
     LoadDefaultStrings();

@@ -1,54 +1,53 @@
 #include "export/ExportDocument.h"
 
+#include "codec/Utf8.h"
 #include "export/Formats.h"
 #include "export/TreeWriter.h"
 #include "platform/FileError.h"
+#include "platform/OutputFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace treelan {
 
 namespace {
 
-void writeDocument(const ExportRequest& r, TreeWriter& writer, OutputBuffer& out) {
-    WriteTree(r.rootPath, r.options, writer);
-    out.flush();
+// Now, or SOURCE_DATE_EPOCH when it is set: reproducible builds and tests that compare whole
+// documents ask for a fixed time that way.
+QDateTime exportTime() {
+    bool ok = false;
+    const qint64 fixed = qEnvironmentVariable("SOURCE_DATE_EPOCH").toLongLong(&ok);
+    return ok && fixed >= 0 ? QDateTime::fromSecsSinceEpoch(fixed, Qt::UTC)
+                            : QDateTime::currentDateTimeUtc();
+}
+
+// The name that errors give: absolute, decoded as every name is.
+QString displayNameOf(const QByteArray& raw) {
+    if (raw == "-") return QStringLiteral("standard output");
+    const QString name = DecodeFileName(raw);
+    if (raw.startsWith('/')) return name;
+    return QDir::cleanPath(QDir::currentPath() + QLatin1Char('/') + name);
 }
 
 } // namespace
 
 void WriteExportDocument(const ExportRequest& request) {
     const ExportFormatInfo& format = ExportFormatOf(request.format);
-    if (request.targetPath == QLatin1String("-")) {
-        QFile out;
-        const QString name = QStringLiteral("standard output");
-        OutputBuffer buffer(out, name);
-        // Everything the document needs is read before anything is written.
-        const std::unique_ptr<TreeWriter> writer = format.makeWriter(request, buffer);
-        if (!out.open(stdout, QIODevice::WriteOnly)) throw FileError(name, out.errorString());
-        writeDocument(request, *writer, buffer);
-        if (!out.flush()) throw FileError(name, out.errorString());
-        return;
-    }
-
-    const QString target = QFileInfo(request.targetPath).absoluteFilePath();
-    QSaveFile file(target);
-    OutputBuffer buffer(file, target);
+    const QByteArray raw = request.rawTargetPath.isEmpty() ? QFile::encodeName(request.targetPath)
+                                                           : request.rawTargetPath;
+    OutputFile file(raw, displayNameOf(raw));
+    OutputBuffer buffer(file);
+    // Everything the document needs is read before the output is touched.
     const std::unique_ptr<TreeWriter> writer = format.makeWriter(request, buffer);
-    if (!file.open(QIODevice::WriteOnly))
-        throw FileError(target, QStringLiteral("cannot create the file: ") + file.errorString());
-    try {
-        writeDocument(request, *writer, buffer);
-    } catch (...) {
-        file.cancelWriting();
-        throw;
-    }
-    if (!file.commit())
-        throw FileError(target, QStringLiteral("cannot save the file: ") + file.errorString());
+    file.open();
+    ExportOptions options = request.options;
+    options.walk.leaveOut = file.temporaryFile();
+    WriteTree(request.rootPath, options, *writer, exportTime());
+    buffer.flush();
+    file.commit(); // on any failure the file's destructor drops the temporary file
 }
 
 QString DefaultResourceDir() {

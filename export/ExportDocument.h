@@ -25,6 +25,9 @@ using TemplateRequest = std::function<QString()>;
 
 struct ExportRequest {
     QString targetPath; // "-" writes to standard output
+    // The same in the bytes the system gets, exactly as given (a name need not be UTF-8); empty:
+    // targetPath encoded.
+    QByteArray rawTargetPath;
     ExportFormat format = ExportFormat::GenericXml;
     RootPath rootPath;   // the folder to export
     QString resourceDir; // holds tree.css, tree.js, open.gif, close.gif
@@ -37,9 +40,10 @@ struct ExportRequest {
     bool byteOrderMark = false;
 };
 
-// Writes the whole document. The target is replaced only when the document is complete: it is
-// written to a temporary file beside it and renamed into place. Throws FileError naming the file
-// that failed (nothing is left behind, an existing target stays as it was), or Cancelled.
+// Writes the whole document (see OutputFile for what each kind of target gets). A regular file is
+// replaced only when the document is complete: it is written to a temporary file beside it and
+// renamed into place. Throws FileError naming the file that failed (nothing is left behind, an
+// existing target stays as it was), or Cancelled.
 void WriteExportDocument(const ExportRequest& request);
 
 // The Resource folder beside the program (or the installed share folder).

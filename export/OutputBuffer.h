@@ -6,11 +6,15 @@
 
 namespace treelan {
 
-// Buffered byte output; throws FileError naming `displayName` when a write fails. Nothing reaches
-// the device before the first flush, so it may be opened after the buffer is made.
+class OutputFile;
+
+// Buffered byte output; throws FileError naming `displayName` (or the file's own name) when a
+// write fails. Nothing reaches the device before the first flush, so it may be opened after the
+// buffer is made.
 class OutputBuffer {
 public:
     OutputBuffer(QIODevice& device, QString displayName);
+    explicit OutputBuffer(OutputFile& file);
     ~OutputBuffer();
     OutputBuffer(const OutputBuffer&) = delete;
     OutputBuffer& operator=(const OutputBuffer&) = delete;
@@ -32,7 +36,8 @@ public:
 
 private:
     static constexpr qsizetype kChunk = 256 * 1024;
-    QIODevice& m_device;
+    QIODevice* m_device = nullptr;
+    OutputFile* m_file = nullptr;
     QString m_displayName;
     QByteArray m_buffer;
 };

@@ -18,6 +18,7 @@ void PageWriter::beginDocument(const DocumentInfo& info) {
     page.recursive = info.options.browseSubfolders;
     page.mp3 = info.options.mp3Info;
     page.filters = FilterTexts(info.options);
+    page.exported = info.exportTime.toSecsSinceEpoch();
     m_writer = std::make_unique<WebPageWriter>(m_out, m_page, std::move(page));
     m_writer->begin();
 }

@@ -114,7 +114,7 @@ WebPageWriter::WebPageWriter(OutputBuffer& out, const WebPageTemplate& page, Web
 WebPageWriter::~WebPageWriter() = default;
 
 void WebPageWriter::begin() {
-    m_exported = QDateTime::currentSecsSinceEpoch();
+    m_exported = m_info.exported;
     QByteArray head = m_page.head;
     head.replace("@TITLE@",
                  Normalize(GetGuiString(Str::FolderListing) + QLatin1Char(' ') + m_info.rootPath));

@@ -17,6 +17,7 @@ struct WebPageInfo {
     bool recursive = false;
     bool mp3 = false;
     QStringList filters; // the filters in the user's words, one text each
+    qint64 exported = 0; // the export time, seconds since 1970-01-01 UTC
 };
 
 // The template (Resource/page.html) cut at its data marker, with its Content Security Policy

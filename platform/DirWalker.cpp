@@ -38,8 +38,8 @@ qint64 fileTimeOf(const struct stat& st) {
     return FileTimeFromUnix(qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec));
 }
 
-void examine(int dirFd, const char* rawName, unsigned char type, DirEntry& entry) {
-    struct stat st;
+// `st` is left as the entry's examination found it.
+void examine(int dirFd, const char* rawName, unsigned char type, DirEntry& entry, struct stat& st) {
     if (type == DT_DIR) {
         // A folder's own time, for the exports that show it; its size stays 0.
         entry.kind = DirEntry::Kind::Folder;
@@ -108,8 +108,12 @@ int readEntries(const WalkOptions& options, WalkFolder& folder) {
             if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
             const qsizetype len = qsizetype(std::strlen(n));
             DirEntry entry;
-            examine(fd, n, d->d_type, entry);
+            struct stat st {};
+            examine(fd, n, d->d_type, entry, st);
             if (leftOut(options, folder, n, len, entry.isFolder())) continue;
+            if (options.leaveOut.isSet() && entry.kind == DirEntry::Kind::File &&
+                st.st_ino == options.leaveOut.inode && st.st_dev == options.leaveOut.device)
+                continue;
             entry.rawName = QByteArray(n, len);
             entries.push_back(std::move(entry));
         }

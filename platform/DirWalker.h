@@ -74,6 +74,13 @@ public:
     virtual void folderDone(WalkFolder& folder) = 0;
 };
 
+// A file by device and inode, which it keeps when renamed.
+struct FileId {
+    quint64 device = 0;
+    quint64 inode = 0;
+    bool isSet() const { return inode != 0; }
+};
+
 // What a walk reports, and what it leaves out: an entry left out is not handed to the visitor.
 struct WalkOptions {
     ProgressCallback progress;
@@ -85,6 +92,8 @@ struct WalkOptions {
     bool noHidden = false;      // leave out names that begin with "."
     int maxDepth = -1;          // enter folders down to this depth only (0: the root alone); -1 all
     bool oneFileSystem = false; // do not enter folders on another file system than the root's
+    // Never listed, whatever its name: an export's own temporary file in the folder it walks.
+    FileId leaveOut;
 };
 
 // Walks the folder `root`. Throws FileError when the root itself cannot be opened, Cancelled when

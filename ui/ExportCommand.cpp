@@ -3,6 +3,8 @@
 #include "export/Formats.h"
 #include "platform/DirWalker.h"
 #include "platform/FileError.h"
+#include "platform/OutputFile.h"
+#include "platform/RootPath.h"
 #include "settings/StringTable.h"
 #include "ui/Dialogs.h"
 #include "ui/SaveDialog.h"
@@ -79,6 +81,9 @@ void RunExportCommand(frmExport& window) {
 
     ExportRequest request;
     request.targetPath = target;
+    // The dialog's text, looked up on disk as the folder box's is: a folder whose name is not
+    // UTF-8 is found as it is.
+    request.rawTargetPath = FindRawPath(QFileInfo(target).absoluteFilePath());
     request.format = ExportFormatForFilterIndex(filterIndex);
     // Made absolute the way the command line makes it, so both write the same root; the folder
     // box's text is looked up on disk once, so a name that is not UTF-8 is found as it is.
@@ -137,6 +142,7 @@ ExportOutcome RunExportInBackground(QWidget& owner, ExportRequest request,
     QEventLoop loop;
     std::thread worker([&request, &outcome, &shared, &loop, target] {
         ExportOutcome result;
+        BlockBrokenPipeInThisThread(); // a FIFO's reader that leaves fails the export, no more
         try {
             WriteExportDocument(request);
         } catch (const Cancelled&) {

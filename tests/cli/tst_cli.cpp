@@ -110,6 +110,15 @@ private slots:
             << QStringList{"-t", "table"} << "out.xml"
             << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
                           "<?xml-stylesheet type=\"text/xsl\" href=\"table.xsl\"?>\r\n");
+        // The stylesheet line adds ".xsl" only to a NAME that does not end in it, exactly.
+        QTest::newRow("xslt, template named with its ending")
+            << QStringList{"-t", "tree.xsl"} << "out.xml"
+            << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+                          "<?xml-stylesheet type=\"text/xsl\" href=\"tree.xsl\"?>\r\n");
+        QTest::newRow("xslt, template ending in upper-case .XSL")
+            << QStringList{"-t", "Tree.XSL"} << "out.xml"
+            << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+                          "<?xml-stylesheet type=\"text/xsl\" href=\"Tree.XSL.xsl\"?>\r\n");
         QTest::newRow("xslt without template")
             << QStringList{"-f", "xslt"} << "out.xml"
             << QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<folders");
@@ -216,6 +225,30 @@ private slots:
             QVERIFY2(r.out.contains("<folders path=\"" + shownRoot +
                                     "\">\r\n\r\n<file title=\"inner.txt\""),
                      r.out.constData());
+    }
+
+    // SOURCE_DATE_EPOCH fixes the export time: every format comes out the same a second later.
+    void fixedExportTime() {
+        TempTree t;
+        t.createFile(QStringLiteral("a.txt"), "a");
+        const QStringList formats{"xml", "xslt", "mht", "html", "json", "ncdu", "csv", "tsv"};
+        auto exportAll = [&] {
+            QByteArrayList documents;
+            for (const QString& f : formats) {
+                QProcess p;
+                QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+                env.insert(QStringLiteral("SOURCE_DATE_EPOCH"), QStringLiteral("1000000000"));
+                p.setProcessEnvironment(env);
+                p.start(QStringLiteral(TREELAN_CLI), {"export", "-f", f, t.root(), "-"});
+                if (!p.waitForFinished(60000)) qFatal("treelan-cli did not finish");
+                documents << p.readAllStandardOutput();
+            }
+            return documents;
+        };
+        const QByteArrayList first = exportAll();
+        QTest::qWait(1100);
+        QCOMPARE(exportAll(), first);
+        QVERIFY(first[formats.indexOf(QStringLiteral("json"))].contains("2001-09-09T01:46:40Z"));
     }
 
     void standardOutputAndSelections() {

@@ -20,6 +20,7 @@
 
 #include <memory>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace treelan;
@@ -540,6 +541,9 @@ private slots:
                                           << "tree.css";
         QTest::newRow("existing target kept") << "noresources existing" << 1 << "out.mht"
                                               << "tree.css";
+        // Chosen in the dialog, a device is written into as on the command line, not replaced.
+        QTest::newRow("full device node") << "fulldevice" << 3 << "full"
+                                          << "";
     }
     void failureReportedAndNothingLeft() {
         QFETCH(QString, setup);
@@ -556,6 +560,9 @@ private slots:
             QVERIFY(QDir().mkpath(target(QStringLiteral("ro"))));
             QFile::setPermissions(target(QStringLiteral("ro")), QFile::ReadOwner | QFile::ExeOwner);
         }
+        if (setup.contains(QLatin1String("fulldevice")) &&
+            ::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+            QSKIP("mknod refused: device nodes need root");
         if (setup.contains(QLatin1String("existing"))) {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
@@ -582,6 +589,14 @@ private slots:
                      message.size() > file.size() + 4,
                  qPrintable(message));
         QCOMPARE(Entries(QFileInfo(path).absolutePath()), before);
+        if (setup.contains(QLatin1String("device"))) {
+            QVERIFY2(message.endsWith(QStringLiteral("No space left on device")),
+                     qPrintable(message));
+            struct stat st;
+            QVERIFY(::lstat(QFile::encodeName(path).constData(), &st) == 0);
+            QVERIFY(S_ISCHR(st.st_mode) && st.st_rdev == makedev(1, 7)); // never read: endless
+            return;
+        }
         QCOMPARE(ReadFileBytes(path),
                  setup.contains(QLatin1String("existing")) ? QByteArray("old") : QByteArray());
     }
