@@ -144,7 +144,17 @@ QString MediaPool::stop(Slot& slot, bool kill) {
     if (kill) ::kill(slot.pid, SIGKILL);
     ::close(slot.socket); // the helper sees the end and leaves
     int status = 0;
-    while (::waitpid(slot.pid, &status, 0) < 0 && errno == EINTR) {
+    // One that does not leave within half a second (busy in a library) is killed.
+    for (int waited = 0;; ++waited) {
+        const pid_t done = ::waitpid(slot.pid, &status, WNOHANG);
+        if (done == slot.pid || (done < 0 && errno != EINTR)) break;
+        if (waited == 50) ::kill(slot.pid, SIGKILL);
+        if (waited >= 50) {
+            while (::waitpid(slot.pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        ::usleep(10000);
     }
     slot.pid = -1;
     slot.socket = -1;
