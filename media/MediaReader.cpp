@@ -76,12 +76,10 @@ MediaInfo ReadMedia(int fd, qint64 size, QStringView name) {
         return info;
     case MediaKind::IsoMedia:
     case MediaKind::Asf: {
-        // Audio or video: a video stream makes it a video, whose tags TagLib reads too.
+        // Audio or video: a video stream makes it a video, whose tags the container gave
+        // (TagLib would parse the whole atom tree again for them).
         MediaInfo av;
-        if (ReadAvFormat(fd, size, kind, av)) {
-            ReadTagLib(fd, kind, av, nullptr);
-            return av;
-        }
+        if (ReadAvFormat(fd, size, kind, av)) return av;
         AudioProperties props;
         ReadTagLib(fd, kind, info, &props);
         info.timing = props.milliseconds >= 1000 ? TimingTexts(props.milliseconds, props.kbps, size)

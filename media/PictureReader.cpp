@@ -46,8 +46,13 @@ QString value(const Exiv2::ExifData& exif, const char* key) {
 void ReadPicture(int fd, MediaInfo& info) {
     const std::string path = "/proc/self/fd/" + std::to_string(fd);
     try {
-        if (!isPictureType(Exiv2::ImageFactory::getType(path))) return;
-        const auto image = Exiv2::ImageFactory::open(path, false);
+        // One open of the file for the type check and the reading.
+        Exiv2::BasicIo::AutoPtr io(new Exiv2::FileIo(path));
+        if (io->open() != 0) return;
+        const int type = Exiv2::ImageFactory::getType(*io);
+        io->close();
+        if (!isPictureType(type)) return;
+        const auto image = Exiv2::ImageFactory::open(std::move(io));
         if (!image.get()) return;
         image->readMetadata();
         const Exiv2::ExifData& exif = image->exifData();
