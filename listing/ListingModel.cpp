@@ -113,20 +113,16 @@ ListingModel::Row ListingModel::makeRow(const FileEntryView& e, bool subfolder, 
         m_s.rawNames.insert(r.seq, raw.name.toByteArray());
     }
     // Media fields are rare in a listing: kept apart, joined by U+001F, only for rows with any.
-    if (!subfolder) {
+    if (!subfolder && std::any_of(e.begin() + ColMedia, e.end(),
+                                  [](QStringView field) { return !field.isEmpty(); })) {
         QString media;
-        bool any = false;
         for (int c = ColMedia; c < kListingColumns; ++c) {
             if (c > ColMedia) media += QChar(kMediaSeparator);
-            const QStringView field = e[std::size_t(c)];
-            any = any || !field.isEmpty();
-            for (QChar ch : field)
+            for (QChar ch : e[std::size_t(c)])
                 media += ch == QChar(kMediaSeparator) ? QChar(u' ') : ch;
         }
-        if (any) {
-            r.media = true;
-            m_s.media.insert(r.seq, media);
-        }
+        r.media = true;
+        m_s.media.insert(r.seq, media);
     }
     static constexpr int kColumnOf[kPackedTexts] = {
         ColName, ColSize, ColDate, ColDuration, ColBitrate, ColSizeKey, ColDateKey, ColBitrateKey};
