@@ -77,6 +77,10 @@ const char kOptionsUsage[] =
     "      --no-hidden        leave out names that begin with \".\"\n"
     "      --max-depth N      enter subfolders down to depth N only (0: FOLDER's own entries)\n"
     "      --one-file-system  do not enter folders on another file system than FOLDER\n"
+    "      --no-follow        do not follow symbolic links below FOLDER: each is written as a\n"
+    "                         link, with its own size and date\n"
+    "Links to folders are followed, but each folder is entered once: where the walk reaches it\n"
+    "again, it is written as a folder that says where it is listed.\n"
     "\n"
     "Exit status: 0 written, 1 failed, 2 usage error.\n";
 
@@ -141,9 +145,10 @@ struct FilterOptions {
     QCommandLineOption noHidden{QStringList{"no-hidden"}, ""};
     QCommandLineOption maxDepth{QStringList{"max-depth"}, "", "N"};
     QCommandLineOption oneFileSystem{QStringList{"one-file-system"}, ""};
+    QCommandLineOption noFollow{QStringList{"no-follow"}, ""};
 
     void addTo(QCommandLineParser& parser) const {
-        parser.addOptions({exclude, include, noHidden, maxDepth, oneFileSystem});
+        parser.addOptions({exclude, include, noHidden, maxDepth, oneFileSystem, noFollow});
     }
     // Fills the walk's filters; an empty text, or the usage error.
     QString apply(const QCommandLineParser& parser, WalkOptions& walk) const;
@@ -167,6 +172,7 @@ QString FilterOptions::apply(const QCommandLineParser& parser, WalkOptions& walk
         walk.includePatterns.emplace_back(rawArgument(glob));
     walk.noHidden = parser.isSet(noHidden);
     walk.oneFileSystem = parser.isSet(oneFileSystem);
+    walk.noFollow = parser.isSet(noFollow);
     if (parser.isSet(maxDepth)) {
         bool ok = false;
         walk.maxDepth = parser.value(maxDepth).toInt(&ok);

@@ -86,6 +86,7 @@ QByteArray JsonOptions(const ExportOptions& o, bool folderTotals) {
     if (w.noHidden) b.append(",\"noHidden\":true");
     if (w.maxDepth >= 0) appendNumber(b, ",\"maxDepth\":", w.maxDepth);
     if (w.oneFileSystem) b.append(",\"oneFileSystem\":true");
+    if (w.noFollow) b.append(",\"noFollow\":true");
     if (folderTotals) b.append(",\"totals\":true");
     b.append('}');
     return b;
@@ -237,7 +238,8 @@ void JsonWriter::leaveFolder(const ExportEntry&, const FolderTotals& t) {
     QByteArray& b = m_out.buffer();
     appendNumber(b, "],\"totals\":{\"files\":", t.files);
     appendNumber(b, ",\"folders\":", t.folders);
-    appendNumber(b, ",\"bytes\":", t.bytes);
+    AppendLiteral(b, ",\"bytes\":");
+    AppendByteTotal(b, t.bytes);
     appendNumber(b, ",\"durationSeconds\":", t.seconds);
     AppendLiteral(b, "}}");
     m_out.spill();

@@ -22,7 +22,7 @@ void OutputBuffer::flush() {
         m_file->write(m_buffer.constData(), m_buffer.size()); // throws with the system's reason
     else if (m_device->write(m_buffer) != m_buffer.size())
         throw FileError(m_displayName, QStringLiteral("cannot write: ") + m_device->errorString());
-    m_buffer.clear();
+    m_buffer.truncate(0); // keeps the buffer: a cleared one grows again in small steps
 }
 
 } // namespace treelan

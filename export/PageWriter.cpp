@@ -25,9 +25,12 @@ void PageWriter::beginDocument(const DocumentInfo& info) {
 
 void PageWriter::enterFolder(const ExportEntry& folder, const FolderTotals*) {
     m_writer->enterFolder(folder.depth == 0 ? QString() : folder.name.toString());
-    if (folder.depth > 0 && !folder.listed)
-        m_writer->markFolder(folder.error.isEmpty() ? PageData::FolderState::NotEntered
-                                                    : PageData::FolderState::Unreadable);
+    if (folder.depth > 0 && !folder.listed) {
+        const bool unreadable = !folder.error.isEmpty() && !folder.repeat;
+        m_writer->markFolder(unreadable ? PageData::FolderState::Unreadable
+                                        : PageData::FolderState::NotEntered,
+                             folder.error);
+    }
 }
 
 void PageWriter::file(const ExportEntry& f) {

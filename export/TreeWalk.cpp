@@ -202,6 +202,8 @@ public:
         QString rootName;
         if (depth == 0)
             m_writer.enterFolder(folderEntry(nullptr, nullptr, &folder, rootName), nextAhead());
+        else if (m_pending.child)
+            beginSubfolder(*m_pending.parent, *m_pending.child, &folder);
 
         std::vector<SubfolderItem> subfolders;
         for (std::size_t i = 0; i < folder.entries.size(); ++i) {
@@ -235,12 +237,18 @@ public:
         const std::size_t depth = std::size_t(parent.depth) + 1;
         if (m_levels.size() <= depth) m_levels.resize(depth + 1);
         m_levels[depth].totals = {};
-        QString name;
-        m_writer.enterFolder(folderEntry(&parent, &child, nullptr, name), nextAhead());
-        return m_options.browseSubfolders;
+        if (!m_options.browseSubfolders) {
+            beginSubfolder(parent, child, nullptr);
+            return false;
+        }
+        // Written once the walk has tried to enter it: whether it could be read goes into the
+        // folder's own entry (JSON "error", ncdu "read_error").
+        m_pending = {&parent, &child};
+        return true;
     }
 
     void childEnd(WalkFolder& parent, const DirEntry& child, const WalkFolder* entered) override {
+        if (m_pending.child) beginSubfolder(parent, child, nullptr); // left out by the walk
         const std::size_t depth = std::size_t(parent.depth) + 1;
         const FolderTotals& inner = m_levels[depth].totals;
         QString name;
@@ -274,7 +282,7 @@ public:
                 if (d.kind == DirEntry::Kind::Unexamined) e.error = describe(d.error);
                 m_writer.file(e);
                 ++level.totals.files;
-                level.totals.bytes += d.size;
+                level.totals.bytes += ByteTotal(std::max<qint64>(d.size, 0));
                 if (mp3 && mp3->seconds > 0) level.totals.seconds += mp3->seconds;
             }
         }
@@ -294,6 +302,12 @@ public:
     const FolderTotals& rootTotals() const { return m_rootTotals; }
 
 private:
+    void beginSubfolder(const WalkFolder& parent, const DirEntry& child, const WalkFolder* folder) {
+        m_pending = {};
+        QString name;
+        m_writer.enterFolder(folderEntry(&parent, &child, folder, name), nextAhead());
+    }
+
     const FolderTotals* nextAhead() {
         if (!m_ahead || m_entered >= m_ahead->size()) return nullptr;
         return &(*m_ahead)[m_entered++];
@@ -326,10 +340,10 @@ private:
         }
         if (!child && folder) e.fileTime = folder->fileTime; // the root
         e.listed = folder && folder->readable;
-        if (folder && folder->loop)
-            e.error = QStringLiteral("leads back to a folder above it; not followed");
-        else if (folder && !folder->readable)
-            e.error = describe(folder->error);
+        if (folder && !folder->readable) {
+            e.error = folder->reason();
+            e.repeat = folder->repeat;
+        }
         return e;
     }
 
@@ -342,14 +356,16 @@ private:
             m_options.walk.warning(
                 m_root.display() + folder.relPath + entry.name(),
                 QStringLiteral("cannot be examined; written without size and date"));
-        const bool file = entry.kind == DirEntry::Kind::File || entry.kind == DirEntry::Kind::Link;
-        if (m_options.mediaInfo && file && IsMediaName(entry.name())) {
+        // A link not followed is the link alone: nothing behind it is read.
+        const bool readable = entry.kind == DirEntry::Kind::File ||
+                              (entry.kind == DirEntry::Kind::Link && !m_options.walk.noFollow);
+        if (m_options.mediaInfo && readable && IsMediaName(entry.name())) {
             MediaInfo info = readMedia(folder, entry);
             r.mp3 = std::int32_t(level.mp3.size());
             level.mp3.push_back(Mp3FieldsOf(info.timing));
             r.media = std::int32_t(level.media.size());
             level.media.push_back(std::move(info));
-        } else if (m_options.mp3Info && file && IsMp3Name(entry.name())) {
+        } else if (m_options.mp3Info && readable && IsMp3Name(entry.name())) {
             r.mp3 = std::int32_t(level.mp3.size());
             level.mp3.push_back(Mp3FieldsOf(readMp3(folder, entry)));
         }
@@ -402,6 +418,10 @@ private:
     FolderTotals m_rootTotals;
     const std::vector<FolderTotals>* m_ahead;
     std::size_t m_entered = 0;
+    struct {
+        const WalkFolder* parent = nullptr;
+        const DirEntry* child = nullptr;
+    } m_pending; // a subfolder the walk is about to enter, not yet written
     bool m_sorted;
 };
 

@@ -3,6 +3,7 @@
 #include "export/ExportOptions.h"
 #include "export/OutputBuffer.h"
 #include "export/XmlText.h"
+#include "listing/EntryFormat.h"
 #include "media/MediaInfo.h"
 #include "media/Mp3Info.h"
 #include "platform/DirWalker.h"
@@ -45,8 +46,10 @@ struct ExportEntry {
     // Folders: whether their entries were read and written. False when the walk does not go
     // into subfolders, or when the folder could not be read (then `error` says why).
     bool listed = false;
-    // Why the entry could not be examined (no size, no time) or the folder not read; empty when
-    // nothing failed. A failed MP3 read is no error here: it only leaves `mp3` null.
+    bool repeat = false; // a folder entered before elsewhere: not entered here (see `error`)
+    // Why the entry could not be examined (no size, no time) or the folder not read (also: where
+    // a folder reached again is listed); empty when nothing failed. A failed MP3 read is no error
+    // here: it only leaves `mp3` null.
     QString error;
 
     bool isFolder() const { return kind == DirEntry::Kind::Folder; }
@@ -62,8 +65,8 @@ struct ExportEntry {
 struct FolderTotals {
     qint64 files = 0;
     qint64 folders = 0;
-    qint64 bytes = 0;
-    qint64 seconds = 0; // playing time of the MP3 files read
+    ByteTotal bytes = 0; // exact, however many files of up to 2^63-1 bytes
+    qint64 seconds = 0;  // playing time of the MP3 files read
 };
 
 // What a document says about itself.

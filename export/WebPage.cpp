@@ -66,6 +66,15 @@ QByteArray sha256Source(const QByteArray& text) {
            '\'';
 }
 
+// Numbers above this lose digits in the page script's doubles.
+constexpr qint64 kExactInScript = (qint64(1) << 53) - 1;
+
+QString decimal(ByteTotal value) {
+    QByteArray digits;
+    AppendByteTotal(digits, value);
+    return QString::fromLatin1(digits);
+}
+
 QString clockText(qint64 ms) {
     const qint64 s = (ms + 500) / 1000;
     return QStringLiteral("%1:%2:%3")
@@ -136,22 +145,36 @@ void WebPageWriter::begin() {
 
 void WebPageWriter::enterFolder(const QString& name) {
     m_open.push_back(m_data->addFolder(int(m_open.size()), name));
+    m_sums.push_back(0);
 }
 
-void WebPageWriter::markFolder(PageData::FolderState state) {
+void WebPageWriter::markFolder(PageData::FolderState state, const QString& reason) {
     m_data->setLastFolderState(state);
+    if (!reason.isEmpty() && !m_open.empty())
+        m_reasons.insert(QString::number(m_open.back()), reason);
 }
 
 void WebPageWriter::file(const QString& name, qint64 size, qint64 unixSeconds, qint64 durationMs,
                          int kbps, const MediaInfo* media) {
+    if (size > kExactInScript)
+        m_exactFiles.insert(QString::number(m_data->files()), decimal(ByteTotal(size)));
     m_data->addFile(m_open.empty() ? 0 : m_open.back(), name, size, unixSeconds, durationMs, kbps,
                     media);
-    if (size > 0) m_bytes += size;
+    if (size > 0) {
+        m_bytes += ByteTotal(size);
+        if (!m_sums.empty()) m_sums.back() += ByteTotal(size);
+    }
     if (durationMs > 0) m_ms += durationMs;
 }
 
 void WebPageWriter::leaveFolder() {
-    if (!m_open.empty()) m_open.pop_back();
+    if (m_open.empty()) return;
+    const ByteTotal sum = m_sums.back();
+    if (sum > ByteTotal(kExactInScript))
+        m_exactFolders.insert(QString::number(m_open.back()), decimal(sum));
+    m_open.pop_back();
+    m_sums.pop_back();
+    if (!m_sums.empty()) m_sums.back() += sum;
 }
 
 void WebPageWriter::end() {
@@ -169,8 +192,12 @@ void WebPageWriter::end() {
         {"files", double(m_data->files())},
         {"totals", QJsonObject{{"folders", double(std::max<qint64>(m_data->folders() - 1, 0))},
                                {"files", double(m_data->files())},
-                               {"bytes", double(m_bytes)},
+                               {"bytes", decimal(m_bytes)},
                                {"ms", double(m_ms)}}},
+        // Page order numbers, as texts: "exact" sizes and totals, and "reasons" why a folder
+        // holds nothing.
+        {"exact", QJsonObject{{"files", m_exactFiles}, {"folders", m_exactFolders}}},
+        {"reasons", m_reasons},
         {"options",
          QJsonObject{{"recursive", m_info.recursive}, {"mp3", m_info.mp3}, {"filters", filters}}},
         {"strings", strings}};
@@ -203,7 +230,7 @@ void WebPageWriter::end() {
     b.append(fact(Str::PageFolders, QString::number(std::max<qint64>(m_data->folders() - 1, 0))));
     b.append(fact(Str::PageFiles, QString::number(m_data->files())));
     b.append(fact(Str::PageTotalSize,
-                  QString::number(m_bytes) + QLatin1Char(' ') + GetGuiString(Str::PageBytes)));
+                  decimal(m_bytes) + QLatin1Char(' ') + GetGuiString(Str::PageBytes)));
     if (m_ms > 0) b.append(fact(Str::PagePlayingTime, clockText(m_ms)));
     b.append(fact(Str::PageOptions, options));
     b.append("</div></header>\n<p id=\"noscript\">")

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "export/PageData.h"
+#include "listing/EntryFormat.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -39,8 +41,9 @@ public:
 
     void begin();
     void enterFolder(const QString& name);
-    // The folder entered last could not be read, or was not entered (not recursive).
-    void markFolder(PageData::FolderState state);
+    // The folder entered last could not be read (`reason` says why), or was not entered (not
+    // recursive, or listed elsewhere: `reason` says where).
+    void markFolder(PageData::FolderState state, const QString& reason = {});
     void file(const QString& name, qint64 size, qint64 unixSeconds, qint64 durationMs, int kbps,
               const MediaInfo* media = nullptr);
     void leaveFolder();
@@ -51,8 +54,12 @@ private:
     const WebPageTemplate& m_page;
     WebPageInfo m_info;
     std::unique_ptr<PageData> m_data;
-    std::vector<qint64> m_open; // folder numbers from the root to the current folder
-    qint64 m_bytes = 0;
+    std::vector<qint64> m_open;    // folder numbers from the root to the current folder
+    std::vector<ByteTotal> m_sums; // bytes below each open folder
+    ByteTotal m_bytes = 0;
+    // What the page's doubles cannot hold exactly, as decimal texts by file or folder number;
+    // and why folders hold no entries, by folder number. Few, so kept whole.
+    QJsonObject m_exactFiles, m_exactFolders, m_reasons;
     qint64 m_ms = 0;
     qint64 m_exported = 0;
 };

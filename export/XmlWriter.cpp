@@ -26,7 +26,7 @@ void XmlTreeWriter::appendTotals(QByteArray& b, const FolderTotals* totals) cons
     AppendLiteral(b, "\" folders=\"");
     AppendDecimal(b, quint64(totals->folders));
     AppendLiteral(b, "\" bytes=\"");
-    AppendDecimal(b, quint64(totals->bytes));
+    AppendByteTotal(b, totals->bytes);
     AppendLiteral(b, "\" length=\"");
     b.append(FormatDuration(totals->seconds).toLatin1());
     AppendChar(b, '"');

@@ -41,6 +41,19 @@ void AppendDecimal(QByteArray& out, quint64 value, int width) {
     AppendRaw(out, text, n);
 }
 
+void AppendByteTotal(QByteArray& out, ByteTotal value) {
+    // In two halves of up to 19 digits each: 10^19 fits in 64 bits, and 128 bits hold fewer than
+    // 39 digits, so the upper part's own upper part fits too.
+    constexpr quint64 kTen19 = 10'000'000'000'000'000'000ull;
+    if (value <= ByteTotal(~quint64(0))) {
+        AppendDecimal(out, quint64(value));
+        return;
+    }
+    const ByteTotal high = value / kTen19;
+    AppendByteTotal(out, high);
+    AppendDecimal(out, quint64(value - high * kTen19), 19);
+}
+
 void AppendSizeText(QByteArray& out, qint64 bytes) {
     // Half up without adding 512 first, which overflows for sizes near 2^63.
     const qint64 kb = bytes <= 0 ? 0 : bytes / 1024 + (bytes % 1024 >= 512 ? 1 : 0);

@@ -7,6 +7,11 @@ namespace treelan {
 // Decimal digits of `value`, left-padded with "0" to at least `width` characters.
 void AppendDecimal(QByteArray& out, quint64 value, int width = 1);
 
+// Sums of byte counts: 128 bits, which no tree of 64-bit file sizes can overflow.
+__extension__ typedef unsigned __int128 ByteTotal;
+// The exact decimal digits of a byte sum.
+void AppendByteTotal(QByteArray& out, ByteTotal value);
+
 // "# ##0 kB" of bytes / 1024, rounded half away from zero, as the listing shows it: the pattern's
 // leading space stands only before a number of up to three digits (" 0 kB", " 999 kB"); a longer
 // one begins with its digits ("1 024 kB", "1464 844 kB"). The export trims it.

@@ -148,8 +148,10 @@ private:
         MP3Info info;
         QString bitrateKey;
         MediaInfo media;
-        const bool file = e.kind == DirEntry::Kind::File || e.kind == DirEntry::Kind::Link;
-        if (m_options.mediaInfo && file && IsMediaName(name)) {
+        // A link not followed is the link alone: nothing behind it is read.
+        const bool readable = e.kind == DirEntry::Kind::File ||
+                              (e.kind == DirEntry::Kind::Link && !m_options.walk.noFollow);
+        if (m_options.mediaInfo && readable && IsMediaName(name)) {
             media = readMedia(folder, e, name);
             bitrateKey = BitrateKey(media.timing.Bitrate);
             row[ColDuration] = media.timing.Duration;
@@ -157,7 +159,7 @@ private:
             row[ColBitrateKey] = bitrateKey;
             for (std::size_t i = 0; i < kMediaFieldCount; ++i)
                 row[std::size_t(ColMedia) + i] = media.fields[i];
-        } else if (m_options.mp3Info && file && IsMp3Name(name)) {
+        } else if (m_options.mp3Info && readable && IsMp3Name(name)) {
             info = readMp3(folder, e);
             bitrateKey = BitrateKey(info.Bitrate);
             row[ColDuration] = info.Duration;

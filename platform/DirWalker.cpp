@@ -1,5 +1,6 @@
 #include "platform/DirWalker.h"
 
+#include "codec/Bytes.h"
 #include "codec/Utf8.h"
 #include "platform/FileError.h"
 
@@ -8,7 +9,6 @@
 #include <fcntl.h>
 #include <limits>
 #include <memory>
-#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,7 +26,8 @@ struct Frame {
     std::size_t next = 0;
     dev_t dev = 0;
     ino_t ino = 0;
-    QByteArray rawName; // this folder's name within its parent
+    QByteArray rawName;   // this folder's name within its parent
+    std::size_t node = 0; // in the walk's record of entered folders
 };
 
 void closeFd(int& fd) {
@@ -39,7 +40,8 @@ qint64 fileTimeOf(const struct stat& st) {
 }
 
 // `st` is left as the entry's examination found it.
-void examine(int dirFd, const char* rawName, unsigned char type, DirEntry& entry, struct stat& st) {
+void examine(int dirFd, const char* rawName, unsigned char type, bool noFollow, DirEntry& entry,
+             struct stat& st) {
     if (type == DT_DIR) {
         // A folder's own time, for the exports that show it; its size stays 0.
         entry.kind = DirEntry::Kind::Folder;
@@ -47,10 +49,11 @@ void examine(int dirFd, const char* rawName, unsigned char type, DirEntry& entry
             entry.fileTime = fileTimeOf(st);
         return;
     }
-    const int flags = type == DT_REG ? AT_SYMLINK_NOFOLLOW : 0;
+    const int flags = type == DT_REG || noFollow ? AT_SYMLINK_NOFOLLOW : 0;
     if (::fstatat(dirFd, rawName, &st, flags) == 0) {
         entry.kind = S_ISDIR(st.st_mode)   ? DirEntry::Kind::Folder
                      : S_ISREG(st.st_mode) ? DirEntry::Kind::File
+                     : S_ISLNK(st.st_mode) ? DirEntry::Kind::Link
                                            : DirEntry::Kind::Special;
         entry.size = S_ISREG(st.st_mode) || S_ISLNK(st.st_mode) ? qint64(st.st_size) : 0;
         entry.fileTime = fileTimeOf(st);
@@ -109,7 +112,7 @@ int readEntries(const WalkOptions& options, WalkFolder& folder) {
             const qsizetype len = qsizetype(std::strlen(n));
             DirEntry entry;
             struct stat st {};
-            examine(fd, n, d->d_type, entry, st);
+            examine(fd, n, d->d_type, options.noFollow, entry, st);
             if (leftOut(options, folder, n, len, entry.isFolder())) continue;
             if (options.leaveOut.isSet() && entry.kind == DirEntry::Kind::File &&
                 st.st_ino == options.leaveOut.inode && st.st_dev == options.leaveOut.device)
@@ -132,19 +135,78 @@ QString describe(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
+} // namespace
+
+QString WalkFolder::reason() const {
+    if (loop)
+        return QStringLiteral("leads back to a folder above it; already listed at ") + listedAt;
+    if (repeat) return QStringLiteral("already listed at ") + listedAt;
+    return readable ? QString() : describe(error);
+}
+
+namespace {
+
+// The folders a walk has entered, by device and inode, each with a number. Open addressing in
+// one array: a node allocated per folder would be held for the whole walk between the output's
+// short-lived buffers, which then can no longer grow in place.
+class FolderSet {
+public:
+    static constexpr std::size_t kNone = ~std::size_t(0);
+
+    // The number kept for (dev, ino), or kNone after keeping `number` for it.
+    std::size_t insert(dev_t dev, ino_t ino, std::size_t number) {
+        if ((m_count + 1) * 2 > m_slots.size()) grow();
+        Slot& slot = find(m_slots, dev, ino);
+        if (slot.number != kNone) return slot.number;
+        slot = {dev, ino, number};
+        ++m_count;
+        return kNone;
+    }
+
+private:
+    struct Slot {
+        dev_t dev = 0;
+        ino_t ino = 0;
+        std::size_t number = kNone;
+    };
+
+    static Slot& find(std::vector<Slot>& table, dev_t dev, ino_t ino) {
+        const std::size_t mask = table.size() - 1;
+        std::size_t at = std::size_t((std::uint64_t(ino) * 0x9E3779B97F4A7C15ull ^ dev) >> 7);
+        for (;; ++at) {
+            Slot& slot = table[at & mask];
+            if (slot.number == kNone || (slot.ino == ino && slot.dev == dev)) return slot;
+        }
+    }
+
+    void grow() {
+        std::vector<Slot> larger(std::max<std::size_t>(64, m_slots.size() * 2));
+        for (const Slot& slot : m_slots)
+            if (slot.number != kNone) find(larger, slot.dev, slot.ino) = slot;
+        m_slots.swap(larger);
+    }
+
+    std::vector<Slot> m_slots;
+    std::size_t m_count = 0;
+};
+
 class Walk {
 public:
     Walk(const RootPath& root, WalkVisitor& visitor, const WalkOptions& options)
-        : m_rawRoot(root.raw()), m_root(root.display()), m_visitor(visitor), m_options(options) {}
+        : m_rootPath(root), m_root(root.display()), m_visitor(visitor), m_options(options) {}
 
     void run() {
-        const int fd = ::open(m_rawRoot.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int fd = m_rootPath.open();
         if (fd < 0)
             throw FileError::fromErrno(m_root, QStringLiteral("cannot open the folder"), errno);
         auto root = std::make_unique<Frame>();
         root->folder.fd = fd;
         struct stat st;
-        if (::fstat(fd, &st) == 0) m_rootDevice = st.st_dev;
+        if (::fstat(fd, &st) == 0) {
+            m_rootDevice = st.st_dev;
+            m_entered.insert(st.st_dev, st.st_ino, 0);
+        }
+        m_nodes.push_back({0, 0});
         if (!enter(*root)) {
             const int err = m_lastError;
             closeFd(root->folder.fd);
@@ -273,13 +335,21 @@ private:
                     m_visitor.childEnd(top.folder, child, nullptr);
                     continue;
                 }
-                if (examined && onPath(st.st_dev, st.st_ino)) {
-                    frame->folder.loop = true;
-                    frame->folder.readable = false;
-                    closeFd(frame->folder.fd);
-                    warn(frame->folder.relPath,
-                         QStringLiteral("leads back to a folder above it; not followed"));
+                const std::size_t first =
+                    examined ? m_entered.insert(st.st_dev, st.st_ino, m_nodes.size())
+                             : FolderSet::kNone;
+                if (first != FolderSet::kNone) {
+                    WalkFolder& repeat = frame->folder;
+                    repeat.repeat = true;
+                    repeat.loop = onPath(st.st_dev, st.st_ino);
+                    repeat.listedAt = pathOf(first);
+                    repeat.readable = false;
+                    closeFd(repeat.fd);
+                    warn(repeat.relPath, repeat.reason());
                 } else {
+                    AppendRaw(m_names, child.rawName.constData(), child.rawName.size());
+                    m_nodes.push_back({top.node, m_names.size()});
+                    frame->node = m_nodes.size() - 1;
                     entered = enter(*frame);
                     if (!entered) {
                         warn(frame->folder.relPath, describe(m_lastError));
@@ -288,7 +358,7 @@ private:
                 }
             }
             if (!entered) {
-                // Unreadable folders and loops are visited without entries.
+                // Unreadable folders and repeats are visited without entries.
                 m_visitor.folderOpened(frame->folder, frame->children);
                 frame->children.clear();
             }
@@ -297,7 +367,29 @@ private:
         }
     }
 
-    QByteArray m_rawRoot;
+    // Where an entered folder is, relative to the root: its parent's node and its name's end in
+    // m_names. Kept for every folder entered, to name the first arrival at a folder that is
+    // reached again; a few bytes each, where paths would cost their length times the depth.
+    struct Node {
+        std::size_t parent;
+        qsizetype nameEnd;
+    };
+    // The path of `node` as documents show it: decoded names, each ending in "/"; "." the root.
+    QString pathOf(std::size_t node) const {
+        std::vector<std::size_t> chain;
+        for (std::size_t n = node; n != 0; n = m_nodes[n].parent)
+            chain.push_back(n);
+        if (chain.empty()) return QStringLiteral(".");
+        QString path;
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            const qsizetype start = m_nodes[*it - 1].nameEnd;
+            path += DecodeFileName(m_names.constData() + start, m_nodes[*it].nameEnd - start);
+            path += QLatin1Char('/');
+        }
+        return path;
+    }
+
+    const RootPath& m_rootPath;
     QString m_root;
     WalkVisitor& m_visitor;
     const WalkOptions& m_options;
@@ -306,6 +398,9 @@ private:
     int m_openFolders = 0;
     dev_t m_rootDevice = 0;
     int m_lastError = 0;
+    FolderSet m_entered; // -> node
+    std::vector<Node> m_nodes;
+    QByteArray m_names;
 };
 
 } // namespace

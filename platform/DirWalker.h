@@ -13,13 +13,14 @@ namespace treelan {
 // FILETIME: 100 ns units since 1601-01-01 UTC, clamped to 0 .. 2^63-1 (years 1601 to 30828).
 qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds);
 
-// One directory entry, examined once. Links are followed: a link to a file gives that file, a
-// link to a folder that folder.
+// One directory entry, examined once. Links are followed (unless the walk is told not to): a link
+// to a file gives that file, a link to a folder that folder.
 struct DirEntry {
     enum class Kind : unsigned char {
         File,
         Folder,
-        Link,    // a link whose target cannot be examined (dangling): the link's own size and time
+        Link,    // a link not followed, or whose target cannot be examined (dangling): the link's
+                 // own size and time
         Special, // FIFO, socket or device: listed like a file, never opened
         Unexamined, // neither the entry nor its link could be examined: no size, no time
     };
@@ -41,11 +42,20 @@ struct WalkFolder {
     QByteArray rawRelPath;         // the same in raw bytes
     std::vector<DirEntry> entries; // enumeration order, "." and ".." left out
     int fd = -1;                   // open while the visitor's folderOpened runs
-    bool readable = true;          // false: the folder could not be enumerated
-    int error = 0;                 // then the errno of the failure
-    bool loop = false;             // a link back to a folder on the current path: not entered
-    qint64 fileTime = 0;           // the folder's own modification time, once it is entered
+    bool readable = true;          // false: the folder could not be enumerated, or was not entered
+    int error = 0;                 // then the errno of the failure (0 for a repeat)
+    // The walk arrived here before (same device and inode, through a link or a second mount):
+    // not entered again. `listedAt` is where it was entered, relative to the root ("." the root
+    // itself); `loop` when that is a folder on the current path.
+    bool repeat = false;
+    bool loop = false;
+    QString listedAt;
+    qint64 fileTime = 0; // the folder's own modification time, once it is entered
     int depth = 0;
+
+    // Why the folder's entries are not there: the system's reason, or where it is listed
+    // instead; empty when it was read.
+    QString reason() const;
 };
 
 struct WalkProgress {
@@ -94,10 +104,14 @@ struct WalkOptions {
     bool oneFileSystem = false; // do not enter folders on another file system than the root's
     // Never listed, whatever its name: an export's own temporary file in the folder it walks.
     FileId leaveOut;
+    // Links below the root are examined themselves (lstat), never followed: each is a Link
+    // entry with its own size and time. The root is followed all the same.
+    bool noFollow = false;
 };
 
-// Walks the folder `root`. Throws FileError when the root itself cannot be opened, Cancelled when
-// the progress callback says so.
+// Walks the folder `root`. Each folder (by device and inode) is entered at most once: the first
+// arrival in the visitor's order; a later one is handed over as a repeat, not entered. Throws
+// FileError when the root itself cannot be opened, Cancelled when the progress callback says so.
 void WalkTree(const RootPath& root, WalkVisitor& visitor, const WalkOptions& options = {});
 
 // Opens for reading a file that the walk found in the open folder `folderFd`. Only a regular

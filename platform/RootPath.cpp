@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QList>
 
+#include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,13 +38,39 @@ QByteArray findEntry(const QByteArray& folder, const QString& part) {
     return found;
 }
 
+// Empty when the system cannot tell (the folder was removed, or lies outside this process's
+// root). glibc finds paths longer than PATH_MAX too.
 QByteArray currentFolder() {
     QByteArray buffer(PATH_MAX, '\0');
     while (!::getcwd(buffer.data(), std::size_t(buffer.size()))) {
-        if (errno != ERANGE) return QFile::encodeName(QDir::currentPath());
+        if (errno != ERANGE) return {};
         buffer.resize(buffer.size() * 2);
     }
     return QByteArray(buffer.constData());
+}
+
+// Opens `path` one part at a time from `fd`, for paths longer than one system call takes.
+int openByParts(int fd, const QByteArray& path, int flags) {
+    int at = fd;
+    const QList<QByteArray> parts = path.split('/');
+    for (const QByteArray& part : parts) {
+        if (part.isEmpty() || part == ".") continue;
+        const int next = ::openat(at, part.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        const int error = errno;
+        if (at != fd) ::close(at);
+        if (next < 0) {
+            errno = error;
+            return -1;
+        }
+        at = next;
+    }
+    // The last part opened as asked; ".." parts are cleaned out of absolute paths and never
+    // kept in relative ones, so each step went down.
+    const int folder = ::openat(at, ".", flags);
+    const int error = errno;
+    if (at != fd) ::close(at);
+    errno = error;
+    return folder;
 }
 
 // "/a/b/" from any absolute byte path: no empty, "." or ".." parts.
@@ -91,14 +119,54 @@ RootPath::RootPath(const QString& text) {
 RootPath RootPath::fromBytes(const QByteArray& path) {
     RootPath root;
     if (path.isEmpty()) return root;
-    root.m_raw = cleanAbsolute(path.startsWith('/') ? path : currentFolder() + '/' + path);
+    if (path.startsWith('/')) {
+        root.m_raw = cleanAbsolute(path);
+    } else {
+        // Below the current folder the path is opened as given, relative to it: that names the
+        // same folder as the absolute text, which may be too long to open or not to be had.
+        if (!path.split('/').contains("..")) root.m_relative = path;
+        const QByteArray current = currentFolder();
+        if (!current.isEmpty()) {
+            root.m_raw = cleanAbsolute(current + '/' + path);
+        } else if (!root.m_relative.isEmpty()) {
+            // No absolute path to show: the documents name the folder as it was given.
+            root.m_raw = path.endsWith('/') ? path : path + '/';
+        } else {
+            root.m_raw = cleanAbsolute(QFile::encodeName(QDir::currentPath()) + '/' + path);
+        }
+    }
     root.m_display = DecodeFileName(root.m_raw);
     return root;
 }
 
+int RootPath::openWith(int flags) const {
+    if (m_raw.isEmpty()) {
+        errno = ENOENT;
+        return -1;
+    }
+    const QByteArray& path = m_relative.isEmpty() ? m_raw : m_relative;
+    const int fd = ::open(path.constData(), flags);
+    if (fd >= 0 || errno != ENAMETOOLONG) return fd;
+    if (!m_relative.isEmpty()) return openByParts(AT_FDCWD, m_relative, flags);
+    const int top = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (top < 0) return -1;
+    const int folder = openByParts(top, m_raw, flags);
+    const int error = errno;
+    ::close(top);
+    errno = error;
+    return folder;
+}
+
 bool RootPath::isFolder() const {
-    struct stat st;
-    return !m_raw.isEmpty() && ::stat(m_raw.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    // O_PATH: a folder that cannot be read is still a folder (the walk then says why).
+    const int fd = openWith(O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+int RootPath::open() const {
+    return openWith(O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 } // namespace treelan

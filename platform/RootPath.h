@@ -25,10 +25,18 @@ public:
     bool isEmpty() const { return m_raw.isEmpty(); }
     // True when the path leads to a folder (following links).
     bool isFolder() const;
+    // Opens the folder for reading (O_DIRECTORY, following links); -1 with errno set on failure.
+    // A path given relative to the current folder is opened relative to it ("." is the current
+    // folder itself), and a path longer than the system takes is opened part by part: either
+    // works however deep the folder lies.
+    int open() const;
 
 private:
+    int openWith(int flags) const;
+
     QByteArray m_raw;
     QString m_display;
+    QByteArray m_relative; // the argument as given, when it is relative without ".." parts
 };
 
 // The raw bytes of a path given as text: each part that does not exist as its UTF-8 bytes is

@@ -252,6 +252,15 @@ void frmExport::buildMenus() {
                     shown ? QStringLiteral("1") : QStringLiteral("0"));
         RefreshListing();
     });
+    m_mnuFollow = mnuV->addAction(tr("Follow links"));
+    m_mnuFollow->setObjectName(QStringLiteral("mnuFollow"));
+    m_mnuFollow->setCheckable(true);
+    m_mnuFollow->setChecked(true);
+    connect(m_mnuFollow, &QAction::triggered, this, [this](bool follow) {
+        SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("FollowLinks"),
+                    follow ? QStringLiteral("1") : QStringLiteral("0"));
+        RefreshListing();
+    });
     m_mnuMedia = mnuV->addAction(tr("Read media details"));
     m_mnuMedia->setObjectName(QStringLiteral("mnuMedia"));
     m_mnuMedia->setCheckable(true);
@@ -282,6 +291,9 @@ void frmExport::Form_Load(const QString& startPath) {
     // Hidden files are listed unless the user unticked them once.
     m_mnuHidden->setChecked(GetSetting(settingsApp(), QStringLiteral("Startup"),
                                        QStringLiteral("Hidden"),
+                                       QStringLiteral("1")) != QStringLiteral("0"));
+    m_mnuFollow->setChecked(GetSetting(settingsApp(), QStringLiteral("Startup"),
+                                       QStringLiteral("FollowLinks"),
                                        QStringLiteral("1")) != QStringLiteral("0"));
     // Media details are read only when the user asked for them once.
     m_mnuMedia->setChecked(GetSetting(settingsApp(), QStringLiteral("Startup"),
@@ -319,6 +331,9 @@ bool frmExport::selectedOnly() const {
 bool frmExport::showHidden() const {
     return m_mnuHidden->isChecked();
 }
+bool frmExport::followLinks() const {
+    return m_mnuFollow->isChecked();
+}
 bool frmExport::mediaDetails() const {
     return m_mnuMedia->isChecked();
 }
@@ -330,6 +345,7 @@ ExportOptions frmExport::exportOptions() const {
     options.mp3Info = mp3Info() || options.mediaInfo;
     options.selectedOnly = selectedOnly();
     options.walk.noHidden = !showHidden();
+    options.walk.noFollow = !followLinks();
     for (const QByteArray& file : m_removedFiles.files())
         options.removed.add(file);
     for (const QByteArray& folder : m_removedFolders.folders())
@@ -368,6 +384,7 @@ void frmExport::RefreshListing() {
     options.mediaInfo = mediaDetails();
     options.mp3Info = mp3Info() || options.mediaInfo;
     options.walk.noHidden = !showHidden();
+    options.walk.noFollow = !followLinks();
     // A scan still running is cancelled by the new one.
     m_scan->start(std::move(options));
     m_scanFolders = m_scanEntries = 0;

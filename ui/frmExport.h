@@ -50,6 +50,9 @@ public:
     bool selectedOnly() const;
     // The View menu's "Hidden files" tick: names beginning with "." are scanned and exported.
     bool showHidden() const;
+    // The View menu's "Follow links" tick: links to folders are entered and links to files read;
+    // unticked, each link is listed as itself (the command line's --no-follow).
+    bool followLinks() const;
     // The View menu's "Read media details" tick: media files are read by the helper processes
     // (as --media does), for the listing's media columns and the export.
     bool mediaDetails() const;
@@ -76,6 +79,7 @@ public:
     QAction* mnuView(int index) const { return m_mnuView.at(std::size_t(index)); }
     QAction* mnuSort(int index) const { return m_mnuSort.at(std::size_t(index)); }
     QAction* mnuHidden() const { return m_mnuHidden; }
+    QAction* mnuFollow() const { return m_mnuFollow; }
     QAction* mnuMedia() const { return m_mnuMedia; }
     QAction* mnuMediaColumn(int index) const { return m_mnuMediaColumn.at(std::size_t(index)); }
     QMenu* popupMenu() const { return m_mnuPopUp; }
@@ -168,6 +172,7 @@ private:
     std::array<QAction*, 4> m_mnuView{};
     std::array<QAction*, 6> m_mnuSort{};
     QAction* m_mnuHidden = nullptr;
+    QAction* m_mnuFollow = nullptr;
     QAction* m_mnuMedia = nullptr;
     std::array<QAction*, kMediaViewItems> m_mnuMediaColumn{};
 

@@ -82,7 +82,7 @@ _treelan_cli()
 
     if [[ $cur == -* ]]; then
         local walk_options='--exclude-pattern --include-pattern --no-hidden --max-depth
-            --one-file-system'
+            --one-file-system --no-follow'
         if [[ $command == export ]]; then
             COMPREPLY=($(compgen -W '--recursive --mp3 --media --format --template --only --exclude
                 --resources --strings --totals --bom --quiet --help -r -m -M -f -t -q -h

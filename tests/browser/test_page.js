@@ -33,6 +33,8 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
   const out = path.join(root + '.html');
   const filtered = root + '-filtered.html';
   const bomRoot = root + '-bom', bomPage = root + '-bom.html';
+  const bigRoot = root + '-big', bigPage = root + '-big.html';
+  let bigMounted = false;
   execFileSync(cli, ['export', '-r', '-q', root, out]);
   const browser = await launch();
   try {
@@ -182,6 +184,40 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
     await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)');
     await page.click('#below');
     checks.equal('a leading U+FEFF shows', (await tableRows(page)).map((r) => r[0]), ['\ufeffmarked.txt']);
+
+    // Three files of 2^63-1 bytes (a tmpfs takes them): sizes and sums show exactly, past what
+    // the page's doubles hold; a folder reached again through a link says where it is listed.
+    fs.mkdirSync(bigRoot);
+    try {
+      execFileSync('mount', ['-t', 'tmpfs', '-o', 'size=1m', 'tmpfs', bigRoot], { stdio: 'ignore' });
+      bigMounted = true;
+    } catch (e) {
+      console.log('SKIP exact sums: cannot mount a tmpfs here (needs root)');
+    }
+    if (bigMounted) {
+      fs.mkdirSync(path.join(bigRoot, 'sub'));
+      for (const name of ['a', 'b', 'c'])
+        execFileSync('truncate', ['-s', '9223372036854775807', path.join(bigRoot, 'sub', name)]);
+      fs.symlinkSync('sub', path.join(bigRoot, 'again')); // sorted first: entered there
+      execFileSync(cli, ['export', '-r', '-q', '-f', 'html', bigRoot, bigPage]);
+      await page.goto('file://' + bigPage);
+      await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)');
+      const digitsOf = (s) => String(s).replace(/\D/g, '');
+      const sum = '27670116110564327421';
+      checks.equal('exact total in the header', digitsOf(await page.$eval('#tBytes', (e) => e.title)), sum);
+      const treeRow = (name) => page.evaluate((n) => {
+        const row = Array.from(document.querySelectorAll('#tree .vrow:not([hidden])'))
+          .find((r) => r.querySelector('.tn').textContent === n);
+        return row ? { text: row.querySelector('.tc').textContent, title: row.querySelector('.tc').title } : null;
+      }, name);
+      checks.equal('exact total of a folder', digitsOf((await treeRow('again')).title), sum);
+      checks.equal('the folder reached again says where', (await treeRow('sub')).text,
+        '\u26a0 already listed at again/');
+      await page.click('#below');
+      checks.equal('exact file sizes', await page.$$eval('#table .vrow:not([hidden]) > :nth-child(3)',
+        (c) => c.map((e) => e.title.replace(/\D/g, ''))), Array(3).fill('9223372036854775807'));
+      checks.equal('no page error with exact sums', seen.errors, []);
+    }
   } finally {
     await browser.close();
     fs.rmSync(root, { recursive: true, force: true });
@@ -189,6 +225,9 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
     fs.rmSync(filtered, { force: true });
     fs.rmSync(bomRoot, { recursive: true, force: true });
     fs.rmSync(bomPage, { force: true });
+    if (bigMounted) execFileSync('umount', [bigRoot]);
+    fs.rmSync(bigRoot, { recursive: true, force: true });
+    fs.rmSync(bigPage, { force: true });
   }
   checks.done();
 })().catch((e) => { console.log('FAIL ' + (e && e.stack || e)); process.exit(1); });

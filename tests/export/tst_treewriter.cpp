@@ -370,10 +370,12 @@ private slots:
         ExportOptions o;
         o.browseSubfolders = true;
         const QByteArray xml = body(t.root(), TreeForm::Xml, o);
-        QCOMPARE(titles(xml), (QStringList{"link-to-folder", "loop", "file.txt", "real", "loop",
-                                           "file.txt", "dangling", "link-to-file"}));
+        // "real" is reached first through the link before it: entered there, not again.
+        QCOMPARE(titles(xml), (QStringList{"link-to-folder", "loop", "file.txt", "real", "dangling",
+                                           "link-to-file"}));
         QVERIFY(xml.contains("<file title=\"link-to-file\" size=\"2 kB\" date=\"2.1.2010\" />"));
         QVERIFY(xml.contains("<folder title=\"loop\">\r\n</folder>"));
+        QVERIFY(xml.contains("<folder title=\"real\">\r\n</folder>"));
         QCOMPARE(xml.count("title=\"dangling\""), 1);
     }
 

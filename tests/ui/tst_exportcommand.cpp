@@ -585,6 +585,41 @@ private slots:
         SetSettingsDirectory(m_settings.path());
     }
 
+    // The View menu's "Follow links": ticked by default and remembered; unticked, the scan and
+    // the export take each link as itself, as --no-follow does.
+    void followLinks_data() {
+        QTest::addColumn<QString>("stored"); // the setting before the window opens
+        QTest::addColumn<bool>("click");     // the tick is clicked once the window is up
+        QTest::newRow("default") << QString() << false;
+        QTest::newRow("unticked") << QString() << true;
+        QTest::newRow("remembered unticked") << "0" << false;
+    }
+    void followLinks() {
+        QFETCH(QString, stored);
+        QFETCH(bool, click);
+        const bool follow = stored.isEmpty() && !click;
+        QTemporaryDir settings;
+        SetSettingsDirectory(settings.path());
+        if (!stored.isEmpty()) SaveSetting("Treelan", "Startup", "FollowLinks", stored);
+        TempTree outside, t;
+        outside.createFile(QStringLiteral("inner.txt"), "i");
+        t.createSymlink(QStringLiteral("lnk"), outside.root());
+        auto w = window(t.root());
+        child<QCheckBox>(*w, "chkTree")->setChecked(true);
+        QVERIFY(WaitForScan(*w));
+        if (click) w->mnuFollow()->trigger();
+        QVERIFY(WaitForScan(*w));
+        QCOMPARE(w->mnuFollow()->isChecked(), follow);
+        QCOMPARE(GetSetting("Treelan", "Startup", "FollowLinks", "1"), follow ? "1" : "0");
+        QCOMPARE(w->model()->rowCount(), 1);
+        QCOMPARE(RowPath(*w->model(), 0), follow ? "lnk/inner.txt" : "lnk");
+        ScriptedExport script;
+        script.run(*w, target(QStringLiteral("links.xml")), 3);
+        const QByteArray xml = ReadFileBytes(target(QStringLiteral("links.xml")));
+        QCOMPARE(xml.contains(follow ? "<file title=\"inner.txt\"" : "<file title=\"lnk\""), true);
+        SetSettingsDirectory(m_settings.path());
+    }
+
     void failureReportedAndNothingLeft_data() {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<int>("index");
