@@ -119,8 +119,12 @@ bool MediaPool::spawn(Slot& slot, QString& error) {
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    // The helper's end becomes its descriptor 3, without close-on-exec.
+    // The helper's end becomes its descriptor 3, without close-on-exec. It reads and writes
+    // nothing else: it holds neither the caller's input nor its output (a pipe to a reader that
+    // waits for its end), only its error stream for the libraries' last words.
     posix_spawn_file_actions_adddup2(&actions, pair[1], 3);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     const QByteArray program = QFile::encodeName(m_helper);
     char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--serve"), nullptr};
     pid_t pid = -1;
