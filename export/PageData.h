@@ -55,6 +55,8 @@ public:
     void finish();
 
     qint64 folders() const { return m_folders; }
+    // Whether some file had media fields (the md column is written).
+    bool hasMedia() const { return m_columns[Md] != nullptr; }
     qint64 files() const { return m_files; }
 
 private:

@@ -185,7 +185,7 @@ void WebPageWriter::end() {
     QJsonArray filters;
     for (const QString& f : m_info.filters)
         filters.append(f);
-    const QJsonObject meta{
+    QJsonObject meta{
         {"root", m_info.rootPath},
         {"exported", double(m_exported)},
         {"folders", double(m_data->folders())},
@@ -201,6 +201,14 @@ void WebPageWriter::end() {
         {"options",
          QJsonObject{{"recursive", m_info.recursive}, {"mp3", m_info.mp3}, {"filters", filters}}},
         {"strings", strings}};
+    // The media columns' headings, from the one table of their names; only when some file has
+    // media fields, so a page without them is what it was.
+    if (m_data->hasMedia()) {
+        QJsonArray headings;
+        for (const MediaFieldName& f : kMediaFieldNames)
+            headings.append(QLatin1String(f.heading));
+        meta.insert(QStringLiteral("media"), headings);
+    }
     QByteArray json = QJsonDocument(meta).toJson(QJsonDocument::Compact);
     json.replace("<", "\\u003c").replace(">", "\\u003e");
 
