@@ -53,12 +53,15 @@ const char kOptionsUsage[] =
     "\n"
     "  -r, --recursive        list the files of every subfolder\n"
     "  -m, --mp3              read MP3 playing time and bit rate\n"
+    "  -M, --media            read media details too (implies -m; see export)\n"
     "      --full-path        begin each line with FOLDER\n"
-    "      --columns LIST     shown columns out of size,date,duration,bitrate (default: "
-    "size,date;\n"
-    "                         an empty LIST shows none)\n"
+    "      --columns LIST     shown columns out of size,date,duration,bitrate,mediaTitle,\n"
+    "                         artist,album,track,year,genre,dimensions,codec,dateTaken,\n"
+    "                         cameraMake,cameraModel (default: size,date; an empty LIST shows\n"
+    "                         none; the names after bitrate are filled with --media)\n"
     "      --sort KEY         name | folder | size | type | date | duration | bitrate (default: "
-    "name)\n"
+    "name),\n"
+    "                         or a media column's name\n"
     "      --descending       sort in descending order\n"
     "      --strings FILE     an interface string file instead of the built-in English texts\n"
     "\n"
@@ -102,6 +105,10 @@ QString usage() {
         "\n"
         "  -r, --recursive        write each subfolder's contents\n"
         "  -m, --mp3              read MP3 playing time and bit rate\n"
+        "  -M, --media            read media details too (implies -m): playing time and bit rate\n"
+        "                         of every audio and video file, audio tags, video and picture\n"
+        "                         sizes as displayed, video codec, date taken, camera make and\n"
+        "                         model; the content decides, a name only says what to read\n"
         "  -f, --format FORMAT    one of these (default: from OUTPUT's ending, else xml):\n");
     // One line per format, from the format table.
     for (const ExportFormatInfo& f : ExportFormats()) {
@@ -255,6 +262,7 @@ int runExport(const QStringList& args, const ExportPreparer& prepare = {}) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     const QCommandLineOption recursive({"r", "recursive"}, "");
     const QCommandLineOption mp3({"m", "mp3"}, "");
+    const QCommandLineOption media({"M", "media"}, "");
     const QCommandLineOption format({"f", "format"}, "", "FORMAT");
     const QCommandLineOption templ({"t", "template"}, "", "NAME");
     const QCommandLineOption only(QStringList{"only"}, "", "PATH");
@@ -269,6 +277,7 @@ int runExport(const QStringList& args, const ExportPreparer& prepare = {}) {
         {recursive, mp3, format, templ, only, exclude, resources, strings, quiet, help});
     parser.addOption(totals);
     parser.addOption(bom);
+    parser.addOption(media);
     const FilterOptions filters;
     filters.addTo(parser);
     if (!parser.parse(args)) return usageError(parser.errorText());
@@ -325,7 +334,8 @@ int runExport(const QStringList& args, const ExportPreparer& prepare = {}) {
 
     ExportOptions& o = request.options;
     o.browseSubfolders = parser.isSet(recursive);
-    o.mp3Info = parser.isSet(mp3);
+    o.mediaInfo = parser.isSet(media);
+    o.mp3Info = parser.isSet(mp3) || o.mediaInfo;
     if (const QString error = filters.apply(parser, o.walk); !error.isEmpty())
         return usageError(error);
     const bool isQuiet = parser.isSet(quiet);
@@ -368,13 +378,15 @@ int runList(const QStringList& args) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     const QCommandLineOption recursive({"r", "recursive"}, "");
     const QCommandLineOption mp3({"m", "mp3"}, "");
+    const QCommandLineOption media({"M", "media"}, "");
     const QCommandLineOption fullPath(QStringList{"full-path"}, "");
     const QCommandLineOption columns(QStringList{"columns"}, "", "LIST");
     const QCommandLineOption sortBy(QStringList{"sort"}, "", "KEY");
     const QCommandLineOption descending(QStringList{"descending"}, "");
     const QCommandLineOption strings(QStringList{"strings"}, "", "FILE");
     const QCommandLineOption help({"h", "help"}, "");
-    parser.addOptions({recursive, mp3, fullPath, columns, sortBy, descending, strings, help});
+    parser.addOptions(
+        {recursive, mp3, media, fullPath, columns, sortBy, descending, strings, help});
     const FilterOptions filters;
     filters.addTo(parser);
     if (!parser.parse(args)) return usageError(parser.errorText());
@@ -387,14 +399,20 @@ int runList(const QStringList& args) {
 
     // The Rows setting from the column names, in View menu order.
     QString rows = QStringLiteral("1100");
+    QString mediaRows(kMediaViewItems, QLatin1Char('0'));
     if (parser.isSet(columns)) {
         static const QStringList names{"size", "date", "duration", "bitrate"};
         rows = QStringLiteral("0000");
         for (const QString& name :
              parser.value(columns).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const qsizetype i = names.indexOf(name.trimmed().toLower());
-            if (i < 0) return usageError(QStringLiteral("unknown column '%1'").arg(name));
-            rows[i] = QLatin1Char('1');
+            const int field = MediaFieldByKey(name.trimmed());
+            if (i >= 0)
+                rows[i] = QLatin1Char('1');
+            else if (field >= 0)
+                mediaRows[field] = QLatin1Char('1');
+            else
+                return usageError(QStringLiteral("unknown column '%1'").arg(name));
         }
     }
     int key = ColName;
@@ -404,9 +422,10 @@ int runList(const QStringList& args) {
                                               {"date", ColDateKey},      {"duration", ColDuration},
                                               {"bitrate", ColBitrateKey}};
         const auto it = keys.constFind(parser.value(sortBy).toLower());
-        if (it == keys.constEnd())
+        const int field = MediaFieldByKey(parser.value(sortBy));
+        if (it == keys.constEnd() && field < 0)
             return usageError(QStringLiteral("unknown sort key '%1'").arg(parser.value(sortBy)));
-        key = *it;
+        key = it != keys.constEnd() ? *it : ColMedia + field;
     }
 
     const RootPath root = RootPath::fromBytes(rawArgument(positional[0]));
@@ -415,12 +434,13 @@ int runList(const QStringList& args) {
     if (parser.isSet(strings) && !useStringFile(parser.value(strings))) return kExitFailed;
 
     ListingModel model;
-    model.columns().arrangeColumns(rows);
+    model.columns().arrangeColumns(rows, mediaRows);
     model.sort(key, parser.isSet(descending) ? Qt::DescendingOrder : Qt::AscendingOrder);
     ScanOptions options;
     options.rootPath = root;
     options.browseSubfolders = parser.isSet(recursive);
-    options.mp3Info = parser.isSet(mp3);
+    options.mediaInfo = parser.isSet(media);
+    options.mp3Info = parser.isSet(mp3) || options.mediaInfo;
     if (const QString error = filters.apply(parser, options.walk); !error.isEmpty())
         return usageError(error);
     options.walk.warning = [](const QString& path, const QString& reason) {

@@ -37,7 +37,7 @@ void PageWriter::file(const ExportEntry& f) {
     const Mp3Fields* mp3 = f.mp3;
     const bool timed = mp3 && mp3->seconds >= 0;
     m_writer->file(f.name.toString(), f.examined() ? f.size : -1, f.unixTime(),
-                   timed ? mp3->seconds * 1000 : 0, mp3 ? mp3->kbps : 0);
+                   timed ? mp3->seconds * 1000 : 0, mp3 ? mp3->kbps : 0, f.media);
 }
 
 void PageWriter::leaveFolder(const ExportEntry&, const FolderTotals&) {

@@ -7,6 +7,7 @@
 #include "export/XmlWriter.h"
 #include "listing/EntryFormat.h"
 #include "listing/Sort.h"
+#include "media/MediaPool.h"
 #include "media/Mp3Info.h"
 #include "platform/FileError.h"
 
@@ -95,6 +96,7 @@ struct FileRecord {
     QString key;             // the sort key; null for plain ASCII names, compared on their bytes
     std::uint32_t entry = 0; // index into the folder's entries
     std::int32_t mp3 = -1;   // index into the folder's MP3 fields, or -1
+    std::int32_t media = -1; // index into the folder's media details, or -1
 };
 
 bool isAscii(const QByteArray& bytes) {
@@ -195,6 +197,7 @@ public:
         level.totals = {};
         level.files.clear();
         level.mp3.clear();
+        level.media.clear();
         m_selection.enter(folder, depth);
         QString rootName;
         if (depth == 0)
@@ -266,6 +269,7 @@ public:
                 const QString name = d.name();
                 const Mp3Fields* mp3 = r.mp3 >= 0 ? &level.mp3[std::size_t(r.mp3)] : nullptr;
                 ExportEntry e;
+                e.media = r.media >= 0 ? &level.media[std::size_t(r.media)] : nullptr;
                 e.kind = d.kind;
                 e.name = name;
                 e.rawName = d.rawName;
@@ -286,6 +290,8 @@ public:
         level.files.shrink_to_fit();
         level.mp3.clear();
         level.mp3.shrink_to_fit();
+        level.media.clear();
+        level.media.shrink_to_fit();
         if (depth == 0) {
             QString name;
             m_writer.leaveFolder(folderEntry(nullptr, nullptr, &folder, name), level.totals);
@@ -310,6 +316,7 @@ private:
     struct Level {
         std::vector<FileRecord> files; // written after the subfolders
         std::vector<Mp3Fields> mp3;    // of the files that are MP3 files, when asked for
+        std::vector<MediaInfo> media;  // of the files with media names, with --media
         FolderTotals totals;
     };
 
@@ -352,11 +359,33 @@ private:
         // A link not followed is the link alone: nothing behind it is read.
         const bool readable = entry.kind == DirEntry::Kind::File ||
                               (entry.kind == DirEntry::Kind::Link && !m_options.walk.noFollow);
-        if (m_options.mp3Info && readable && IsMp3Name(entry.name())) {
+        if (m_options.mediaInfo && readable && IsMediaName(entry.name())) {
+            MediaInfo info = readMedia(folder, entry);
+            r.mp3 = std::int32_t(level.mp3.size());
+            level.mp3.push_back(Mp3FieldsOf(info.timing));
+            r.media = std::int32_t(level.media.size());
+            level.media.push_back(std::move(info));
+        } else if (m_options.mp3Info && readable && IsMp3Name(entry.name())) {
             r.mp3 = std::int32_t(level.mp3.size());
             level.mp3.push_back(Mp3FieldsOf(readMp3(folder, entry)));
         }
         return r;
+    }
+
+    // Through a helper process: a file that makes it hang or die gets empty fields.
+    MediaInfo readMedia(const WalkFolder& folder, const DirEntry& entry) const {
+        const QString name = entry.name();
+        const QString display = m_root.display() + folder.relPath + name;
+        int error = 0;
+        const int fd = OpenRegularFile(folder.fd, entry.rawName, error);
+        if (fd < 0) {
+            warn(display, QStringLiteral("cannot read media details: ") + describe(error));
+            return {};
+        }
+        MediaInfo info = MediaPool::instance().read(
+            fd, entry.size, name, [&](const QString& reason) { warn(display, reason); });
+        ::close(fd);
+        return info;
     }
 
     MP3Info readMp3(const WalkFolder& folder, const DirEntry& entry) const {

@@ -155,10 +155,11 @@ void WebPageWriter::markFolder(PageData::FolderState state, const QString& reaso
 }
 
 void WebPageWriter::file(const QString& name, qint64 size, qint64 unixSeconds, qint64 durationMs,
-                         int kbps) {
+                         int kbps, const MediaInfo* media) {
     if (size > kExactInScript)
         m_exactFiles.insert(QString::number(m_data->files()), decimal(ByteTotal(size)));
-    m_data->addFile(m_open.empty() ? 0 : m_open.back(), name, size, unixSeconds, durationMs, kbps);
+    m_data->addFile(m_open.empty() ? 0 : m_open.back(), name, size, unixSeconds, durationMs, kbps,
+                    media);
     if (size > 0) {
         m_bytes += ByteTotal(size);
         if (!m_sums.empty()) m_sums.back() += ByteTotal(size);
@@ -184,7 +185,7 @@ void WebPageWriter::end() {
     QJsonArray filters;
     for (const QString& f : m_info.filters)
         filters.append(f);
-    const QJsonObject meta{
+    QJsonObject meta{
         {"root", m_info.rootPath},
         {"exported", double(m_exported)},
         {"folders", double(m_data->folders())},
@@ -200,6 +201,14 @@ void WebPageWriter::end() {
         {"options",
          QJsonObject{{"recursive", m_info.recursive}, {"mp3", m_info.mp3}, {"filters", filters}}},
         {"strings", strings}};
+    // The media columns' headings, from the one table of their names; only when some file has
+    // media fields, so a page without them is what it was.
+    if (m_data->hasMedia()) {
+        QJsonArray headings;
+        for (const MediaFieldName& f : kMediaFieldNames)
+            headings.append(QLatin1String(f.heading));
+        meta.insert(QStringLiteral("media"), headings);
+    }
     QByteArray json = QJsonDocument(meta).toJson(QJsonDocument::Compact);
     json.replace("<", "\\u003c").replace(">", "\\u003e");
 

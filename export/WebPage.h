@@ -44,7 +44,8 @@ public:
     // The folder entered last could not be read (`reason` says why), or was not entered (not
     // recursive, or listed elsewhere: `reason` says where).
     void markFolder(PageData::FolderState state, const QString& reason = {});
-    void file(const QString& name, qint64 size, qint64 unixSeconds, qint64 durationMs, int kbps);
+    void file(const QString& name, qint64 size, qint64 unixSeconds, qint64 durationMs, int kbps,
+              const MediaInfo* media = nullptr);
     void leaveFolder();
     void end();
 

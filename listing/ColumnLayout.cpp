@@ -19,6 +19,8 @@ ColumnLayout::ColumnLayout(QObject* parent) : QObject(parent) {
             col.tag = KeyText(kTags[c]);
         }
         col.alignment = c == ColSize ? Qt::AlignRight : Qt::AlignLeft;
+        if (c >= ColMedia)
+            col.tag = QLatin1String(kMediaFieldNames[std::size_t(c - ColMedia)].heading);
         m_order.push_back(c);
     }
 }
@@ -64,6 +66,7 @@ std::vector<int> ColumnLayout::visibleColumns() const {
 
 bool ColumnLayout::isOffered(int column) const {
     if (column == ColName || column == ColFolder) return true;
+    if (column >= ColMedia) return mediaItemTicked(column - ColMedia);
     return column >= ColSize && column < ColSize + kViewItems &&
            m_ticks[std::size_t(column - ColSize)];
 }
@@ -91,13 +94,50 @@ void ColumnLayout::ShowColumn(int index) {
     }
 }
 
-void ColumnLayout::arrangeColumns(const QString& rows) {
+void ColumnLayout::arrangeColumns(const QString& rows, const QString& mediaRows) {
     for (int c = ColSize; c < kListingColumns; ++c)
         setDisplayPosition(c, 1);
     for (int i = 0; i < kViewItems; ++i) {
         setViewItemTicked(i, i < rows.size() && rows[i] == QLatin1Char('1'));
         ShowColumn(i);
     }
+    for (int i = 0; i < kMediaViewItems; ++i) {
+        setMediaItemTicked(i, i < mediaRows.size() && mediaRows[i] == QLatin1Char('1'));
+        ShowMediaColumn(i);
+    }
+}
+
+bool ColumnLayout::mediaItemTicked(int index) const {
+    return index >= 0 && index < kMediaViewItems && m_mediaTicks[std::size_t(index)];
+}
+
+void ColumnLayout::setMediaItemTicked(int index, bool ticked) {
+    if (index >= 0 && index < kMediaViewItems) m_mediaTicks[std::size_t(index)] = ticked;
+}
+
+void ColumnLayout::ShowMediaColumn(int index) {
+    if (index < 0 || index >= kMediaViewItems) return;
+    const int c = ColMedia + index;
+    if (m_mediaTicks[std::size_t(index)]) {
+        // After Folder, the ticked standard columns and the ticked media columns before it.
+        int position = displayPosition(ColFolder);
+        for (bool t : m_ticks)
+            position += t ? 1 : 0;
+        for (int i = 0; i < index; ++i)
+            position += m_mediaTicks[std::size_t(i)] ? 1 : 0;
+        setDisplayPosition(c, position + 1);
+        setColumnWidth(c, kColumnTwips);
+    } else {
+        setColumnWidth(c, 0);
+        setDisplayPosition(c, 1);
+    }
+}
+
+QString ColumnLayout::mediaRowsSetting() const {
+    QString s;
+    for (bool t : m_mediaTicks)
+        s += t ? QLatin1Char('1') : QLatin1Char('0');
+    return s;
 }
 
 QString ColumnLayout::rowsSetting() const {

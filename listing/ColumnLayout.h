@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/MediaInfo.h"
+
 #include <QObject>
 #include <QString>
 
@@ -20,11 +22,14 @@ enum ListingColumn : int {
     ColSizeKey,
     ColDateKey,
     ColBitrateKey,
-    kListingColumns
+    ColMedia, // the first of the media fields (kMediaFieldNames), in their table's order
+    kListingColumns = ColMedia + int(kMediaFieldCount)
 };
 
 // Number of View menu items: the optional columns Size, Date, Duration and Bitrate.
 constexpr int kViewItems = 4;
+// Then one item per media field; their columns are hidden until chosen.
+constexpr int kMediaViewItems = int(kMediaFieldCount);
 constexpr double kColumnTwips = 1440.0;
 
 // How a details view lays out the listing's columns: widths in twips, display order, the View
@@ -58,10 +63,18 @@ public:
     // Applies item `index`'s tick to column index + 3 (1-based), i.e. ColSize + index.
     void ShowColumn(int index);
     // The start-up arrangement: every column from Size on parked in front, then each View item
-    // ticked from its character of `rows` ("1" shown; a missing character counts as hidden).
-    void arrangeColumns(const QString& rows);
+    // ticked from its character of `rows` ("1" shown; a missing character counts as hidden),
+    // and each media column from its character of `mediaRows`.
+    void arrangeColumns(const QString& rows, const QString& mediaRows = {});
     // The Rows setting text of the current ticks.
     QString rowsSetting() const;
+
+    // The media columns' View items: ticked, shown after the other ticked columns.
+    bool mediaItemTicked(int index) const;
+    void setMediaItemTicked(int index, bool ticked);
+    void ShowMediaColumn(int index);
+    // The MediaColumns setting text: one "1" or "0" per media field.
+    QString mediaRowsSetting() const;
 
 signals:
     // Widths, positions or ticks changed; a view re-reads them.
@@ -76,6 +89,7 @@ private:
     std::array<Column, kListingColumns> m_columns;
     std::vector<int> m_order; // columns in display order
     std::array<bool, kViewItems> m_ticks{};
+    std::array<bool, kMediaViewItems> m_mediaTicks{};
 };
 
 } // namespace treelan

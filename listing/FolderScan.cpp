@@ -4,6 +4,7 @@
 #include "codec/Utf8.h"
 #include "listing/EntryFormat.h"
 #include "listing/ListingModel.h"
+#include "media/MediaPool.h"
 #include "media/Mp3Info.h"
 #include "platform/FileError.h"
 #include "settings/StringTable.h"
@@ -146,10 +147,19 @@ private:
         row[ColDateKey] = all.sliced(sizeKeyEnd);
         MP3Info info;
         QString bitrateKey;
+        MediaInfo media;
         // A link not followed is the link alone: nothing behind it is read.
         const bool readable = e.kind == DirEntry::Kind::File ||
                               (e.kind == DirEntry::Kind::Link && !m_options.walk.noFollow);
-        if (m_options.mp3Info && readable && IsMp3Name(name)) {
+        if (m_options.mediaInfo && readable && IsMediaName(name)) {
+            media = readMedia(folder, e, name);
+            bitrateKey = BitrateKey(media.timing.Bitrate);
+            row[ColDuration] = media.timing.Duration;
+            row[ColBitrate] = media.timing.Bitrate;
+            row[ColBitrateKey] = bitrateKey;
+            for (std::size_t i = 0; i < kMediaFieldCount; ++i)
+                row[std::size_t(ColMedia) + i] = media.fields[i];
+        } else if (m_options.mp3Info && readable && IsMp3Name(name)) {
             info = readMp3(folder, e);
             bitrateKey = BitrateKey(info.Bitrate);
             row[ColDuration] = info.Duration;
@@ -170,6 +180,24 @@ private:
         row[ColFolder] = folder;
         row[ColSize] = m_folderMarker;
         m_model.addRow(row, true, {DecodesExactly(e.rawName) ? QByteArrayView() : raw, {}});
+    }
+
+    // Through a helper process; a file it cannot read gets empty fields and the scan goes on.
+    MediaInfo readMedia(const WalkFolder& folder, const DirEntry& e, const QString& name) const {
+        const QString display = m_root + folder.relPath + name;
+        auto warn = [&](const QString& reason) {
+            if (m_options.walk.warning) m_options.walk.warning(display, reason);
+        };
+        int error = 0;
+        const int fd = OpenRegularFile(folder.fd, e.rawName, error);
+        if (fd < 0) {
+            warn(QStringLiteral("cannot read media details: ") +
+                 QString::fromLocal8Bit(std::strerror(error)));
+            return {};
+        }
+        MediaInfo info = MediaPool::instance().read(fd, e.size, name, warn);
+        ::close(fd);
+        return info;
     }
 
     // A file the reader cannot open or read gets empty MP3 fields; the scan goes on.
