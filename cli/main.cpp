@@ -54,12 +54,15 @@ const char kOptionsUsage[] =
     "\n"
     "  -r, --recursive        list the files of every subfolder\n"
     "  -m, --mp3              read MP3 playing time and bit rate\n"
+    "  -M, --media            read media details too (implies -m; see export)\n"
     "      --full-path        begin each line with FOLDER\n"
-    "      --columns LIST     shown columns out of size,date,duration,bitrate (default: "
-    "size,date;\n"
-    "                         an empty LIST shows none)\n"
+    "      --columns LIST     shown columns out of size,date,duration,bitrate,mediaTitle,\n"
+    "                         artist,album,track,year,genre,dimensions,codec,dateTaken,\n"
+    "                         cameraMake,cameraModel (default: size,date; an empty LIST shows\n"
+    "                         none; the names after bitrate are filled with --media)\n"
     "      --sort KEY         name | folder | size | type | date | duration | bitrate (default: "
-    "name)\n"
+    "name),\n"
+    "                         or a media column's name\n"
     "      --descending       sort in descending order\n"
     "      --strings FILE     an interface string file instead of the built-in English texts\n"
     "\n"
@@ -103,6 +106,10 @@ QString usage() {
         "\n"
         "  -r, --recursive        write each subfolder's contents\n"
         "  -m, --mp3              read MP3 playing time and bit rate\n"
+        "  -M, --media            read media details too (implies -m): playing time and bit rate\n"
+        "                         of every audio and video file, audio tags, video and picture\n"
+        "                         sizes as displayed, video codec, date taken, camera make and\n"
+        "                         model; the content decides, a name only says what to read\n"
         "  -f, --format FORMAT    one of these (default: from OUTPUT's ending, else xml):\n");
     // One line per format, from the format table.
     for (const ExportFormatInfo& f : ExportFormats()) {
@@ -254,6 +261,7 @@ bool useStringFile(const QString& file) {
 struct ExportCommandLine {
     QCommandLineOption recursive{{"r", "recursive"}, ""};
     QCommandLineOption mp3{{"m", "mp3"}, ""};
+    QCommandLineOption media{{"M", "media"}, ""};
     QCommandLineOption format{{"f", "format"}, "", "FORMAT"};
     QCommandLineOption templ{{"t", "template"}, "", "NAME"};
     QCommandLineOption only{QStringList{"only"}, "", "PATH"};
@@ -268,7 +276,7 @@ struct ExportCommandLine {
 
     void addTo(QCommandLineParser& parser) const {
         parser.addOptions({recursive, mp3, format, templ, only, exclude, resources, strings, quiet,
-                           help, totals, bom});
+                           help, totals, bom, media});
         filters.addTo(parser);
     }
     // The format and its own options into `request`; an empty text, or the usage error.
@@ -365,7 +373,8 @@ int runExport(const QStringList& args, const ExportPreparer& prepare = {}) {
 
     ExportOptions& o = request.options;
     o.browseSubfolders = parser.isSet(line.recursive);
-    o.mp3Info = parser.isSet(line.mp3);
+    o.mediaInfo = parser.isSet(line.media);
+    o.mp3Info = parser.isSet(line.mp3) || o.mediaInfo;
     if (const QString error = line.filters.apply(parser, o.walk); !error.isEmpty())
         return usageError(error);
     const bool quiet = parser.isSet(line.quiet);
@@ -387,13 +396,15 @@ int runList(const QStringList& args) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     const QCommandLineOption recursive({"r", "recursive"}, "");
     const QCommandLineOption mp3({"m", "mp3"}, "");
+    const QCommandLineOption media({"M", "media"}, "");
     const QCommandLineOption fullPath(QStringList{"full-path"}, "");
     const QCommandLineOption columns(QStringList{"columns"}, "", "LIST");
     const QCommandLineOption sortBy(QStringList{"sort"}, "", "KEY");
     const QCommandLineOption descending(QStringList{"descending"}, "");
     const QCommandLineOption strings(QStringList{"strings"}, "", "FILE");
     const QCommandLineOption help({"h", "help"}, "");
-    parser.addOptions({recursive, mp3, fullPath, columns, sortBy, descending, strings, help});
+    parser.addOptions(
+        {recursive, mp3, media, fullPath, columns, sortBy, descending, strings, help});
     const FilterOptions filters;
     filters.addTo(parser);
     if (!parser.parse(args)) return usageError(parser.errorText());
@@ -404,16 +415,22 @@ int runList(const QStringList& args) {
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1) return usageError(QStringLiteral("list needs one FOLDER"));
 
-    // The View items by their names, in View menu order.
+    // The View items by their names, in View menu order, and the media columns by theirs.
     std::array<bool, kViewItems> shownItems = ColumnLayout::kDefaultViewItems;
+    std::array<bool, kMediaViewItems> shownMedia{};
     if (parser.isSet(columns)) {
         static const QStringList names{"size", "date", "duration", "bitrate"};
         shownItems = {};
         for (const QString& name :
              parser.value(columns).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const qsizetype i = names.indexOf(name.trimmed().toLower());
-            if (i < 0) return usageError(QStringLiteral("unknown column '%1'").arg(name));
-            shownItems[std::size_t(i)] = true;
+            const int field = MediaFieldByKey(name.trimmed());
+            if (i >= 0)
+                shownItems[std::size_t(i)] = true;
+            else if (field >= 0)
+                shownMedia[std::size_t(field)] = true;
+            else
+                return usageError(QStringLiteral("unknown column '%1'").arg(name));
         }
     }
     int key = ColName;
@@ -423,9 +440,10 @@ int runList(const QStringList& args) {
                                               {"date", ColDateKey},      {"duration", ColDuration},
                                               {"bitrate", ColBitrateKey}};
         const auto it = keys.constFind(parser.value(sortBy).toLower());
-        if (it == keys.constEnd())
+        const int field = MediaFieldByKey(parser.value(sortBy));
+        if (it == keys.constEnd() && field < 0)
             return usageError(QStringLiteral("unknown sort key '%1'").arg(parser.value(sortBy)));
-        key = *it;
+        key = it != keys.constEnd() ? *it : ColMedia + field;
     }
 
     const RootPath root = RootPath::fromBytes(rawArgument(positional[0]));
@@ -434,12 +452,13 @@ int runList(const QStringList& args) {
     if (parser.isSet(strings) && !useStringFile(parser.value(strings))) return kExitFailed;
 
     ListingModel model;
-    model.columns().arrangeColumns(shownItems);
+    model.columns().arrangeColumns(shownItems, shownMedia);
     model.sort(key, parser.isSet(descending) ? Qt::DescendingOrder : Qt::AscendingOrder);
     ScanOptions options;
     options.rootPath = root;
     options.browseSubfolders = parser.isSet(recursive);
-    options.mp3Info = parser.isSet(mp3);
+    options.mediaInfo = parser.isSet(media);
+    options.mp3Info = parser.isSet(mp3) || options.mediaInfo;
     if (const QString error = filters.apply(parser, options.walk); !error.isEmpty())
         return usageError(error);
     options.walk.warning = [](const QString& path, const QString& reason) {

@@ -14,7 +14,8 @@ CsvWriter::CsvWriter(const ExportRequest& request, OutputBuffer& out)
     : m_out(out), m_separator(request.format == ExportFormat::Tsv ? '\t' : ','),
       m_byteOrderMark(request.byteOrderMark) {}
 
-void CsvWriter::beginDocument(const DocumentInfo&) {
+void CsvWriter::beginDocument(const DocumentInfo& info) {
+    m_media = info.options.mediaInfo;
     QByteArray& b = m_out.buffer();
     if (m_byteOrderMark) AppendLiteral(b, "\xEF\xBB\xBF");
     const char* const names[] = {"path",     "folder",   "name",    "size",
@@ -23,6 +24,11 @@ void CsvWriter::beginDocument(const DocumentInfo&) {
         if (name != names[0]) AppendChar(b, m_separator);
         AppendRaw(b, name, qsizetype(std::strlen(name)));
     }
+    if (m_media)
+        for (const MediaFieldName& f : kMediaFieldNames) {
+            AppendChar(b, m_separator);
+            AppendRaw(b, f.key, qsizetype(std::strlen(f.key)));
+        }
     AppendLiteral(b, "\r\n");
 }
 
@@ -68,6 +74,12 @@ void CsvWriter::file(const ExportEntry& e) {
         m_lastTypeUtf8 = ToUTF8(type);
     }
     AppendCsvField(b, m_lastTypeUtf8, m_separator);
+    if (m_media)
+        for (std::size_t i = 0; i < kMediaFieldCount; ++i) {
+            AppendChar(b, m_separator);
+            if (e.media && !e.media->fields[i].isEmpty())
+                AppendCsvField(b, ToUTF8(e.media->fields[i]), m_separator);
+        }
     AppendLiteral(b, "\r\n");
     m_out.spill();
 }

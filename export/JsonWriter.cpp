@@ -77,6 +77,7 @@ QByteArray JsonOptions(const ExportOptions& o, bool folderTotals) {
     QByteArray b("{\"recursive\":");
     b.append(o.browseSubfolders ? "true" : "false");
     b.append(",\"mp3\":").append(o.mp3Info ? "true" : "false");
+    if (o.mediaInfo) b.append(",\"media\":true");
     if (o.selectedOnly) appendPathList(b, ",\"only\":", o.selected);
     if (!o.removed.isEmpty()) appendPathList(b, ",\"exclude\":", o.removed);
     const WalkOptions& w = o.walk;
@@ -96,7 +97,13 @@ JsonWriter::JsonWriter(const ExportRequest&, OutputBuffer& out) : m_out(out) {}
 void JsonWriter::beginDocument(const DocumentInfo& info) {
     QByteArray& b = m_out.buffer();
     const QByteArray& rawRoot = info.root.raw();
-    AppendLiteral(b, "{\"format\":\"treelan-export\",\"formatVersion\":1,\n\"header\":{\"root\":");
+    // Version 2 adds the media details; a document without them is a version 1 document.
+    if (info.options.mediaInfo)
+        AppendLiteral(b,
+                      "{\"format\":\"treelan-export\",\"formatVersion\":2,\n\"header\":{\"root\":");
+    else
+        AppendLiteral(b,
+                      "{\"format\":\"treelan-export\",\"formatVersion\":1,\n\"header\":{\"root\":");
     AppendJsonString(b, info.root.display());
     if (!DecodesExactly(rawRoot)) appendRaw(b, ",\"rawRoot\":", rawRoot);
     const qint64 exported = info.exportTime.toSecsSinceEpoch();
@@ -174,6 +181,41 @@ void JsonWriter::file(const ExportEntry& file) {
     QByteArray& b = m_out.buffer();
     const Mp3Fields* mp3 = file.mp3;
     const bool timed = mp3 && mp3->seconds >= 0, rated = mp3 && mp3->kbps > 0;
+    // With --media every media file's figures and fields go into "media"; "mp3" stays MP3's.
+    if (file.media) {
+        bool first = true;
+        auto key = [&](const char* name) {
+            if (first)
+                AppendLiteral(b, ",\"media\":{\"");
+            else
+                AppendLiteral(b, ",\"");
+            AppendRaw(b, name, qsizetype(std::strlen(name)));
+            AppendLiteral(b, "\":");
+            first = false;
+        };
+        if (timed) {
+            key("durationSeconds");
+            AppendSignedDecimal(b, mp3->seconds);
+        }
+        if (rated) {
+            key("bitrateKbps");
+            AppendSignedDecimal(b, mp3->kbps);
+            key("vbr");
+            b.append(mp3->vbr ? "true" : "false");
+        }
+        for (const MediaFieldName& m : kMediaFieldNames) {
+            const QString& value = (*file.media)[m.field];
+            if (value.isEmpty()) continue;
+            key(m.key);
+            AppendJsonString(b, value);
+        }
+        if (!first) AppendChar(b, '}');
+        if (!IsMp3Name(file.name.toString())) {
+            AppendChar(b, '}');
+            m_out.spill();
+            return;
+        }
+    }
     if (timed || rated) {
         AppendLiteral(b, ",\"mp3\":{");
         if (timed) appendNumber(b, "\"durationSeconds\":", mp3->seconds);

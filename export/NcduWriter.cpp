@@ -4,6 +4,8 @@
 #include "codec/TextEscape.h"
 #include "format/EntryFormat.h"
 
+#include <cstring>
+
 namespace treelan {
 
 NcduWriter::NcduWriter(const ExportRequest&, OutputBuffer& out) : m_out(out) {}
@@ -49,6 +51,16 @@ void NcduWriter::entry(const ExportEntry& e, QByteArrayView name) {
                 AppendLiteral(b, ",\"mp3_vbr\":false");
         }
     }
+    // ncdu keeps keys it does not know; the media fields go by their table's names.
+    if (e.media)
+        for (const MediaFieldName& m : kMediaFieldNames) {
+            const QString& value = (*e.media)[m.field];
+            if (value.isEmpty()) continue;
+            AppendLiteral(b, ",\"");
+            AppendRaw(b, m.key, qsizetype(std::strlen(m.key)));
+            AppendLiteral(b, "\":");
+            AppendJsonString(b, value);
+        }
     AppendChar(b, '}');
 }
 

@@ -3,6 +3,7 @@
 #include "codec/Utf8.h"
 #include "format/TypeName.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <zlib.h>
 
@@ -104,14 +105,15 @@ private:
 
 const char* PageData::columnName(int column) {
     static const char* const names[ColumnCount] = {"fn", "fd", "fs", "nn", "ff",
-                                                   "sz", "tm", "mp", "ty"};
+                                                   "sz", "tm", "mp", "ty", "md"};
     return column >= 0 && column < ColumnCount ? names[column] : "";
 }
 
 PageData::PageData(PieceSink piece, qsizetype pieceSize) : m_sink(std::move(piece)) {
     m_recentExtensions.fill(QStringLiteral("/")); // no extension holds a "/"
+    m_pieceSize = pieceSize;
     for (int c = 0; c < ColumnCount; ++c)
-        m_columns[std::size_t(c)] = std::make_unique<Stream>(c, m_sink, pieceSize);
+        if (c != Md) m_columns[std::size_t(c)] = std::make_unique<Stream>(c, m_sink, pieceSize);
 }
 
 PageData::~PageData() = default;
@@ -146,7 +148,7 @@ void PageData::endRun() {
 }
 
 void PageData::addFile(qint64 folder, const QString& name, qint64 size, qint64 unixSeconds,
-                       qint64 durationMs, int kbps) {
+                       qint64 durationMs, int kbps, const MediaInfo* media) {
     if (folder != m_runFolder) {
         endRun();
         m_runFolder = folder;
@@ -172,6 +174,20 @@ void PageData::addFile(qint64 folder, const QString& name, qint64 size, qint64 u
         appendUint(mp, quint64(std::max(kbps, 0)));
         m_columns[Mp]->spill();
         m_lastMp3 = m_files;
+    }
+    if (media && std::any_of(media->fields.begin(), media->fields.end(),
+                             [](const QString& f) { return !f.isEmpty(); })) {
+        if (!m_columns[Md]) m_columns[Md] = std::make_unique<Stream>(Md, m_sink, m_pieceSize);
+        QByteArray& md = m_columns[Md]->in();
+        appendUint(md, quint64(m_files - m_lastMedia - 1));
+        for (const QString& f : media->fields) {
+            QString text = f;
+            text.remove(QChar(0));
+            appendName(md, text);
+            md.append('\0');
+        }
+        m_columns[Md]->spill();
+        m_lastMedia = m_files;
     }
     // Type names go by the extension alone, so the page needs one per extension.
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
@@ -199,7 +215,7 @@ void PageData::finish() {
     putPendingState();
     endRun();
     for (auto& column : m_columns)
-        column->finish();
+        if (column) column->finish();
 }
 
 } // namespace treelan

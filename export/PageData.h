@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/MediaInfo.h"
+
 #include <QByteArray>
 #include <QSet>
 #include <QString>
@@ -25,10 +27,13 @@ namespace treelan {
 //   tm  per examined file the signed change of its time (seconds since 1970) from the last one
 //   mp  per file with MP3 figures: files since the last such file, milliseconds, kbit/s
 //   ty  per extension seen (lower case, "" for none): extension NUL type name NUL
+//   md  per file with media fields (--media): files since the last such file, then each field of
+//       kMediaFieldNames in its order, UTF-8, ended by NUL; the column is written only when a
+//       file has any, so a page without media details is what it always was
 class PageData {
 public:
     enum class FolderState : unsigned char { Listed = 0, NotEntered = 1, Unreadable = 2 };
-    enum Column { Fn, Fd, Fs, Nn, Ff, Sz, Tm, Mp, Ty, ColumnCount };
+    enum Column { Fn, Fd, Fs, Nn, Ff, Sz, Tm, Mp, Ty, Md, ColumnCount };
     static const char* columnName(int column);
 
     // `piece(column, bytes)` receives every compressed piece, in order per column.
@@ -45,11 +50,13 @@ public:
     // `size` < 0: the file could not be examined (no size, no time). `durationMs` and `kbps` are
     // 0 when unknown.
     void addFile(qint64 folder, const QString& name, qint64 size, qint64 unixSeconds,
-                 qint64 durationMs = 0, int kbps = 0);
+                 qint64 durationMs = 0, int kbps = 0, const MediaInfo* media = nullptr);
     // Ends every stream and hands out the last pieces.
     void finish();
 
     qint64 folders() const { return m_folders; }
+    // Whether some file had media fields (the md column is written).
+    bool hasMedia() const { return m_columns[Md] != nullptr; }
     qint64 files() const { return m_files; }
 
 private:
@@ -58,6 +65,7 @@ private:
     void putPendingState();
 
     PieceSink m_sink;
+    qsizetype m_pieceSize = 0;
     std::array<std::unique_ptr<Stream>, ColumnCount> m_columns;
     qint64 m_folders = 0;
     qint64 m_files = 0;
@@ -66,6 +74,7 @@ private:
     qint64 m_runLength = 0;
     qint64 m_lastTime = 0;
     qint64 m_lastMp3 = -1;
+    qint64 m_lastMedia = -1;
     QSet<QString> m_extensions;                // bounded: see kMaxExtensions
     std::array<QString, 8> m_recentExtensions; // answer most files without a lookup
     std::size_t m_nextRecent = 0;

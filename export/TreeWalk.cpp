@@ -5,6 +5,7 @@
 #include "TreelanConfig.h"
 #include "format/EntryFormat.h"
 #include "format/Sort.h"
+#include "media/MediaPool.h"
 #include "media/Mp3Info.h"
 #include "platform/FileError.h"
 
@@ -87,6 +88,7 @@ struct FileRecord {
     QString key;             // the sort key; null for plain ASCII names, compared on their bytes
     std::uint32_t entry = 0; // index into the folder's entries
     std::int32_t mp3 = -1;   // index into the folder's MP3 fields, or -1
+    std::int32_t media = -1; // index into the folder's media details, or -1
 };
 
 bool isAscii(const QByteArray& bytes) {
@@ -187,6 +189,7 @@ public:
         level.totals = {};
         level.files.clear();
         level.mp3.clear();
+        level.media.clear();
         m_selection.enter(folder, depth);
         QString rootName;
         if (depth == 0)
@@ -258,6 +261,7 @@ public:
                 const QString name = d.name();
                 const Mp3Fields* mp3 = r.mp3 >= 0 ? &level.mp3[std::size_t(r.mp3)] : nullptr;
                 ExportEntry e;
+                e.media = r.media >= 0 ? &level.media[std::size_t(r.media)] : nullptr;
                 e.kind = d.kind;
                 e.name = name;
                 e.rawName = d.rawName;
@@ -278,6 +282,8 @@ public:
         level.files.shrink_to_fit();
         level.mp3.clear();
         level.mp3.shrink_to_fit();
+        level.media.clear();
+        level.media.shrink_to_fit();
         if (depth == 0) {
             QString name;
             m_writer.leaveFolder(folderEntry(nullptr, nullptr, &folder, name), level.totals);
@@ -302,6 +308,7 @@ private:
     struct Level {
         std::vector<FileRecord> files; // written after the subfolders
         std::vector<Mp3Fields> mp3;    // of the files that are MP3 files, when asked for
+        std::vector<MediaInfo> media;  // of the files with media names, with --media
         FolderTotals totals;
     };
 
@@ -344,7 +351,15 @@ private:
         // A link not followed is the link alone: nothing behind it is read.
         const bool readable = entry.kind == DirEntry::Kind::File ||
                               (entry.kind == DirEntry::Kind::Link && !m_options.walk.noFollow);
-        if (m_options.mp3Info && readable && IsMp3Name(entry.name())) {
+        if (m_options.mediaInfo && readable && IsMediaName(entry.name())) {
+            MediaInfo info =
+                ReadMediaInfoIn(folder, entry, m_root.display() + folder.relPath + entry.name(),
+                                m_options.walk.warning);
+            r.mp3 = std::int32_t(level.mp3.size());
+            level.mp3.push_back(Mp3FieldsOf(info.timing));
+            r.media = std::int32_t(level.media.size());
+            level.media.push_back(std::move(info));
+        } else if (m_options.mp3Info && readable && IsMp3Name(entry.name())) {
             r.mp3 = std::int32_t(level.mp3.size());
             level.mp3.push_back(Mp3FieldsOf(
                 m_source.mp3Info(folder, entry, m_root.display() + folder.relPath + entry.name(),

@@ -4,6 +4,7 @@
 #include "export/OutputBuffer.h"
 #include "export/XmlText.h"
 #include "format/EntryFormat.h"
+#include "media/MediaInfo.h"
 #include "media/Mp3Info.h"
 #include "platform/DirWalker.h"
 #include "platform/RootPath.h"
@@ -39,6 +40,9 @@ struct ExportEntry {
     qint64 size = 0;                // bytes; 0 for folders and entries that could not be examined
     qint64 fileTime = 0;            // FILETIME (100 ns units since 1601-01-01 UTC); 0 when unknown
     const Mp3Fields* mp3 = nullptr; // set when MP3 information was asked for and read
+    // Set with --media for a file with a media name: its tags, sizes and dates (its playing time
+    // and bit rate are in `mp3`, as for MP3 files).
+    const MediaInfo* media = nullptr;
     // Folders: whether their entries were read and written. False when the walk does not go
     // into subfolders, or when the folder could not be read (then `error` says why).
     bool listed = false;

@@ -167,7 +167,7 @@ void WebPageWriter::file(const ExportEntry& f) {
     if (size > kExactInScript)
         m_exactFiles.insert(QString::number(m_data->files()), decimal(ByteTotal(size)));
     m_data->addFile(m_open.empty() ? 0 : m_open.back(), f.name.toString(), size, f.unixTime(),
-                    timed ? mp3->seconds * 1000 : 0, mp3 ? mp3->kbps : 0);
+                    timed ? mp3->seconds * 1000 : 0, mp3 ? mp3->kbps : 0, f.media);
 }
 
 void WebPageWriter::leaveFolder(const ExportEntry&, const FolderTotals& totals) {
@@ -196,7 +196,7 @@ QByteArray WebPageWriter::metaJson(const FolderTotals& rootTotals) const {
     QJsonArray filters;
     for (const QString& f : m_filters)
         filters.append(f);
-    const QJsonObject meta{
+    QJsonObject meta{
         {"root", m_root},
         {"exported", double(m_exported)},
         {"folders", double(m_data->folders())},
@@ -211,6 +211,14 @@ QByteArray WebPageWriter::metaJson(const FolderTotals& rootTotals) const {
         {"reasons", m_reasons},
         {"options", QJsonObject{{"recursive", m_recursive}, {"mp3", m_mp3}, {"filters", filters}}},
         {"strings", strings}};
+    // The media columns' headings, from the one table of their names; only when some file has
+    // media fields, so a page without them is what it was.
+    if (m_data->hasMedia()) {
+        QJsonArray headings;
+        for (const MediaFieldName& f : kMediaFieldNames)
+            headings.append(QLatin1String(f.heading));
+        meta.insert(QStringLiteral("media"), headings);
+    }
     QByteArray json = QJsonDocument(meta).toJson(QJsonDocument::Compact);
     return json.replace("<", "\\u003c").replace(">", "\\u003e");
 }

@@ -4,6 +4,8 @@
 #include "format/EntryFormat.h"
 #include "media/Mp3Info.h"
 
+#include <cstring>
+
 namespace treelan {
 
 void XmlTreeWriter::enterFolder(const ExportEntry& folder, const FolderTotals* totals) {
@@ -43,6 +45,17 @@ void XmlTreeWriter::file(const ExportEntry& f) {
         b.append(" length=\"").append(f.mp3->durationText.toLatin1()).append('"');
     if (f.mp3 && !f.mp3->bitrateText.isEmpty())
         b.append(" bitrate=\"").append(f.mp3->bitrateText.toLatin1()).append('"');
+    // Only with --media: without it the document stays as it always was.
+    if (f.media)
+        for (const MediaFieldName& m : kMediaFieldNames) {
+            const QString& value = (*f.media)[m.field];
+            if (value.isEmpty()) continue;
+            AppendChar(b, ' ');
+            AppendRaw(b, m.key, qsizetype(std::strlen(m.key)));
+            AppendLiteral(b, "=\"");
+            AppendNormalized(b, value);
+            AppendChar(b, '"');
+        }
     AppendLiteral(b, " />\r\n");
     m_out.spill();
 }

@@ -20,6 +20,11 @@ void AppendClipboardLine(QString& out, const ListingModel& model, int row, const
             AppendText(out, u"\t");
             AppendText(out, model.cell(row, c).trimmed());
         }
+    for (int c = ColMedia; c < kListingColumns; ++c)
+        if (model.columns().columnWidth(c) > kVisibleTwips) {
+            AppendText(out, u"\t");
+            AppendText(out, model.cell(row, c).trimmed());
+        }
     AppendText(out, u"\r\n");
 }
 

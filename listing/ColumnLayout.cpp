@@ -19,6 +19,8 @@ ColumnLayout::ColumnLayout() {
             col.tag = KeyText(kTags[c]);
         }
         col.alignment = c == ColSize ? Qt::AlignRight : Qt::AlignLeft;
+        if (c >= ColMedia)
+            col.tag = QLatin1String(kMediaFieldNames[std::size_t(c - ColMedia)].heading);
         m_order.push_back(c);
     }
 }
@@ -62,6 +64,7 @@ std::vector<int> ColumnLayout::visibleColumns() const {
 
 bool ColumnLayout::isOffered(int column) const {
     if (column == ColName || column == ColFolder) return true;
+    if (column >= ColMedia) return mediaItemTicked(column - ColMedia);
     return column >= ColSize && column < ColSize + kViewItems &&
            m_ticks[std::size_t(column - ColSize)];
 }
@@ -89,20 +92,63 @@ void ColumnLayout::applyViewItem(int index) {
     }
 }
 
-void ColumnLayout::arrangeColumns(const std::array<bool, kViewItems>& ticked) {
+void ColumnLayout::arrangeColumns(const std::array<bool, kViewItems>& ticked,
+                                  const std::array<bool, kMediaViewItems>& media) {
     for (int c = ColSize; c < kListingColumns; ++c)
         setDisplayPosition(c, 1);
     for (int i = 0; i < kViewItems; ++i) {
         setViewItemTicked(i, ticked[std::size_t(i)]);
         applyViewItem(i);
     }
+    for (int i = 0; i < kMediaViewItems; ++i) {
+        setMediaItemTicked(i, media[std::size_t(i)]);
+        applyMediaItem(i);
+    }
 }
 
-void ColumnLayout::arrangeColumns(const QString& rows) {
+bool ColumnLayout::mediaItemTicked(int index) const {
+    return index >= 0 && index < kMediaViewItems && m_mediaTicks[std::size_t(index)];
+}
+
+void ColumnLayout::setMediaItemTicked(int index, bool ticked) {
+    if (index >= 0 && index < kMediaViewItems) m_mediaTicks[std::size_t(index)] = ticked;
+}
+
+void ColumnLayout::applyMediaItem(int index) {
+    if (index < 0 || index >= kMediaViewItems) return;
+    const int c = ColMedia + index;
+    if (m_mediaTicks[std::size_t(index)]) {
+        // After Folder, the ticked standard columns and the ticked media columns before it.
+        int position = displayPosition(ColFolder);
+        for (bool t : m_ticks)
+            position += t ? 1 : 0;
+        for (int i = 0; i < index; ++i)
+            position += m_mediaTicks[std::size_t(i)] ? 1 : 0;
+        setDisplayPosition(c, position + 1);
+        setColumnWidth(c, kColumnTwips);
+    } else {
+        setColumnWidth(c, 0);
+        setDisplayPosition(c, 1);
+    }
+}
+
+QString ColumnLayout::mediaRowsSetting() const {
+    QString s;
+    for (bool t : m_mediaTicks)
+        s += t ? QLatin1Char('1') : QLatin1Char('0');
+    return s;
+}
+
+void ColumnLayout::arrangeColumns(const QString& rows, const QString& mediaRows) {
+    const auto ticks = [](const QString& setting, auto& ticked) {
+        for (std::size_t i = 0; i < ticked.size(); ++i)
+            ticked[i] = qsizetype(i) < setting.size() && setting[qsizetype(i)] == QLatin1Char('1');
+    };
     std::array<bool, kViewItems> ticked{};
-    for (int i = 0; i < kViewItems; ++i)
-        ticked[std::size_t(i)] = i < rows.size() && rows[i] == QLatin1Char('1');
-    arrangeColumns(ticked);
+    std::array<bool, kMediaViewItems> media{};
+    ticks(rows, ticked);
+    ticks(mediaRows, media);
+    arrangeColumns(ticked, media);
 }
 
 QString ColumnLayout::rowsSetting() const {

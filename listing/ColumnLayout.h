@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/MediaInfo.h"
+
 #include <QString>
 
 #include <array>
@@ -19,11 +21,14 @@ enum ListingColumn : int {
     ColSizeKey,
     ColDateKey,
     ColBitrateKey,
-    kListingColumns
+    ColMedia, // the first of the media fields (kMediaFieldNames), in their table's order
+    kListingColumns = ColMedia + int(kMediaFieldCount)
 };
 
 // Number of View menu items: the optional columns Size, Date, Duration and Bitrate.
 constexpr int kViewItems = 4;
+// Then one item per media field; their columns are hidden until chosen.
+constexpr int kMediaViewItems = int(kMediaFieldCount);
 constexpr double kColumnTwips = 1440.0;
 
 // How a details view lays out the listing's columns: widths in twips, display order, the View
@@ -60,13 +65,21 @@ public:
     // Applies item `index`'s tick to column index + 3 (1-based), i.e. ColSize + index.
     void applyViewItem(int index);
     // The start-up arrangement: every column from Size on parked in front, then each View item
-    // shown as `ticked` says.
-    void arrangeColumns(const std::array<bool, kViewItems>& ticked);
-    // The same from the Rows setting: a View item's character "1" shows it, a missing one counts
-    // as hidden.
-    void arrangeColumns(const QString& rows);
+    // shown as `ticked` says, and each media column as `media` says.
+    void arrangeColumns(const std::array<bool, kViewItems>& ticked,
+                        const std::array<bool, kMediaViewItems>& media = {});
+    // The same from the Rows and MediaColumns settings: an item's character "1" shows it, a
+    // missing one counts as hidden.
+    void arrangeColumns(const QString& rows, const QString& mediaRows = {});
     // The Rows setting text of the current ticks.
     QString rowsSetting() const;
+
+    // The media columns' View items: ticked, shown after the other ticked columns.
+    bool mediaItemTicked(int index) const;
+    void setMediaItemTicked(int index, bool ticked);
+    void applyMediaItem(int index);
+    // The MediaColumns setting text: one "1" or "0" per media field.
+    QString mediaRowsSetting() const;
 
 private:
     struct Column {
@@ -77,6 +90,7 @@ private:
     std::array<Column, kListingColumns> m_columns;
     std::vector<int> m_order; // columns in display order
     std::array<bool, kViewItems> m_ticks{};
+    std::array<bool, kMediaViewItems> m_mediaTicks{};
 };
 
 } // namespace treelan

@@ -5,6 +5,7 @@
 #include "format/EntryFormat.h"
 #include "format/TypeName.h"
 #include "listing/ListingModel.h"
+#include "media/MediaPool.h"
 #include "media/Mp3Info.h"
 #include "settings/StringTable.h"
 
@@ -92,10 +93,20 @@ private:
         row[ColDateKey] = all.sliced(sizeKeyEnd);
         MP3Info info;
         QString bitrateKey;
+        MediaInfo media;
         // A link not followed is the link alone: nothing behind it is read.
         const bool readable = e.kind == DirEntry::Kind::File ||
                               (e.kind == DirEntry::Kind::Link && !m_options.walk.noFollow);
-        if (m_options.mp3Info && readable && IsMp3Name(name)) {
+        if (m_options.mediaInfo && readable && IsMediaName(name)) {
+            media =
+                ReadMediaInfoIn(folder, e, m_root + folder.relPath + name, m_options.walk.warning);
+            bitrateKey = BitrateKey(media.timing.Bitrate);
+            row[ColDuration] = media.timing.Duration;
+            row[ColBitrate] = media.timing.Bitrate;
+            row[ColBitrateKey] = bitrateKey;
+            for (std::size_t i = 0; i < kMediaFieldCount; ++i)
+                row[std::size_t(ColMedia) + i] = media.fields[i];
+        } else if (m_options.mp3Info && readable && IsMp3Name(name)) {
             info = ReadMP3InfoIn(folder, e, m_root + folder.relPath + name, m_options.walk.warning);
             bitrateKey = BitrateKey(info.Bitrate);
             row[ColDuration] = info.Duration;

@@ -31,8 +31,7 @@ private:
     bool m_resume;
 };
 
-ListingModel::ListingModel(QObject* parent)
-    : QAbstractTableModel(parent) {}
+ListingModel::ListingModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 ListingModel::~ListingModel() {
     stopBackgroundSort();
@@ -65,6 +64,7 @@ QVariant ListingModel::headerData(int section, Qt::Orientation orientation, int 
         const Heading& heading = m_headings[std::size_t(section)];
         if (heading.set) return heading.text;
         const QString tag = m_layout.columnTag(section);
+        if (section >= ColMedia) return tag; // the media field's own heading
         return tag.isEmpty() ? QString() : GetGuiString(tag);
     }
     if (role == Qt::TextAlignmentRole)
@@ -102,6 +102,18 @@ ListingModel::Row ListingModel::makeRow(const FileEntryView& e, bool subfolder, 
     if (!raw.name.isNull()) {
         r.rawName = true;
         m_s.rawNames.insert(r.seq, raw.name.toByteArray());
+    }
+    // Media fields are rare in a listing: kept apart, joined by U+001F, only for rows with any.
+    if (!subfolder && std::any_of(e.begin() + ColMedia, e.end(),
+                                  [](QStringView field) { return !field.isEmpty(); })) {
+        QString media;
+        for (int c = ColMedia; c < kListingColumns; ++c) {
+            if (c > ColMedia) media += QChar(kMediaSeparator);
+            for (QChar ch : e[std::size_t(c)])
+                media += ch == QChar(kMediaSeparator) ? QChar(u' ') : ch;
+        }
+        r.media = true;
+        m_s.media.insert(r.seq, media);
     }
     static constexpr int kColumnOf[kPackedTexts] = {
         ColName, ColSize, ColDate, ColDuration, ColBitrate, ColSizeKey, ColDateKey, ColBitrateKey};
@@ -153,7 +165,14 @@ QStringView ListingModel::view(const Row& row, int column) const {
     case ColBitrateKey:
         return packed(row, PBitrateKey);
     default:
-        return {};
+        if (column < ColMedia || column >= kListingColumns || !row.media) return {};
+        const auto it = m_s.media.constFind(row.seq);
+        if (it == m_s.media.constEnd()) return {};
+        QStringView rest(*it);
+        for (int c = ColMedia; c < column; ++c)
+            rest = rest.sliced(rest.indexOf(QChar(kMediaSeparator)) + 1);
+        const qsizetype end = rest.indexOf(QChar(kMediaSeparator));
+        return end < 0 ? rest : rest.first(end);
     }
 }
 
@@ -221,7 +240,7 @@ int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow, RawRowNa
     if (m_sorted) {
         // Find the place by comparing the new row's cell with the others' one by one.
         const bool desc = m_sortOrder == Qt::DescendingOrder;
-        const bool key = m_sortKey >= ColSizeKey;
+        const bool key = m_sortKey >= ColSizeKey && m_sortKey <= ColBitrateKey;
         const QStringView mine = view(r, m_sortKey);
         at = std::size_t(std::partition_point(m_s.rows.begin(), m_s.rows.end(),
                                               [&](const Row& other) {
@@ -293,6 +312,7 @@ void ListingModel::appendRows(Store rows) {
     quint64 lastSeq = 0;
     for (Row r : rows.rows) {
         if (r.rawName) m_s.rawNames.insert(seqBase + r.seq, rows.rawNames.value(r.seq));
+        if (r.media) m_s.media.insert(seqBase + r.seq, rows.media.value(r.seq));
         r.offset += arenaBase;
         r.folder = folderOf[r.folder];
         r.type = typeOf[r.type];
@@ -454,7 +474,7 @@ std::vector<ListingModel::SortItem> ListingModel::sortItems(SortSteps& step) con
     const std::size_t n = m_s.rows.size();
     std::vector<SortItem> items(n);
     const bool shared = m_sortKey == ColFolder || m_sortKey == ColTypeName;
-    const bool key = m_sortKey >= ColSizeKey;
+    const bool key = m_sortKey >= ColSizeKey && m_sortKey <= ColBitrateKey;
     std::vector<quint32> rank;
     if (shared) rank = ranks(m_sortKey == ColFolder ? m_s.folders.texts : m_s.types.texts);
     for (std::size_t r = 0; r < n; ++r) {
@@ -489,7 +509,8 @@ int ListingModel::compareItems(const SortItem& a, const SortItem& b, bool key) c
 
 void ListingModel::orderItems(std::vector<SortItem>& items, SortSteps& step,
                               const std::atomic<bool>* stop, bool twoThreads) const {
-    const bool key = m_sortKey >= ColSizeKey, desc = m_sortOrder == Qt::DescendingOrder;
+    const bool key = m_sortKey >= ColSizeKey && m_sortKey <= ColBitrateKey,
+               desc = m_sortOrder == Qt::DescendingOrder;
     auto orderWith = [this, key, desc](SortSteps& steps) {
         return [this, key, desc, &steps](const SortItem& a, const SortItem& b) {
             steps();

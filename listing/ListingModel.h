@@ -78,6 +78,8 @@ private:
 class ListingModel : public QAbstractTableModel {
     Q_OBJECT
 
+    static constexpr char16_t kMediaSeparator = 0x1F;
+
     // Texts of a row other than the folder and type name, in this order, packed into m_s.arena.
     enum PackedText : int {
         PName,
@@ -100,6 +102,7 @@ class ListingModel : public QAbstractTableModel {
         std::array<quint32, kPackedTexts> length{};
         bool subfolder = false;
         bool rawName = false; // the name's bytes are in Store::rawNames under seq
+        bool media = false;   // media fields in Store::media under seq
     };
     // A heading text the window's localisation set, in place of the one looked up by tag.
     struct Heading {
@@ -135,6 +138,7 @@ public:
         std::vector<QByteArray> rawFolders{QByteArray()};
         QHash<QByteArray, quint32> rawFolderIndex;
         QHash<quint64, QByteArray> rawNames;
+        QHash<quint64, QString> media; // a row's media fields, joined by kMediaSeparator
         quint64 nextSeq = 0;
     };
 

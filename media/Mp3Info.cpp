@@ -200,6 +200,21 @@ bool believable(const StreamTag& tag, const FrameHeader& h, qint64 audioBytes) {
     return kbps >= kMinKbps && kbps <= kMaxKbps;
 }
 
+// Whether the frames chained after the one at `i` within `window` change bit rate: a variable
+// bit rate without a Xing or VBRI header, which the first frame's rate would misstate. The chain
+// ends at the window's end or at anything that is not the next frame of the same stream.
+bool ratesDiffer(const QByteArray& window, qint64 i, const FrameHeader& first) {
+    FrameHeader h = first;
+    for (qint64 at = i; h.length() > 0;) {
+        at += h.length();
+        const std::optional<FrameHeader> next = headerAt(window, at);
+        if (!next || !next->sameStream(first) || !next->complete()) return false;
+        if (next->bitrateIndex != first.bitrateIndex) return true;
+        h = *next;
+    }
+    return false;
+}
+
 MP3Info constantInfo(int kbps, qint64 audioBytes) {
     if (kbps == 0) return {}; // free format: no bytes-per-millisecond figure
     const qint64 seconds = audioBytes / (kbps / 8) / 1000;
@@ -208,10 +223,16 @@ MP3Info constantInfo(int kbps, qint64 audioBytes) {
 
 // Reads the frame whose header `h` starts at `i` in `window`; `audioBytes` is the file's length
 // without its tags.
+// Counts a stream's frames from the first one's header, `first` bytes into the audio.
+using FrameCounter = std::function<MP3Info(qint64 first, const FrameHeader& h)>;
+
 MP3Info frameInfo(const QByteArray& window, qint64 i, const FrameHeader& h, const StreamTag& tag,
-                  qint64 audioBytes) {
+                  qint64 audioBytes, const FrameCounter& count) {
     if (tag.cut) return {};
-    if (tag.kind == StreamTag::None) return constantInfo(h.kbps(), audioBytes);
+    if (tag.kind == StreamTag::None) {
+        if (!ratesDiffer(window, i, h)) return constantInfo(h.kbps(), audioBytes);
+        return count ? count(i, h) : MP3Info{};
+    }
 
     // A tag frame is no audio: its header may use a higher rate to make room for the tag (lame
     // does at low rates), so the stream's rate is that of the next frame.
@@ -235,22 +256,44 @@ MP3Info frameInfo(const QByteArray& window, qint64 i, const FrameHeader& h, cons
 // The first frame of the stream in `window`, which starts at the audio: a header at 0 is taken as
 // it is (MPEG-2.5 only when complete, as it was never taken before), one further in only when the
 // next frame's header follows at its length or it holds a believable tag.
-MP3Info findFrame(const QByteArray& window, qint64 audioBytes) {
+MP3Info findFrame(const QByteArray& window, qint64 audioBytes, const FrameCounter& count) {
     for (qint64 i = 0; i + 4 <= window.size(); ++i) {
         if (byteAt(window, i) != 0xFF) continue;
         const std::optional<FrameHeader> h = headerAt(window, i);
         if (!h) continue;
         if (i == 0 && (h->version != Mpeg25 || h->complete()))
-            return frameInfo(window, i, *h, tagIn(window, i, *h), audioBytes);
+            return frameInfo(window, i, *h, tagIn(window, i, *h), audioBytes, count);
         if (!h->complete()) continue;
         const std::optional<FrameHeader> next = headerAt(window, i + h->length());
         if (next && next->sameStream(*h) && next->complete())
-            return frameInfo(window, i, *h, tagIn(window, i, *h), audioBytes);
+            return frameInfo(window, i, *h, tagIn(window, i, *h), audioBytes, count);
         const StreamTag tag = tagIn(window, i, *h);
         if (tag.kind != StreamTag::None && believable(tag, *h, audioBytes))
-            return frameInfo(window, i, *h, tag, audioBytes);
+            return frameInfo(window, i, *h, tag, audioBytes, count);
     }
     return {};
+}
+
+// Frames of one stream counted through the audio from `from`, headers only, read in large pieces;
+// the count ends at the audio's end or at the first gap.
+MP3Info countFrames(const Mp3ByteReader& read, qint64 from, qint64 audioEnd,
+                    const FrameHeader& h0) {
+    constexpr qint64 kPiece = 1 << 20;
+    QByteArray piece;
+    qint64 pieceAt = from, frames = 0, bytes = 0;
+    for (qint64 pos = from; pos + 4 <= audioEnd;) {
+        if (pos + 4 > pieceAt + piece.size()) {
+            pieceAt = pos;
+            piece = read(pos, qMin(kPiece, audioEnd - pos));
+        }
+        const std::optional<FrameHeader> h = headerAt(piece, pos - pieceAt);
+        if (!h || !h->sameStream(h0) || !h->complete()) break;
+        const qint64 length = qMin(h->length(), audioEnd - pos);
+        ++frames;
+        bytes += length;
+        pos += length;
+    }
+    return GetVBRInfo(frames, h0.samplesPerFrame(), h0.sampleRate(), bytes);
 }
 
 } // namespace
@@ -302,10 +345,11 @@ MP3Info ReadMP3InfoFromFd(int fd, qint64 size, const QString& displayPath, qint6
             buffer.truncate(got);
             return buffer;
         },
-        size, readAfterTags);
+        size, false, readAfterTags);
 }
 
-MP3Info ReadMP3InfoFrom(const Mp3ByteReader& readBytes, qint64 size, qint64* readAfterTags) {
+MP3Info ReadMP3InfoFrom(const Mp3ByteReader& readBytes, qint64 size, bool countVbrFrames,
+                        qint64* readAfterTags) {
     if (size < kMinFileSize) return {};
     bool counting = false; // from the end of the tag skip on
     const auto read = [&](qint64 offset, qint64 length) {
@@ -328,8 +372,13 @@ MP3Info ReadMP3InfoFrom(const Mp3ByteReader& readBytes, qint64 size, qint64* rea
         audioEnd -= kId3v1Size;
     if (audioEnd <= audioStart) return {};
 
+    FrameCounter count;
+    if (countVbrFrames)
+        count = [&](qint64 first, const FrameHeader& h) {
+            return countFrames(read, audioStart + first, audioEnd, h);
+        };
     return findFrame(read(audioStart, qMin(audioEnd - audioStart, kSyncWindow)),
-                     audioEnd - audioStart);
+                     audioEnd - audioStart, count);
 }
 
 MP3Info GetVBRInfo(qint64 frames, int samplesPerFrame, int sampleRate, qint64 audioBytes) {

@@ -19,8 +19,10 @@ struct MP3Info {
 // found after the leading ID3v2 tags, within the first 64 KiB that follow them. A header right at
 // the start of the audio is taken as it is; one further in only when the next frame's header
 // follows it or it carries a believable Xing/Info/VBRI header. A trailing ID3v1 tag is not counted
-// as audio. Throws FileError when the file cannot be opened or read. `readAfterTags`, when given,
-// adds the bytes read beyond the ten-byte tag probes (at most kMp3ReadLimit).
+// as audio. A file without such a header whose frames in that window change bit rate gives
+// empty texts: the first frame's rate would misstate its time. Throws FileError when the file
+// cannot be opened or read. `readAfterTags`, when given, adds the bytes read beyond the ten-byte
+// tag probes (at most kMp3ReadLimit).
 MP3Info ReadMP3Info(const QString& path, qint64* readAfterTags = nullptr);
 // The same on an already open file descriptor (the walkers open files relative to their folder).
 // `size` is the file's length in bytes; `displayPath` names the file in errors.
@@ -36,8 +38,11 @@ MP3Info ReadMP3InfoIn(const WalkFolder& folder, const DirEntry& entry, const QSt
 // `length` bytes of the file from `offset`; fewer only at the end of the file.
 using Mp3ByteReader = std::function<QByteArray(qint64 offset, qint64 length)>;
 // The reader over any source of bytes: at most kMp3MaxTags ten-byte tag probes, then at most
-// kMp3ReadLimit bytes.
-MP3Info ReadMP3InfoFrom(const Mp3ByteReader& read, qint64 size, qint64* readAfterTags = nullptr);
+// kMp3ReadLimit bytes. `countVbrFrames`: a variable bit rate without a Xing/VBRI header is timed by
+// counting its frames through the whole file (headers only, read in large pieces) instead of being
+// left empty.
+MP3Info ReadMP3InfoFrom(const Mp3ByteReader& read, qint64 size, bool countVbrFrames = false,
+                        qint64* readAfterTags = nullptr);
 constexpr int kMp3MaxTags = 64;
 constexpr qint64 kMp3ReadLimit = 64 * 1024;
 

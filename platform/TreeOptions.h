@@ -29,10 +29,13 @@ private:
 struct TreeOptions {
     bool browseSubfolders = false; // go into subfolders (else each one is a single row or element)
     bool mp3Info = false;          // read playing time and bit rate of MP3 files
-    bool selectedOnly = false;     // export only `selected` (and the folders that lead to it)
-    PathSet removed;               // left out of the export, folders with everything in them
-    PathSet selected;              // a selected folder takes everything in it
-    WalkOptions walk;              // progress, cancel and warnings
+    // --media: also read every audio, video and picture file's details (media/MediaPool), its
+    // content choosing the reader; implies mp3Info.
+    bool mediaInfo = false;
+    bool selectedOnly = false; // export only `selected` (and the folders that lead to it)
+    PathSet removed;           // left out of the export, folders with everything in them
+    PathSet selected;          // a selected folder takes everything in it
+    WalkOptions walk;          // progress, cancel and warnings
 };
 
 } // namespace treelan

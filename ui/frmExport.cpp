@@ -238,6 +238,15 @@ void frmExport::buildMenus() {
         connect(item, &QAction::triggered, this, [this, i] { mnuView_Click(i); });
         m_mnuView[std::size_t(i)] = item;
     }
+    // The media columns, hidden until chosen; they fill when media details are read.
+    mnuV->addSeparator();
+    for (int i = 0; i < kMediaViewItems; ++i) {
+        QAction* item = mnuV->addAction(tr(kMediaFieldNames[std::size_t(i)].heading));
+        item->setObjectName(QStringLiteral("mnuMediaColumn%1").arg(i));
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, i] { mnuMediaColumn_Click(i); });
+        m_mnuMediaColumn[std::size_t(i)] = item;
+    }
     mnuV->addSeparator();
     m_mnuHidden = mnuV->addAction(tr("Hidden files"));
     m_mnuHidden->setObjectName(QStringLiteral("mnuHidden"));
@@ -255,6 +264,14 @@ void frmExport::buildMenus() {
     connect(m_mnuFollow, &QAction::triggered, this, [this](bool follow) {
         SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("FollowLinks"),
                     follow ? QStringLiteral("1") : QStringLiteral("0"));
+        RefreshListing();
+    });
+    m_mnuMedia = mnuV->addAction(tr("Read media details"));
+    m_mnuMedia->setObjectName(QStringLiteral("mnuMedia"));
+    m_mnuMedia->setCheckable(true);
+    connect(m_mnuMedia, &QAction::triggered, this, [this](bool read) {
+        SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("Media"),
+                    read ? QStringLiteral("1") : QStringLiteral("0"));
         RefreshListing();
     });
     QMenu* mnuS = m_mnuPopUp->addMenu(KeyText(Str::SortBy));
@@ -283,12 +300,20 @@ void frmExport::Form_Load(const QString& startPath) {
     m_mnuFollow->setChecked(GetSetting(settingsApp(), QStringLiteral("Startup"),
                                        QStringLiteral("FollowLinks"),
                                        QStringLiteral("1")) != QStringLiteral("0"));
+    // Media details are read only when the user asked for them once.
+    m_mnuMedia->setChecked(GetSetting(settingsApp(), QStringLiteral("Startup"),
+                                      QStringLiteral("Media"),
+                                      QStringLiteral("0")) == QStringLiteral("1"));
     RefreshListing();
     ColumnLayout& layout = m_model->columns();
     layout.arrangeColumns(GetSetting(settingsApp(), QStringLiteral("Startup"),
-                                     QStringLiteral("Rows"), QStringLiteral("1100")));
+                                     QStringLiteral("Rows"), QStringLiteral("1100")),
+                          GetSetting(settingsApp(), QStringLiteral("Startup"),
+                                     QStringLiteral("MediaColumns"), QString()));
     for (int i = 0; i < kViewItems; ++i)
         mnuView(i)->setChecked(layout.viewItemTicked(i));
+    for (int i = 0; i < kMediaViewItems; ++i)
+        mnuMediaColumn(i)->setChecked(layout.mediaItemTicked(i));
     loadHeader(layout);
 }
 
@@ -315,11 +340,15 @@ bool frmExport::showHidden() const {
 bool frmExport::followLinks() const {
     return m_mnuFollow->isChecked();
 }
+bool frmExport::mediaDetails() const {
+    return m_mnuMedia->isChecked();
+}
 
 ExportOptions frmExport::exportOptions() const {
     ExportOptions options;
     options.browseSubfolders = browseSubfolders();
-    options.mp3Info = mp3Info();
+    options.mediaInfo = mediaDetails();
+    options.mp3Info = mp3Info() || options.mediaInfo;
     options.selectedOnly = selectedOnly();
     options.walk.noHidden = !showHidden();
     options.walk.noFollow = !followLinks();
@@ -340,7 +369,8 @@ ScanOptions frmExport::scanOptions() const {
     ScanOptions options;
     options.rootPath = path();
     options.browseSubfolders = browseSubfolders();
-    options.mp3Info = mp3Info();
+    options.mediaInfo = mediaDetails();
+    options.mp3Info = mp3Info() || options.mediaInfo;
     options.walk.noHidden = !showHidden();
     options.walk.noFollow = !followLinks();
     return options;
@@ -563,6 +593,19 @@ void frmExport::mnuView_Click(int index) {
     m_model->columns() = layout;
     SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("Rows"),
                 layout.rowsSetting());
+}
+
+void frmExport::mnuMediaColumn_Click(int index) {
+    if (index < 0 || index >= kMediaViewItems) return;
+    ColumnLayout layout = columnLayout();
+    const bool ticked = !layout.mediaItemTicked(index);
+    layout.setMediaItemTicked(index, ticked);
+    mnuMediaColumn(index)->setChecked(ticked);
+    layout.applyMediaItem(index);
+    loadHeader(layout);
+    m_model->columns() = layout;
+    SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("MediaColumns"),
+                layout.mediaRowsSetting());
 }
 
 void frmExport::DeleteSelectedRows() {

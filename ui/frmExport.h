@@ -56,6 +56,9 @@ public:
     // The View menu's "Follow links" tick: links to folders are entered and links to files read;
     // unticked, each link is listed as itself (the command line's --no-follow).
     bool followLinks() const;
+    // The View menu's "Read media details" tick: media files are read by the helper processes
+    // (as --media does), for the listing's media columns and the export.
+    bool mediaDetails() const;
     // Rows deleted since the last refresh, relative to the root: files "folder/name", folder
     // rows of the flat listing "Sub/".
     const PathSet& removedFiles() const { return m_removedFiles; }
@@ -82,6 +85,8 @@ public:
     QAction* mnuSort(int index) const { return m_mnuSort.at(std::size_t(index)); }
     QAction* mnuHidden() const { return m_mnuHidden; }
     QAction* mnuFollow() const { return m_mnuFollow; }
+    QAction* mnuMedia() const { return m_mnuMedia; }
+    QAction* mnuMediaColumn(int index) const { return m_mnuMediaColumn.at(std::size_t(index)); }
     QMenu* popupMenu() const { return m_mnuPopUp; }
 
     // --- geometry in twips ---
@@ -105,6 +110,7 @@ public slots:
     // Column number 0-based (the model's column), whatever its display position.
     void lv_ColumnClick(int column);
     void DeleteSelectedRows();
+    void mnuMediaColumn_Click(int index);
     void mnuSort_Click(int index);
     void mnuView_Click(int index);
     void cmdCancel_Click();
@@ -184,6 +190,8 @@ private:
     std::array<QAction*, 6> m_mnuSort{};
     QAction* m_mnuHidden = nullptr;
     QAction* m_mnuFollow = nullptr;
+    QAction* m_mnuMedia = nullptr;
+    std::array<QAction*, kMediaViewItems> m_mnuMediaColumn{};
 
     QHash<const QWidget*, QRectF> m_twips;
     QSizeF m_outerTwips;

@@ -62,7 +62,8 @@ _treelan_cli()
         --columns)
             # A comma-separated list: complete the name after the last comma.
             local done=${cur%"${cur##*,}"}
-            COMPREPLY=($(compgen -P "$done" -W 'size date duration bitrate' -- "${cur##*,}"))
+            COMPREPLY=($(compgen -P "$done" -W 'size date duration bitrate mediaTitle artist album
+                track year genre dimensions codec dateTaken cameraMake cameraModel' -- "${cur##*,}"))
             compopt -o nospace
             return
             ;;
@@ -83,12 +84,12 @@ _treelan_cli()
         local walk_options='--exclude-pattern --include-pattern --no-hidden --max-depth
             --one-file-system --no-follow'
         if [[ $command == export ]]; then
-            COMPREPLY=($(compgen -W '--recursive --mp3 --format --template --only --exclude
-                --resources --strings --totals --bom --quiet --help -r -m -f -t -q -h
+            COMPREPLY=($(compgen -W '--recursive --mp3 --media --format --template --only --exclude
+                --resources --strings --totals --bom --quiet --help -r -m -M -f -t -q -h
                 $walk_options' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W '--recursive --mp3 --full-path --columns --sort --descending
-                --strings --help -r -m -h $walk_options' -- "$cur"))
+            COMPREPLY=($(compgen -W '--recursive --mp3 --media --full-path --columns --sort
+                --descending --strings --help -r -m -M -h $walk_options' -- "$cur"))
         fi
         return
     fi

@@ -32,6 +32,7 @@ complete -c treelan-cli -s h -l help -d 'Show the help'
 # Both commands
 complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -s r -l recursive -d 'Include every subfolder'
 complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -s m -l mp3 -d 'Read MP3 playing time and bit rate'
+complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -s M -l media -d 'Read media details of audio, video and pictures'
 complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l strings -r -F -d 'Interface string file'
 complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l exclude-pattern -x -d 'Leave out names matching the pattern'
 complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l include-pattern -x -d 'Keep only files matching the pattern'
@@ -53,6 +54,6 @@ complete -c treelan-cli -n "__fish_seen_subcommand_from export" -s q -l quiet -d
 
 # list
 complete -c treelan-cli -n "__fish_seen_subcommand_from list" -l full-path -d 'Begin each line with the folder'
-complete -c treelan-cli -n "__fish_seen_subcommand_from list" -l columns -x -a '(__fish_complete_list , "printf \'%s\n\' size date duration bitrate")' -d 'Shown columns'
+complete -c treelan-cli -n "__fish_seen_subcommand_from list" -l columns -x -a '(__fish_complete_list , "printf \'%s\n\' size date duration bitrate mediaTitle artist album track year genre dimensions codec dateTaken cameraMake cameraModel")' -d 'Shown columns'
 complete -c treelan-cli -n "__fish_seen_subcommand_from list" -l sort -x -a 'name folder size type date duration bitrate' -d 'Sort key'
 complete -c treelan-cli -n "__fish_seen_subcommand_from list" -l descending -d 'Sort in descending order'

@@ -34,6 +34,7 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
   const filtered = root + '-filtered.html';
   const bomRoot = root + '-bom', bomPage = root + '-bom.html';
   const bigRoot = root + '-big', bigPage = root + '-big.html';
+  const mediaRoot = root + '-media', mediaPage = root + '-media.html';
   let bigMounted = false;
   execFileSync(cli, ['export', '-r', '-q', root, out]);
   const browser = await launch();
@@ -176,6 +177,34 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
       !left.some((n) => n.endsWith('.mp3') || n === 'big.bin' || n === 'inner.txt'), left.join(' | '));
     checks.equal('no page error with filters', seen.errors, []);
 
+    // --media: a column per field that some file fills, with the helper's texts (an emoji tag
+    // exact); without it no such column.
+    fs.mkdirSync(mediaRoot);
+    const seeds = path.join(__dirname, '..', '..', 'fuzz', 'corpus', 'media');
+    for (const name of ['photo.jpg', 'tone.flac'])
+      fs.copyFileSync(path.join(seeds, name), path.join(mediaRoot, name));
+    const headings = () => page.$$eval('#thead button', (b) => b.map((e) => e.textContent));
+    for (const media of [true, false]) {
+      execFileSync(cli, ['export', '-q', '-f', 'html'].concat(media ? ['-M'] : []).concat([mediaRoot, mediaPage]));
+      await page.goto('about:blank'); // the same address again would only move to its fragment
+      await page.goto('file://' + mediaPage + '#treelan-probe');
+      await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)');
+      await page.click('#below');
+      const heads = await headings();
+      if (!media) {
+        checks.check('no media column without --media', !heads.includes('Dimensions') && !heads.includes('Artist'),
+          heads.join(' | '));
+        continue;
+      }
+      const rows = await tableRows(page);
+      const cell = (file, heading) => (rows.find((r) => r[0] === file) || [])[heads.indexOf(heading)];
+      checks.equal('picture size as displayed', cell('photo.jpg', 'Dimensions'), '48x64');
+      checks.equal('camera', cell('photo.jpg', 'Camera make'), 'Treelan');
+      checks.equal('a tag outside the BMP', cell('tone.flac', 'Artist'), '\u00dcn\u00efc\u00f6d\u00e9 \u{1F600} Band');
+      checks.check('no column that no file fills', !heads.includes('Codec'), heads.join(' | '));
+      checks.equal('no page error with media', seen.errors, []);
+    }
+
     // A name that begins with U+FEFF keeps it, also as the first name of the page's data.
     fs.mkdirSync(bomRoot);
     fs.writeFileSync(path.join(bomRoot, '\ufeffmarked.txt'), 'm');
@@ -234,6 +263,8 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
     if (bigMounted) execFileSync('umount', [bigRoot]);
     fs.rmSync(bigRoot, { recursive: true, force: true });
     fs.rmSync(bigPage, { force: true });
+    fs.rmSync(mediaRoot, { recursive: true, force: true });
+    fs.rmSync(mediaPage, { force: true });
   }
   checks.done();
 })().catch((e) => { console.log('FAIL ' + (e && e.stack || e)); process.exit(1); });

@@ -12,10 +12,12 @@ namespace {
 // What a snapshot answers: everything it holds, and its export.
 QByteArray answers(const QString& db, const QString& snapshot, const QString& home) {
     const QString out = home + QStringLiteral("/export-") + snapshot + QStringLiteral(".json");
-    const Run exported = catalog(db, {QStringLiteral("export"), snapshot, out, QStringLiteral("-r"),
-                                      QStringLiteral("-q")});
+    const Run exported = catalog(
+        db, {QStringLiteral("export"), snapshot, out, QStringLiteral("-r"), QStringLiteral("-q")});
     if (exported.status != 0) return "export failed: " + exported.err;
-    return catalog(db, {QStringLiteral("search"), QStringLiteral("--snapshot"), snapshot, QStringLiteral("*")}).out +
+    return catalog(db, {QStringLiteral("search"), QStringLiteral("--snapshot"), snapshot,
+                        QStringLiteral("*")})
+               .out +
            readAll(out);
 }
 
@@ -61,8 +63,8 @@ private slots:
         QVERIFY2(r.status == 0, r.all().constData());
         for (int s = 1; s <= 3; ++s) {
             if (s == removed) {
-                QCOMPARE(catalog(db, {QStringLiteral("search"), QStringLiteral("--snapshot"), QString::number(s),
-                                      QStringLiteral("x")})
+                QCOMPARE(catalog(db, {QStringLiteral("search"), QStringLiteral("--snapshot"),
+                                      QString::number(s), QStringLiteral("x")})
                              .status,
                          2);
                 continue;
@@ -70,13 +72,16 @@ private slots:
             QCOMPARE(answers(db, QString::number(s), home.path()), before[s]);
         }
         if (removed == 2)
-            QCOMPARE(catalog(db, {QStringLiteral("diff"), QStringLiteral("1"), QStringLiteral("3")}).out, diffAround);
+            QCOMPARE(
+                catalog(db, {QStringLiteral("diff"), QStringLiteral("1"), QStringLiteral("3")}).out,
+                diffAround);
         const Run check = catalog(db, {QStringLiteral("check")});
         QVERIFY2(check.status == 0, check.all().constData());
         // A new snapshot after the removal is built on what is left, under a number of its own.
         QCOMPARE(catalog(db, add).status, 0);
         const QByteArray found =
-            catalog(db, {QStringLiteral("search"), QStringLiteral("--snapshot"), QStringLiteral("4"), QStringLiteral("*")})
+            catalog(db, {QStringLiteral("search"), QStringLiteral("--snapshot"),
+                         QStringLiteral("4"), QStringLiteral("*")})
                 .out;
         QVERIFY(!found.isEmpty());
         QVERIFY2(before[3].startsWith(QByteArray(found).replace("@4", "@3")), found.constData());
@@ -86,12 +91,13 @@ private slots:
     void check_data() {
         QTest::addColumn<QString>("sql");
         QTest::addColumn<QByteArray>("said");
-        QTest::newRow("overlapping versions")
-            << "INSERT INTO versions(node, first, kind) SELECT node, first + 1, kind FROM versions LIMIT 1"
-            << QByteArray("overlap");
+        QTest::newRow("overlapping versions") << "INSERT INTO versions(node, first, kind) SELECT "
+                                                 "node, first + 1, kind FROM versions LIMIT 1"
+                                              << QByteArray("overlap");
         QTest::newRow("a snapshot left running")
             << "UPDATE snapshots SET state = 'running'" << QByteArray("running");
-        QTest::newRow("an entry without its name") << "DELETE FROM names" << QByteArray("without a name");
+        QTest::newRow("an entry without its name")
+            << "DELETE FROM names" << QByteArray("without a name");
     }
     void check() {
         QFETCH(QString, sql);

@@ -54,10 +54,10 @@ def help_values(option):
 
 
 def help_columns():
-    match = re.search(r"out of ([a-z]+(?:,[a-z]+)+)", help_text())
+    match = re.search(r"out of ([a-zA-Z]+(?:,\s*[a-zA-Z]+)+)", help_text())
     if not match:
         raise AssertionError("--help names no columns")
-    return match.group(1).split(",")
+    return re.sub(r"\s+", "", match.group(1)).split(",")
 
 
 def shell_env():

@@ -3,17 +3,21 @@
 #include "TempTree.h"
 #include "codec/Utf8.h"
 #include "export/Formats.h"
+#include "listing/ListingModel.h"
 #include "settings/SettingsStore.h"
 #include "settings/StringTable.h"
 #include "ui/SaveDialog.h"
+#include "ui/frmExport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -523,6 +527,61 @@ private slots:
         QCOMPARE(shape.contains(QStringLiteral(".cfg[")), shown);
         QCOMPARE(shape.contains(QStringLiteral(".x.txt")), shown);
         QVERIFY(shape.contains(QStringLiteral("seen.txt")));
+        SetSettingsDirectory(m_settings.path());
+    }
+
+    // The View menu's "Read media details": off by default, remembered, and the listing's media
+    // columns and the export carry what the helper read only when it is ticked; a media column's
+    // own View item shows it and is remembered apart.
+    void mediaDetails_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("click");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("default") << QString() << false << false;
+        QTest::newRow("ticked") << QString() << true << true;
+        QTest::newRow("remembered ticked") << "1" << false << true;
+        QTest::newRow("unticked again") << "1" << true << false;
+    }
+    void mediaDetails() {
+        QFETCH(QString, stored);
+        QFETCH(bool, click);
+        QFETCH(bool, read);
+        QTemporaryDir settings;
+        SetSettingsDirectory(settings.path());
+        if (!stored.isEmpty())
+            SaveSetting(QStringLiteral("Treelan"), QStringLiteral("Startup"),
+                        QStringLiteral("Media"), stored);
+        TempTree t;
+        // 64x48, EXIF orientation 6, camera "Treelan" (scripts/make-media-corpus.sh).
+        t.createFile(
+            QStringLiteral("photo.jpg"),
+            ReadFileBytes(QStringLiteral(TREELAN_SOURCE_DIR "/fuzz/corpus/media/photo.jpg")));
+        auto w = window(t.root());
+        QVERIFY(WaitForScan(*w));
+        if (click) {
+            w->mnuMedia()->trigger();
+            QVERIFY(WaitForScan(*w));
+        }
+        QCOMPARE(w->mnuMedia()->isChecked(), read);
+        QCOMPARE(GetSetting(QStringLiteral("Treelan"), QStringLiteral("Startup"),
+                            QStringLiteral("Media"), QStringLiteral("0")),
+                 read ? QStringLiteral("1") : QStringLiteral("0"));
+        const int dims = ColMedia + int(MediaField::Dimensions);
+        QCOMPARE(w->model()->text(0, dims), read ? QStringLiteral("48x64") : QString());
+        QCOMPARE(w->model()->text(0, ColMedia + int(MediaField::Make)),
+                 read ? QStringLiteral("Treelan") : QString());
+        QVERIFY(w->listView()->horizontalHeader()->isSectionHidden(dims));
+        w->mnuMediaColumn(int(MediaField::Dimensions))->trigger();
+        QVERIFY(!w->listView()->horizontalHeader()->isSectionHidden(dims));
+        QCOMPARE(GetSetting(QStringLiteral("Treelan"), QStringLiteral("Startup"),
+                            QStringLiteral("MediaColumns"), QString()),
+                 QStringLiteral("00000010000"));
+
+        ScriptedExport script;
+        script.run(*w, target(QStringLiteral("media.xml")), 3);
+        QCOMPARE(
+            ReadFileBytes(target(QStringLiteral("media.xml"))).contains("dimensions=\"48x64\""),
+            read);
         SetSettingsDirectory(m_settings.path());
     }
 

@@ -1,0 +1,302 @@
+#include "media/MediaPool.h"
+
+#include "TreelanConfig.h"
+#include "platform/FileError.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace treelan {
+
+namespace {
+
+constexpr quint32 kRequestMagic = 0x544c4d31; // "TLM1"
+constexpr std::size_t kMaxMessage = 64 * 1024;
+
+struct RequestHeader {
+    quint32 magic;
+    quint32 nameLength;
+    qint64 size;
+};
+
+QString describe(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// Sends `bytes` with the descriptor `fd` attached (or none when fd < 0), as one message.
+bool sendMessage(int socket, const QByteArray& bytes, int fd) {
+    iovec iov{const_cast<char*>(bytes.constData()), size_t(bytes.size())};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    if (fd >= 0) {
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof(control);
+        cmsghdr* c = CMSG_FIRSTHDR(&msg);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(c), &fd, sizeof(int));
+    }
+    for (;;) {
+        const ssize_t n = ::sendmsg(socket, &msg, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        return n == ssize_t(bytes.size());
+    }
+}
+
+// One message; `fd` gets an attached descriptor or -1. Returns the bytes, or null at the end.
+QByteArray receiveMessage(int socket, int* fd) {
+    QByteArray bytes(qsizetype(kMaxMessage), Qt::Uninitialized);
+    iovec iov{bytes.data(), size_t(bytes.size())};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof(control);
+    ssize_t n;
+    do {
+        n = ::recvmsg(socket, &msg, MSG_CMSG_CLOEXEC);
+    } while (n < 0 && errno == EINTR);
+    if (fd) *fd = -1;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+        int got = -1;
+        std::memcpy(&got, CMSG_DATA(c), sizeof(int));
+        if (fd && *fd < 0)
+            *fd = got;
+        else
+            ::close(got);
+    }
+    if (n <= 0) return {};
+    bytes.truncate(n);
+    return bytes;
+}
+
+} // namespace
+
+struct MediaPool::Slot {
+    std::mutex lock;
+    pid_t pid = -1;
+    int socket = -1;
+};
+
+MediaPool::MediaPool(QString helper, int helpers, int timeoutMs)
+    : m_helper(std::move(helper)), m_timeoutMs(timeoutMs) {
+    for (int i = 0; i < qMax(1, helpers); ++i)
+        m_slots.push_back(std::make_unique<Slot>());
+}
+
+MediaPool::~MediaPool() {
+    for (auto& slot : m_slots)
+        stop(*slot, false);
+}
+
+int MediaPool::started() const {
+    std::lock_guard guard(m_lock);
+    return m_started;
+}
+
+bool MediaPool::spawn(Slot& slot, QString& error) {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+        error = QStringLiteral("cannot start the media reader: ") + describe(errno);
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // The helper's end becomes its descriptor 3, without close-on-exec. It reads and writes
+    // nothing else: it holds neither the caller's input nor its output (a pipe to a reader that
+    // waits for its end), only its error stream for the libraries' last words.
+    posix_spawn_file_actions_adddup2(&actions, pair[1], 3);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const QByteArray program = QFile::encodeName(m_helper);
+    char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--serve"), nullptr};
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pair[1]);
+    if (rc != 0) {
+        ::close(pair[0]);
+        error = QStringLiteral("cannot start the media reader %1: %2").arg(m_helper, describe(rc));
+        return false;
+    }
+    slot.pid = pid;
+    slot.socket = pair[0];
+    std::lock_guard guard(m_lock);
+    ++m_started;
+    return true;
+}
+
+QString MediaPool::stop(Slot& slot, bool kill) {
+    if (slot.pid < 0) return {};
+    if (kill) ::kill(slot.pid, SIGKILL);
+    ::close(slot.socket); // the helper sees the end and leaves
+    int status = 0;
+    // One that does not leave within half a second (busy in a library) is killed.
+    for (int waited = 0;; ++waited) {
+        const pid_t done = ::waitpid(slot.pid, &status, WNOHANG);
+        if (done == slot.pid || (done < 0 && errno != EINTR)) break;
+        if (waited == 50) ::kill(slot.pid, SIGKILL);
+        if (waited >= 50) {
+            while (::waitpid(slot.pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        ::usleep(10000);
+    }
+    slot.pid = -1;
+    slot.socket = -1;
+    if (WIFSIGNALED(status) && WTERMSIG(status) != SIGKILL)
+        return QStringLiteral("the reader stopped on signal %1 (%2)")
+            .arg(WTERMSIG(status))
+            .arg(QString::fromLocal8Bit(strsignal(WTERMSIG(status))).toLower());
+    if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
+        return QStringLiteral("the reader stopped with exit status %1").arg(WEXITSTATUS(status));
+    return QStringLiteral("the reader stopped");
+}
+
+MediaInfo MediaPool::read(int fd, qint64 size, const QString& name, const Warning& warn) {
+    // A free slot if there is one; else wait for one in turn.
+    Slot* slot = nullptr;
+    std::unique_lock<std::mutex> held;
+    for (auto& s : m_slots) {
+        std::unique_lock<std::mutex> l(s->lock, std::try_to_lock);
+        if (l.owns_lock()) {
+            slot = s.get();
+            held = std::move(l);
+            break;
+        }
+    }
+    if (!slot) {
+        {
+            std::lock_guard guard(m_lock);
+            slot = m_slots[m_next++ % m_slots.size()].get();
+        }
+        held = std::unique_lock<std::mutex>(slot->lock);
+    }
+
+    const QByteArray nameBytes = name.toUtf8().left(4096);
+    RequestHeader header{kRequestMagic, quint32(nameBytes.size()), size};
+    QByteArray request(reinterpret_cast<const char*>(&header), sizeof header);
+    request += nameBytes;
+
+    QString error;
+    // A helper that left since the last read (or never started) is started now; a send that
+    // fails finds a dead helper, replaced once.
+    bool sent = false;
+    for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
+        if (slot->pid < 0 && !spawn(*slot, error)) break;
+        sent = sendMessage(slot->socket, request, fd);
+        if (!sent) error = QStringLiteral("cannot read media details: ") + stop(*slot, false);
+    }
+    if (!sent) {
+        if (warn) warn(error + QStringLiteral("; left empty"));
+        return {};
+    }
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        pollfd p{slot->socket, POLLIN, 0};
+        const int ready = left > 0 ? ::poll(&p, 1, int(left)) : 0;
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) {
+            stop(*slot, true);
+            if (warn)
+                warn(QStringLiteral(
+                         "cannot read media details: the reader gave no answer within %1 s; "
+                         "left empty")
+                         .arg(m_timeoutMs / 1000.0));
+            return {};
+        }
+        break;
+    }
+    const QByteArray answer = receiveMessage(slot->socket, nullptr);
+    MediaInfo info;
+    if (answer.isNull() || !DeserializeMediaInfo(answer, info)) {
+        // A helper that answers nonsense is not trusted again.
+        const QString why = stop(*slot, !answer.isNull());
+        if (warn)
+            warn(QStringLiteral("cannot read media details: ") + why +
+                 QStringLiteral("; left empty"));
+        return {};
+    }
+    return info;
+}
+
+QString MediaPool::helperPath() {
+    // Beside the running program (the build folder, a relocated install), else where installed.
+    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    const QString beside = QFileInfo(self).absolutePath() + QStringLiteral("/treelan-media-helper");
+    if (!self.isEmpty() && QFileInfo(beside).isExecutable()) return beside;
+    return QStringLiteral(TREELAN_LIBEXEC_DIR "/treelan-media-helper");
+}
+
+MediaPool& MediaPool::instance() {
+    static MediaPool pool(helperPath());
+    return pool;
+}
+
+int ServeMediaRequests(
+    int socket, const std::function<MediaInfo(int fd, qint64 size, const QString& name)>& read) {
+    for (;;) {
+        int fd = -1;
+        const QByteArray request = receiveMessage(socket, &fd);
+        if (request.isNull()) return 0; // the caller closed its end
+        RequestHeader header{};
+        if (request.size() < qsizetype(sizeof header) || fd < 0) {
+            if (fd >= 0) ::close(fd);
+            return 2;
+        }
+        std::memcpy(&header, request.constData(), sizeof header);
+        if (header.magic != kRequestMagic ||
+            qsizetype(header.nameLength) != request.size() - qsizetype(sizeof header)) {
+            ::close(fd);
+            return 2;
+        }
+        const QString name =
+            QString::fromUtf8(request.constData() + sizeof header, header.nameLength);
+        MediaInfo info = read(fd, header.size, name);
+        ::close(fd);
+        // Tags are for a listing: a few thousand characters at most each, so an answer always
+        // fits one message.
+        for (QString& f : info.fields)
+            if (f.size() > 1000) f.truncate(1000);
+        if (!sendMessage(socket, SerializeMediaInfo(info), -1)) return 1;
+    }
+}
+
+MediaInfo ReadMediaInfoIn(const WalkFolder& folder, const DirEntry& entry,
+                          const QString& displayPath, const WarningCallback& warning) {
+    const auto warn = [&](const QString& reason) {
+        if (warning) warning(displayPath, reason);
+    };
+    int error = 0;
+    const UniqueFd fd = OpenRegularFile(folder.fd, entry.rawName, error);
+    if (!fd) {
+        warn(QStringLiteral("cannot read media details: ") + ErrnoText(error));
+        return {};
+    }
+    return MediaPool::instance().read(fd.get(), entry.size, entry.name(), warn);
+}
+
+} // namespace treelan

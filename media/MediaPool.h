@@ -1,0 +1,66 @@
+#pragma once
+
+#include "media/MediaInfo.h"
+#include "platform/DirWalker.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace treelan {
+
+// The media readers run in helper processes (treelan-media-helper), as desktop thumbnailers do:
+// the libraries parse untrusted files, and a thread that loops or crashes inside one cannot be
+// stopped or survived. The caller opens the file and hands the descriptor over a socket; a
+// helper that does not answer within the timeout is killed, one that dies is reaped, and either
+// way the file gets empty fields and a warning and a new helper takes its place on the next read.
+// The libraries never load into the calling process: a start without media reading pays nothing.
+class MediaPool {
+public:
+    using Warning = std::function<void(const QString& reason)>;
+
+    // `helper` is the program to start; `helpers` processes at most serve as many threads at once.
+    explicit MediaPool(QString helper, int helpers = 2, int timeoutMs = 2000);
+    ~MediaPool();
+    MediaPool(const MediaPool&) = delete;
+    MediaPool& operator=(const MediaPool&) = delete;
+
+    // Media details of the open file `fd` (`size` bytes, named `name` for the MP3 search).
+    // `warn` hears why the fields are empty when a helper failed; the pool goes on.
+    MediaInfo read(int fd, qint64 size, const QString& name, const Warning& warn);
+
+    // Helpers started so far, replacements included.
+    int started() const;
+
+    // The pool of this program: the helper beside the running executable, or the installed one.
+    static MediaPool& instance();
+    static QString helperPath();
+
+private:
+    struct Slot;
+    std::vector<std::unique_ptr<Slot>> m_slots;
+    QString m_helper;
+    int m_timeoutMs;
+    mutable std::mutex m_lock;
+    int m_started = 0;
+    std::size_t m_next = 0;
+
+    bool spawn(Slot& slot, QString& error);
+    // Ends the slot's helper (killed first when `kill`) and says how it ended.
+    QString stop(Slot& slot, bool kill);
+};
+
+// The media details of `entry`, a file the walk found in the open `folder`, read by this program's
+// pool: only a regular file is opened (OpenRegularFile). One that cannot be opened or read gives
+// empty fields, and `warning` hears why, naming the file `displayPath`.
+MediaInfo ReadMediaInfoIn(const WalkFolder& folder, const DirEntry& entry,
+                          const QString& displayPath, const WarningCallback& warning);
+
+// The helper's side: serves requests on descriptor `socket` until its peer closes it.
+int ServeMediaRequests(
+    int socket, const std::function<MediaInfo(int fd, qint64 size, const QString& name)>& read);
+
+} // namespace treelan
