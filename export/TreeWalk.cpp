@@ -222,6 +222,7 @@ public:
                 level.files.push_back(makeRecord(folder, entry, std::uint32_t(i), level));
             }
         }
+        flushMedia(folder, level);
         SortRecords(subfolders);
         children.reserve(subfolders.size());
         for (const SubfolderItem& item : subfolders)
@@ -360,11 +361,13 @@ private:
         const bool readable = entry.kind == DirEntry::Kind::File ||
                               (entry.kind == DirEntry::Kind::Link && !m_options.walk.noFollow);
         if (m_options.mediaInfo && readable && IsMediaName(entry.name())) {
-            MediaInfo info = readMedia(folder, entry);
+            // Read in batches by the helpers side by side; filled in by flushMedia.
             r.mp3 = std::int32_t(level.mp3.size());
-            level.mp3.push_back(Mp3FieldsOf(info.timing));
+            level.mp3.emplace_back();
             r.media = std::int32_t(level.media.size());
-            level.media.push_back(std::move(info));
+            level.media.emplace_back();
+            m_mediaPending.push_back({index, r.mp3, r.media});
+            if (m_mediaPending.size() >= kMediaBatch) flushMedia(folder, level);
         } else if (m_options.mp3Info && readable && IsMp3Name(entry.name())) {
             r.mp3 = std::int32_t(level.mp3.size());
             level.mp3.push_back(Mp3FieldsOf(readMp3(folder, entry)));
@@ -372,20 +375,38 @@ private:
         return r;
     }
 
-    // Through a helper process: a file that makes it hang or die gets empty fields.
-    MediaInfo readMedia(const WalkFolder& folder, const DirEntry& entry) const {
-        const QString name = entry.name();
-        const QString display = m_root.display() + folder.relPath + name;
-        int error = 0;
-        const int fd = OpenRegularFile(folder.fd, entry.rawName, error);
-        if (fd < 0) {
-            warn(display, QStringLiteral("cannot read media details: ") + describe(error));
-            return {};
+    // The media files met since the last flush, read through the helper processes at once; a
+    // file that makes a helper hang or die gets empty fields.
+    void flushMedia(const WalkFolder& folder, Level& level) {
+        if (m_mediaPending.empty()) return;
+        std::vector<MediaPool::Job> jobs;
+        std::vector<const PendingMedia*> of;
+        jobs.reserve(m_mediaPending.size());
+        for (const PendingMedia& p : m_mediaPending) {
+            const DirEntry& entry = folder.entries[p.entry];
+            const QString name = entry.name();
+            const QString display = m_root.display() + folder.relPath + name;
+            int error = 0;
+            const int fd = OpenRegularFile(folder.fd, entry.rawName, error);
+            if (fd < 0) {
+                warn(display, QStringLiteral("cannot read media details: ") + describe(error));
+                continue;
+            }
+            MediaPool::Job job;
+            job.fd = fd;
+            job.size = entry.size;
+            job.name = name;
+            job.warn = [this, display](const QString& reason) { warn(display, reason); };
+            jobs.push_back(std::move(job));
+            of.push_back(&p);
         }
-        MediaInfo info = MediaPool::instance().read(
-            fd, entry.size, name, [&](const QString& reason) { warn(display, reason); });
-        ::close(fd);
-        return info;
+        MediaPool::instance().read(jobs);
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            ::close(jobs[i].fd);
+            level.mp3[std::size_t(of[i]->mp3)] = Mp3FieldsOf(jobs[i].info.timing);
+            level.media[std::size_t(of[i]->media)] = std::move(jobs[i].info);
+        }
+        m_mediaPending.clear();
     }
 
     MP3Info readMp3(const WalkFolder& folder, const DirEntry& entry) const {
@@ -409,6 +430,14 @@ private:
     void warn(const QString& path, const QString& reason) const {
         if (m_options.walk.warning) m_options.walk.warning(path, reason);
     }
+
+    // Files open at once for the helpers: enough to keep them busy, few descriptors.
+    static constexpr std::size_t kMediaBatch = 32;
+    struct PendingMedia {
+        std::uint32_t entry; // index into the folder's entries
+        std::int32_t mp3, media;
+    };
+    std::vector<PendingMedia> m_mediaPending;
 
     const RootPath& m_root;
     const ExportOptions& m_options;
