@@ -5,7 +5,7 @@ FOLDER   ?= .
 OUTPUT   ?= treelan-export.mht
 export BUILD JOBS
 
-.PHONY: all build run test deb asan tsan bench bench-page fuzz format clean
+.PHONY: all build run test deb asan tsan bench bench-page bench-catalog fuzz format clean
 
 all: build
 
@@ -37,6 +37,12 @@ fuzz:
 bench-page: build
 	./scripts/install-deps.sh bench
 	node bench/page_bench.js $(BUILD)/bin $(BENCH_ARGS)
+
+# The catalogue against plocate, export -f json and openssl dgst (BENCH_ARGS=--million: also 1,000,000
+# files; tens of minutes).
+bench-catalog: build
+	./scripts/install-deps.sh bench
+	python3 bench/catalog_bench.py $(BUILD)/bin $(BENCH_ARGS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

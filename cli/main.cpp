@@ -1,5 +1,6 @@
 // treelan-cli: the export (and later the listing) without a display.
 #include "TreelanConfig.h"
+#include "cli/CatalogCommand.h"
 #include "codec/Utf8.h"
 #include "export/ExportDocument.h"
 #include "export/Formats.h"
@@ -96,6 +97,7 @@ QString usage() {
     QString text = QStringLiteral(
         "Usage: treelan-cli export [OPTIONS] FOLDER OUTPUT\n"
         "  or:  treelan-cli list [LIST OPTIONS] FOLDER\n"
+        "  or:  treelan-cli catalog VERB ...  (snapshots over time: treelan-cli catalog --help)\n"
         "\n"
         "Writes the tree of FOLDER to OUTPUT (\"-\" for standard output). A regular file is\n"
         "replaced once the document is complete; a character device, a FIFO, /dev/stdout or\n"
@@ -254,7 +256,8 @@ bool useStringFile(const QString& file) {
     return true;
 }
 
-int runExport(const QStringList& args) {
+// `prepare`: the catalogue's export, whose first argument names a snapshot, not a folder.
+int runExport(const QStringList& args, const ExportPreparer& prepare = {}) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     const QCommandLineOption recursive({"r", "recursive"}, "");
@@ -323,7 +326,7 @@ int runExport(const QStringList& args) {
         templateName.chop(4);
     request.templateRequest = [templateName] { return templateName; };
 
-    if (!request.rootPath.isFolder())
+    if (!prepare && !request.rootPath.isFolder())
         return usageError(QStringLiteral("%1: not a folder").arg(shown(positional[0])));
 
     if (parser.isSet(strings) && !useStringFile(parser.value(strings))) return kExitFailed;
@@ -336,8 +339,14 @@ int runExport(const QStringList& args) {
     if (const QString error = filters.apply(parser, o.walk); !error.isEmpty())
         return usageError(error);
     const bool isQuiet = parser.isSet(quiet);
-    if (const QString error =
-            pickEntries(parser.values(only), parser.values(exclude), request.rootPath, isQuiet, o);
+    if (prepare)
+        if (const QString problem = prepare(positional[0], request); !problem.isEmpty()) {
+            err() << "treelan-cli: " << problem << '\n';
+            return kExitUsage;
+        }
+    // A snapshot's folder need not be on disk now: its paths are taken as written.
+    if (const QString error = pickEntries(parser.values(only), parser.values(exclude),
+                                          request.rootPath, isQuiet || prepare, o);
         !error.isEmpty())
         return usageError(error);
 
@@ -504,6 +513,14 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("list")) {
         args.removeAt(1);
         return runList(args);
+    }
+    if (command == QLatin1String("catalog")) {
+        static const FilterOptions filters;
+        const CatalogCli cli{
+            rawArgument, [](QCommandLineParser& p) { filters.addTo(p); },
+            [](const QCommandLineParser& p, WalkOptions& w) { return filters.apply(p, w); },
+            runExport};
+        return RunCatalog(args.mid(0, 1) + args.mid(2), cli);
     }
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }

@@ -45,7 +45,8 @@ void WriteExportDocument(const ExportRequest& request) {
     file.open();
     ExportOptions options = request.options;
     options.walk.leaveOut = file.temporaryFile();
-    WriteTree(request.rootPath, options, *writer, exportTime());
+    WriteTree(request.rootPath, options, *writer,
+              request.exportTime.isValid() ? request.exportTime : exportTime(), request.source);
     buffer.flush();
     file.commit(); // on any failure the file's destructor drops the temporary file
 }

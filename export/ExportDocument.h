@@ -2,10 +2,13 @@
 
 #include "export/ExportOptions.h"
 
+#include <QDateTime>
 #include <QString>
 #include <functional>
 
 namespace treelan {
+
+class TreeSource;
 
 // The save dialog's first three types keep these numbers (its 1-based type index).
 enum class ExportFormat {
@@ -38,6 +41,10 @@ struct ExportRequest {
     bool folderTotals = false;
     // CSV and TSV: begin with a UTF-8 byte-order mark, which spreadsheets need to read UTF-8.
     bool byteOrderMark = false;
+    // The time the document gives as its export time; invalid: when the writing begins.
+    QDateTime exportTime;
+    // Where the tree comes from; null: the folder on disk.
+    const TreeSource* source = nullptr;
 };
 
 // Writes the whole document (see OutputFile for what each kind of target gets). A regular file is

@@ -186,9 +186,9 @@ class WriterVisitor final : public WalkVisitor {
 public:
     // `ahead`: the totals of every folder in the order the folders are entered, or null.
     WriterVisitor(const RootPath& root, const ExportOptions& options, TreeWriter& writer,
-                  const std::vector<FolderTotals>* ahead = nullptr)
-        : m_root(root), m_options(options), m_writer(writer), m_selection(options), m_ahead(ahead),
-          m_sorted(writer.wantsSortedEntries()) {}
+                  const TreeSource& source, const std::vector<FolderTotals>* ahead = nullptr)
+        : m_root(root), m_options(options), m_writer(writer), m_source(source),
+          m_selection(options), m_ahead(ahead), m_sorted(writer.wantsSortedEntries()) {}
 
     void folderOpened(WalkFolder& folder, std::vector<std::size_t>& children) override {
         const std::size_t depth = std::size_t(folder.depth);
@@ -411,20 +411,7 @@ private:
 
     MP3Info readMp3(const WalkFolder& folder, const DirEntry& entry) const {
         const QString display = m_root.display() + folder.relPath + entry.name();
-        int error = 0;
-        const int fd = OpenRegularFile(folder.fd, entry.rawName, error);
-        if (fd < 0) {
-            warn(display, QStringLiteral("cannot read MP3 information: ") + describe(error));
-            return {};
-        }
-        MP3Info info;
-        try {
-            info = ReadMP3InfoFromFd(fd, entry.size, display);
-        } catch (const FileError& e) {
-            warn(display, e.reason());
-        }
-        ::close(fd);
-        return info;
+        return m_source.mp3Info(folder, entry, display, m_options.walk.warning);
     }
 
     void warn(const QString& path, const QString& reason) const {
@@ -442,6 +429,7 @@ private:
     const RootPath& m_root;
     const ExportOptions& m_options;
     TreeWriter& m_writer;
+    const TreeSource& m_source;
     Selection m_selection;
     std::vector<Level> m_levels; // per depth
     FolderTotals m_rootTotals;
@@ -477,8 +465,33 @@ private:
 
 } // namespace
 
+void DiskTreeSource::walk(WalkVisitor& visitor, const WalkOptions& options) const {
+    WalkTree(m_root, visitor, options);
+}
+
+MP3Info DiskTreeSource::mp3Info(const WalkFolder& folder, const DirEntry& entry,
+                                const QString& displayPath, const WarningCallback& warning) const {
+    int error = 0;
+    const int fd = OpenRegularFile(folder.fd, entry.rawName, error);
+    if (fd < 0) {
+        if (warning)
+            warning(displayPath, QStringLiteral("cannot read MP3 information: ") + describe(error));
+        return {};
+    }
+    MP3Info info;
+    try {
+        info = ReadMP3InfoFromFd(fd, entry.size, displayPath);
+    } catch (const FileError& e) {
+        if (warning) warning(displayPath, e.reason());
+    }
+    ::close(fd);
+    return info;
+}
+
 void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& writer,
-               const QDateTime& exportTime) {
+               const QDateTime& exportTime, const TreeSource* source) {
+    const DiskTreeSource disk(root);
+    const TreeSource& from = source ? *source : disk;
     const DocumentInfo info{root, exportTime, QStringLiteral(TREELAN_VERSION), options};
     std::vector<FolderTotals> ahead;
     if (writer.wantsTotalsFirst()) {
@@ -486,13 +499,13 @@ void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& w
         ExportOptions quiet = options;
         quiet.walk.warning = {};
         TotalsCounter counter;
-        WriterVisitor counting(root, quiet, counter);
-        WalkTree(root, counting, quiet.walk);
+        WriterVisitor counting(root, quiet, counter, from);
+        from.walk(counting, quiet.walk);
         ahead = std::move(counter.totals);
     }
     writer.beginDocument(info);
-    WriterVisitor visitor(root, options, writer, ahead.empty() ? nullptr : &ahead);
-    WalkTree(root, visitor, options.walk);
+    WriterVisitor visitor(root, options, writer, from, ahead.empty() ? nullptr : &ahead);
+    from.walk(visitor, options.walk);
     writer.endDocument(visitor.rootTotals());
 }
 

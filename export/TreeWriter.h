@@ -105,9 +105,36 @@ public:
     virtual bool wantsSortedEntries() const { return true; }
 };
 
-// Walks `root` with `options` and drives the writer through one whole document.
+// Where a document's tree comes from: the disk, or a copy of it kept earlier.
+class TreeSource {
+public:
+    virtual ~TreeSource() = default;
+    // Drives the visitor over the whole tree as WalkTree does, leaving out what `options` leave
+    // out. Throws FileError when the root cannot be read.
+    virtual void walk(WalkVisitor& visitor, const WalkOptions& options) const = 0;
+    // The MP3 information of `entry`, a file of `folder`, during the folder's folderOpened.
+    // Failures go to `warning` (which may be empty) and give empty texts.
+    virtual MP3Info mp3Info(const WalkFolder& folder, const DirEntry& entry,
+                            const QString& displayPath, const WarningCallback& warning) const = 0;
+};
+
+// The folder on disk: WalkTree, and MP3 information read from the files.
+class DiskTreeSource final : public TreeSource {
+public:
+    explicit DiskTreeSource(const RootPath& root) : m_root(root) {}
+    void walk(WalkVisitor& visitor, const WalkOptions& options) const override;
+    MP3Info mp3Info(const WalkFolder& folder, const DirEntry& entry, const QString& displayPath,
+                    const WarningCallback& warning) const override;
+
+private:
+    const RootPath& m_root;
+};
+
+// Walks `root` with `options` and drives the writer through one whole document. The tree comes
+// from `source`, or from the disk when it is null.
 void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& writer,
-               const QDateTime& exportTime = QDateTime::currentDateTimeUtc());
+               const QDateTime& exportTime = QDateTime::currentDateTimeUtc(),
+               const TreeSource* source = nullptr);
 
 enum class TreeForm { Xml, Html };
 

@@ -123,7 +123,7 @@ WebPageWriter::WebPageWriter(OutputBuffer& out, const WebPageTemplate& page, Web
 WebPageWriter::~WebPageWriter() = default;
 
 void WebPageWriter::begin() {
-    m_exported = m_info.exported;
+    m_exported = m_info.exported >= 0 ? m_info.exported : QDateTime::currentSecsSinceEpoch();
     QByteArray head = m_page.head;
     head.replace("@TITLE@",
                  Normalize(GetGuiString(Str::FolderListing) + QLatin1Char(' ') + m_info.rootPath));

@@ -18,8 +18,8 @@ struct WebPageInfo {
     QString rootPath; // as shown
     bool recursive = false;
     bool mp3 = false;
-    QStringList filters; // the filters in the user's words, one text each
-    qint64 exported = 0; // the export time, seconds since 1970-01-01 UTC
+    QStringList filters;  // the filters in the user's words, one text each
+    qint64 exported = -1; // seconds since 1970 UTC; -1: when the writing begins
 };
 
 // The template (Resource/page.html) cut at its data marker, with its Content Security Policy

@@ -39,14 +39,29 @@ qint64 fileTimeOf(const struct stat& st) {
     return FileTimeFromUnix(qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec));
 }
 
+// Nanoseconds since 1970, saturated at the ends of the range (years 1678 to 2262).
+qint64 nanosecondsOf(const struct timespec& t) {
+    constexpr qint64 kLimit = std::numeric_limits<qint64>::max() / 1'000'000'000 - 1;
+    if (t.tv_sec > kLimit) return std::numeric_limits<qint64>::max();
+    if (t.tv_sec < -kLimit) return std::numeric_limits<qint64>::min();
+    return qint64(t.tv_sec) * 1'000'000'000 + qint64(t.tv_nsec);
+}
+
+void keepStat(const struct stat& st, DirEntry& entry) {
+    entry.fileTime = fileTimeOf(st);
+    entry.mtimeNs = nanosecondsOf(st.st_mtim);
+    entry.ctimeNs = nanosecondsOf(st.st_ctim);
+    entry.inode = quint64(st.st_ino);
+    entry.mode = quint32(st.st_mode);
+}
+
 // `st` is left as the entry's examination found it.
 void examine(int dirFd, const char* rawName, unsigned char type, bool noFollow, DirEntry& entry,
              struct stat& st) {
     if (type == DT_DIR) {
         // A folder's own time, for the exports that show it; its size stays 0.
         entry.kind = DirEntry::Kind::Folder;
-        if (::fstatat(dirFd, rawName, &st, AT_SYMLINK_NOFOLLOW) == 0)
-            entry.fileTime = fileTimeOf(st);
+        if (::fstatat(dirFd, rawName, &st, AT_SYMLINK_NOFOLLOW) == 0) keepStat(st, entry);
         return;
     }
     const int flags = type == DT_REG || noFollow ? AT_SYMLINK_NOFOLLOW : 0;
@@ -56,7 +71,7 @@ void examine(int dirFd, const char* rawName, unsigned char type, bool noFollow, 
                      : S_ISLNK(st.st_mode) ? DirEntry::Kind::Link
                                            : DirEntry::Kind::Special;
         entry.size = S_ISREG(st.st_mode) || S_ISLNK(st.st_mode) ? qint64(st.st_size) : 0;
-        entry.fileTime = fileTimeOf(st);
+        keepStat(st, entry);
         return;
     }
     const int error = errno;
@@ -64,7 +79,7 @@ void examine(int dirFd, const char* rawName, unsigned char type, bool noFollow, 
     if (flags == 0 && ::fstatat(dirFd, rawName, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         entry.kind = S_ISLNK(st.st_mode) ? DirEntry::Kind::Link : DirEntry::Kind::File;
         entry.size = qint64(st.st_size);
-        entry.fileTime = fileTimeOf(st);
+        keepStat(st, entry);
         return;
     }
     entry.kind = DirEntry::Kind::Unexamined;
@@ -124,6 +139,11 @@ int readEntries(const WalkOptions& options, WalkFolder& folder) {
 }
 
 } // namespace
+
+bool WalkLeavesOut(const WalkOptions& options, const WalkFolder& folder, QByteArrayView name,
+                   bool isFolder) {
+    return leftOut(options, folder, name.data(), name.size(), isFolder);
+}
 
 QString DirEntry::name() const {
     return DecodeFileName(rawName);
@@ -230,6 +250,7 @@ private:
             frame.dev = st.st_dev;
             frame.ino = st.st_ino;
             folder.fileTime = fileTimeOf(st);
+            folder.device = quint64(st.st_dev);
         }
         ++m_progress.folders;
         if (m_options.progress) {
@@ -433,6 +454,14 @@ int OpenRegularFile(int folderFd, const QByteArray& rawName, int& error) {
     // Reads of a regular file do not block anyway; the flag only kept the open from waiting.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
+}
+
+bool ExamineFolder(int fd, DirEntry& entry) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return false;
+    entry.kind = DirEntry::Kind::Folder;
+    keepStat(st, entry);
+    return true;
 }
 
 QString NormalizeRootPath(const QString& path) {

@@ -29,6 +29,12 @@ struct DirEntry {
     qint64 fileTime = 0;
     Kind kind = Kind::File;
     int error = 0; // errno of the failed examination of an Unexamined entry
+    // What the examination gave beyond size and time, for the catalogue, which tells an unchanged
+    // file from a changed one by them: exact times in nanoseconds since 1970, inode, st_mode.
+    qint64 mtimeNs = 0;
+    qint64 ctimeNs = 0;
+    quint64 inode = 0;
+    quint32 mode = 0;
 
     bool isFolder() const { return kind == Kind::Folder; }
     // The name decoded for display and export. Made on demand: a folder of 300,000 files would
@@ -51,6 +57,7 @@ struct WalkFolder {
     bool loop = false;
     QString listedAt;
     qint64 fileTime = 0; // the folder's own modification time, once it is entered
+    quint64 device = 0;  // st_dev of the folder, once it is entered
     int depth = 0;
 
     // Why the folder's entries are not there: the system's reason, or where it is listed
@@ -109,6 +116,12 @@ struct WalkOptions {
     bool noFollow = false;
 };
 
+// Whether the options leave out the entry `name` of `folder`, as the walk does before handing the
+// folder to its visitor. For walks over stored folders, which must leave out what the disk walk
+// would.
+bool WalkLeavesOut(const WalkOptions& options, const WalkFolder& folder, QByteArrayView name,
+                   bool isFolder);
+
 // Walks the folder `root`. Each folder (by device and inode) is entered at most once: the first
 // arrival in the visitor's order; a later one is handed over as a repeat, not entered. Throws
 // FileError when the root itself cannot be opened, Cancelled when the progress callback says so.
@@ -120,6 +133,10 @@ void WalkTree(const RootPath& root, WalkVisitor& visitor, const WalkOptions& opt
 // is checked again on the open file, so an entry swapped for a FIFO after the walk examined it
 // is refused too. Returns the descriptor, or -1 with `error` set to an errno value.
 int OpenRegularFile(int folderFd, const QByteArray& rawName, int& error);
+
+// Examines the open folder `fd` itself as the walk examines entries (times, inode, mode).
+// False when it cannot.
+bool ExamineFolder(int fd, DirEntry& entry);
 
 // Root path as written into documents and listings: absolute, ending in "/" (RootPath's text).
 QString NormalizeRootPath(const QString& path);

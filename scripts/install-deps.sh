@@ -7,14 +7,16 @@ cd "$(dirname "$0")/.."
 
 # What each job needs. A group may name other groups with "@".
 declare -A group
-# The media readers: TagLib, libavformat and exiv2 (found through pkg-config).
-group[build]="cmake make g++ qt6-base-dev libgl-dev zlib1g-dev pkgconf libtag1-dev libavformat-dev
-              libexiv2-dev"
+# The catalogue: SQLite and OpenSSL's libcrypto; the media readers: TagLib, libavformat and exiv2
+# (found through pkg-config).
+group[build]="cmake make g++ qt6-base-dev libgl-dev zlib1g-dev libsqlite3-dev libssl-dev pkgconf
+              libtag1-dev libavformat-dev libexiv2-dev"
 # The test suite: real clients of the outputs, the package and its checks.
-# python3-jsonschema, ncdu and gdu read the JSON and ncdu exports.
+# python3-jsonschema, ncdu and gdu read the JSON and ncdu exports; sqlite3 reads the catalogue,
+# dosfstools makes the FAT image of its coarse-time test.
 # The media corpus (scripts/make-media-corpus.sh) and the programs its figures are checked against.
-group[test]="@build @package @browsers xsltproc libxml2-utils python3 python3-jsonschema ncdu gdu
-             @media"
+group[test]="@build @package @browsers xsltproc libxml2-utils python3 python3-jsonschema ncdu gdu sqlite3
+             dosfstools @media"
 group[media]="ffmpeg flac lame vorbis-tools opus-tools wavpack musepack-tools imagemagick
               libimage-exiftool-perl"
 # The web page and the web archive in real browsers, driven by puppeteer-core (package-lock.json).
@@ -22,7 +24,7 @@ group[browsers]="nodejs ca-certificates chromium firefox-esr"
 # The Debian package, its man pages and completions, and the tools that check them.
 group[package]="@build help2man dpkg-dev file lintian appstream desktop-file-utils man-db
                 bash bash-completion zsh fish"
-group[bench]="@build @browsers @media tree findutils time ncdu"
+group[bench]="@build @browsers @media tree findutils time ncdu plocate sqlite3 openssl"
 # Screenshots of the window on a virtual display (scripts/screenshot.sh).
 group[shots]="xvfb xauth xdotool imagemagick desktop-file-utils"
 # Web archives rendered in headless Chromium (scripts/render-mht.sh): the browser alone.

@@ -1,0 +1,23 @@
+#pragma once
+
+// Between the walk's entries and the catalogue's versions.
+
+#include "catalog/Catalog.h"
+#include "platform/DirWalker.h"
+
+namespace treelan::catalog {
+
+// The version an entry of the walk gives (kind, size, times, inode, mode, error); no hash, MP3
+// or folder data.
+Version VersionOf(const DirEntry& entry);
+// The entry a stored version gives back, as the walk would have made it.
+DirEntry EntryOf(const Version& version, const std::string& rawName);
+
+// The digest of a folder's entries as the walk read them, in their order: names and everything
+// VersionOf keeps. Equal digests: the folder holds what it held, in the same order.
+std::int64_t DigestOf(const std::vector<DirEntry>& entries);
+
+// Whether two versions differ in what VersionOf keeps.
+bool SameMetadata(const Version& a, const Version& b);
+
+} // namespace treelan::catalog
