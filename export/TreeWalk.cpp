@@ -214,6 +214,7 @@ public:
                 level.files.push_back(makeRecord(folder, entry, std::uint32_t(i), level));
             }
         }
+        flushMedia(folder, level);
         SortRecords(subfolders);
         children.reserve(subfolders.size());
         for (const SubfolderItem& item : subfolders)
@@ -352,13 +353,13 @@ private:
         const bool readable = entry.kind == DirEntry::Kind::File ||
                               (entry.kind == DirEntry::Kind::Link && !m_options.walk.noFollow);
         if (m_options.mediaInfo && readable && IsMediaName(entry.name())) {
-            MediaInfo info =
-                ReadMediaInfoIn(folder, entry, m_root.display() + folder.relPath + entry.name(),
-                                m_options.walk.warning);
+            // Read in batches by the helpers side by side; filled in by flushMedia.
             r.mp3 = std::int32_t(level.mp3.size());
-            level.mp3.push_back(Mp3FieldsOf(info.timing));
+            level.mp3.emplace_back();
             r.media = std::int32_t(level.media.size());
-            level.media.push_back(std::move(info));
+            level.media.emplace_back();
+            m_mediaPending.push_back({index, r.mp3, r.media});
+            if (m_mediaPending.size() >= kMediaBatch) flushMedia(folder, level);
         } else if (m_options.mp3Info && readable && IsMp3Name(entry.name())) {
             r.mp3 = std::int32_t(level.mp3.size());
             level.mp3.push_back(Mp3FieldsOf(
@@ -368,9 +369,34 @@ private:
         return r;
     }
 
+    // The media files met since the last flush, read through the helper processes at once; a
+    // file that makes a helper hang or die gets empty fields.
+    void flushMedia(const WalkFolder& folder, Level& level) {
+        if (m_mediaPending.empty()) return;
+        std::vector<const DirEntry*> entries;
+        for (const PendingMedia& p : m_mediaPending)
+            entries.push_back(&folder.entries[p.entry]);
+        std::vector<MediaInfo> read = ReadMediaInfoIn(
+            folder, entries, m_root.display() + folder.relPath, m_options.walk.warning);
+        for (std::size_t i = 0; i < read.size(); ++i) {
+            const PendingMedia& p = m_mediaPending[i];
+            level.mp3[std::size_t(p.mp3)] = Mp3FieldsOf(read[i].timing);
+            level.media[std::size_t(p.media)] = std::move(read[i]);
+        }
+        m_mediaPending.clear();
+    }
+
     void warn(const QString& path, const QString& reason) const {
         if (m_options.walk.warning) m_options.walk.warning(path, reason);
     }
+
+    // Files open at once for the helpers: enough to keep them busy, few descriptors.
+    static constexpr std::size_t kMediaBatch = 32;
+    struct PendingMedia {
+        std::uint32_t entry; // index into the folder's entries
+        std::int32_t mp3, media;
+    };
+    std::vector<PendingMedia> m_mediaPending;
 
     const RootPath& m_root;
     const ExportOptions& m_options;

@@ -98,8 +98,7 @@ private:
         const bool readable = e.kind == DirEntry::Kind::File ||
                               (e.kind == DirEntry::Kind::Link && !m_options.walk.noFollow);
         if (m_options.mediaInfo && readable && IsMediaName(name)) {
-            media =
-                ReadMediaInfoIn(folder, e, m_root + folder.relPath + name, m_options.walk.warning);
+            media = ReadMediaInfoIn(folder, e, m_root + folder.relPath, m_options.walk.warning);
             bitrateKey = BitrateKey(media.timing.Bitrate);
             row[ColDuration] = media.timing.Duration;
             row[ColBitrate] = media.timing.Bitrate;

@@ -15,6 +15,7 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -172,75 +173,121 @@ QString MediaPool::stop(Slot& slot, bool kill) {
     return QStringLiteral("the reader stopped");
 }
 
+bool MediaPool::send(Slot& slot, Job& job) {
+    const QByteArray nameBytes = job.name.toUtf8().left(4096);
+    RequestHeader header{kRequestMagic, quint32(nameBytes.size()), job.size};
+    QByteArray request(reinterpret_cast<const char*>(&header), sizeof header);
+    request += nameBytes;
+    // A helper that left since the last read (or never started) is started now; a send that
+    // fails finds a dead helper, replaced once.
+    QString error;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (slot.pid < 0 && !spawn(slot, error)) break;
+        if (sendMessage(slot.socket, request, job.fd)) return true;
+        error = QStringLiteral("cannot read media details: ") + stop(slot, false);
+    }
+    if (job.warn) job.warn(error + QStringLiteral("; left empty"));
+    return false;
+}
+
+void MediaPool::receive(Slot& slot, Job& job) {
+    const QByteArray answer = receiveMessage(slot.socket, nullptr);
+    if (!answer.isNull() && DeserializeMediaInfo(answer, job.info)) return;
+    // A helper that answers nonsense is not trusted again.
+    const QString why = stop(slot, !answer.isNull());
+    if (job.warn)
+        job.warn(QStringLiteral("cannot read media details: ") + why +
+                 QStringLiteral("; left empty"));
+}
+
+void MediaPool::expire(Slot& slot, Job& job) {
+    stop(slot, true);
+    if (job.warn)
+        job.warn(QStringLiteral("cannot read media details: the reader gave no answer within "
+                                "%1 s; left empty")
+                     .arg(m_timeoutMs / 1000.0));
+}
+
 MediaInfo MediaPool::read(int fd, qint64 size, const QString& name, const Warning& warn) {
-    // A free slot if there is one; else wait for one in turn.
-    Slot* slot = nullptr;
-    std::unique_lock<std::mutex> held;
+    std::vector<Job> jobs(1);
+    jobs[0].fd = fd;
+    jobs[0].size = size;
+    jobs[0].name = name;
+    jobs[0].warn = warn;
+    read(jobs);
+    return std::move(jobs[0].info);
+}
+
+void MediaPool::read(std::vector<Job>& jobs) {
+    using Clock = std::chrono::steady_clock;
+    // Every free slot; when none is free, wait for one in turn. Side by side only where the
+    // processors are there for it: on two, a second helper's start and switching cost more than
+    // the overlap gains (measured by bench/media_bench.py).
+    static const std::size_t wide = std::thread::hardware_concurrency() >= 4 ? m_slots.size() : 1;
+    std::vector<std::unique_lock<std::mutex>> held;
+    std::vector<Slot*> mine;
     for (auto& s : m_slots) {
         std::unique_lock<std::mutex> l(s->lock, std::try_to_lock);
-        if (l.owns_lock()) {
-            slot = s.get();
-            held = std::move(l);
-            break;
-        }
+        if (!l.owns_lock()) continue;
+        mine.push_back(s.get());
+        held.push_back(std::move(l));
+        if (mine.size() >= std::min(jobs.size(), wide)) break;
     }
-    if (!slot) {
+    if (mine.empty()) {
+        Slot* slot;
         {
             std::lock_guard guard(m_lock);
             slot = m_slots[m_next++ % m_slots.size()].get();
         }
-        held = std::unique_lock<std::mutex>(slot->lock);
+        held.emplace_back(slot->lock);
+        mine.push_back(slot);
     }
 
-    const QByteArray nameBytes = name.toUtf8().left(4096);
-    RequestHeader header{kRequestMagic, quint32(nameBytes.size()), size};
-    QByteArray request(reinterpret_cast<const char*>(&header), sizeof header);
-    request += nameBytes;
-
-    QString error;
-    // A helper that left since the last read (or never started) is started now; a send that
-    // fails finds a dead helper, replaced once.
-    bool sent = false;
-    for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
-        if (slot->pid < 0 && !spawn(*slot, error)) break;
-        sent = sendMessage(slot->socket, request, fd);
-        if (!sent) error = QStringLiteral("cannot read media details: ") + stop(*slot, false);
-    }
-    if (!sent) {
-        if (warn) warn(error + QStringLiteral("; left empty"));
-        return {};
-    }
-
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeoutMs);
+    struct InFlight {
+        Job* job = nullptr;
+        Clock::time_point deadline;
+    };
+    std::vector<InFlight> flight(mine.size());
+    std::size_t next = 0, busy = 0;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        pollfd p{slot->socket, POLLIN, 0};
-        const int ready = left > 0 ? ::poll(&p, 1, int(left)) : 0;
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) {
-            stop(*slot, true);
-            if (warn)
-                warn(QStringLiteral(
-                         "cannot read media details: the reader gave no answer within %1 s; "
-                         "left empty")
-                         .arg(m_timeoutMs / 1000.0));
-            return {};
+        // Every idle helper takes the next job.
+        for (std::size_t k = 0; k < mine.size() && next < jobs.size(); ++k) {
+            if (flight[k].job) continue;
+            Job& job = jobs[next++];
+            if (!send(*mine[k], job)) continue;
+            flight[k] = {&job, Clock::now() + std::chrono::milliseconds(m_timeoutMs)};
+            ++busy;
         }
-        break;
+        if (busy == 0) {
+            if (next >= jobs.size()) return;
+            continue;
+        }
+        std::vector<pollfd> polls;
+        std::vector<std::size_t> of;
+        auto soonest = Clock::time_point::max();
+        for (std::size_t k = 0; k < mine.size(); ++k)
+            if (flight[k].job) {
+                polls.push_back({mine[k]->socket, POLLIN, 0});
+                of.push_back(k);
+                soonest = std::min(soonest, flight[k].deadline);
+            }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(soonest - Clock::now()).count();
+        const int ready = left > 0 ? ::poll(polls.data(), nfds_t(polls.size()), int(left)) : 0;
+        if (ready < 0 && errno == EINTR) continue;
+        const auto now = Clock::now();
+        for (std::size_t i = 0; i < polls.size(); ++i) {
+            const std::size_t k = of[i];
+            if (ready > 0 && polls[i].revents != 0)
+                receive(*mine[k], *flight[k].job);
+            else if (now >= flight[k].deadline)
+                expire(*mine[k], *flight[k].job);
+            else
+                continue;
+            flight[k].job = nullptr;
+            --busy;
+        }
     }
-    const QByteArray answer = receiveMessage(slot->socket, nullptr);
-    MediaInfo info;
-    if (answer.isNull() || !DeserializeMediaInfo(answer, info)) {
-        // A helper that answers nonsense is not trusted again.
-        const QString why = stop(*slot, !answer.isNull());
-        if (warn)
-            warn(QStringLiteral("cannot read media details: ") + why +
-                 QStringLiteral("; left empty"));
-        return {};
-    }
-    return info;
 }
 
 QString MediaPool::helperPath() {
@@ -285,18 +332,39 @@ int ServeMediaRequests(
     }
 }
 
-MediaInfo ReadMediaInfoIn(const WalkFolder& folder, const DirEntry& entry,
-                          const QString& displayPath, const WarningCallback& warning) {
-    const auto warn = [&](const QString& reason) {
-        if (warning) warning(displayPath, reason);
-    };
-    int error = 0;
-    const UniqueFd fd = OpenRegularFile(folder.fd, entry.rawName, error);
-    if (!fd) {
-        warn(QStringLiteral("cannot read media details: ") + ErrnoText(error));
-        return {};
+std::vector<MediaInfo> ReadMediaInfoIn(const WalkFolder& folder,
+                                       const std::vector<const DirEntry*>& entries,
+                                       const QString& displayFolder,
+                                       const WarningCallback& warning) {
+    std::vector<MediaInfo> read(entries.size());
+    std::vector<MediaPool::Job> jobs;
+    std::vector<UniqueFd> open;       // held until every job is read
+    std::vector<std::size_t> entryOf; // the entry of each job
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const QString name = entries[i]->name();
+        const QString display = displayFolder + name;
+        const auto warn = [warning, display](const QString& reason) {
+            if (warning) warning(display, reason);
+        };
+        int error = 0;
+        UniqueFd fd = OpenRegularFile(folder.fd, entries[i]->rawName, error);
+        if (!fd) {
+            warn(QStringLiteral("cannot read media details: ") + ErrnoText(error));
+            continue;
+        }
+        jobs.push_back({fd.get(), entries[i]->size, name, warn, {}});
+        open.push_back(std::move(fd));
+        entryOf.push_back(i);
     }
-    return MediaPool::instance().read(fd.get(), entry.size, entry.name(), warn);
+    if (!jobs.empty()) MediaPool::instance().read(jobs);
+    for (std::size_t k = 0; k < jobs.size(); ++k)
+        read[entryOf[k]] = std::move(jobs[k].info);
+    return read;
+}
+
+MediaInfo ReadMediaInfoIn(const WalkFolder& folder, const DirEntry& entry,
+                          const QString& displayFolder, const WarningCallback& warning) {
+    return std::move(ReadMediaInfoIn(folder, {&entry}, displayFolder, warning).front());
 }
 
 } // namespace treelan

@@ -32,6 +32,17 @@ public:
     // `warn` hears why the fields are empty when a helper failed; the pool goes on.
     MediaInfo read(int fd, qint64 size, const QString& name, const Warning& warn);
 
+    // Several files at once, spread over the helpers that are free, so that they read side by
+    // side while the caller waits for all. Each job's `fd` stays the caller's to close.
+    struct Job {
+        int fd = -1;
+        qint64 size = 0;
+        QString name;
+        Warning warn;
+        MediaInfo info; // the result
+    };
+    void read(std::vector<Job>& jobs);
+
     // Helpers started so far, replacements included.
     int started() const;
 
@@ -49,15 +60,26 @@ private:
     std::size_t m_next = 0;
 
     bool spawn(Slot& slot, QString& error);
+    // Hands the job to the slot's helper (started or replaced as needed); false, with the job
+    // warned, when no helper takes it.
+    bool send(Slot& slot, Job& job);
+    // The slot's answer to its job, which has arrived or ended the helper.
+    void receive(Slot& slot, Job& job);
+    // The job's helper gave no answer in time: killed, the job warned.
+    void expire(Slot& slot, Job& job);
     // Ends the slot's helper (killed first when `kill`) and says how it ended.
     QString stop(Slot& slot, bool kill);
 };
 
-// The media details of `entry`, a file the walk found in the open `folder`, read by this program's
-// pool: only a regular file is opened (OpenRegularFile). One that cannot be opened or read gives
-// empty fields, and `warning` hears why, naming the file `displayPath`.
+// The media details of `entries`, files the walk found in the open `folder`, read side by side by
+// this program's pool: only regular files are opened (OpenRegularFile). One that cannot be opened
+// or read gives empty fields, and `warning` hears why, naming it `displayFolder` and its name.
+std::vector<MediaInfo> ReadMediaInfoIn(const WalkFolder& folder,
+                                       const std::vector<const DirEntry*>& entries,
+                                       const QString& displayFolder,
+                                       const WarningCallback& warning);
 MediaInfo ReadMediaInfoIn(const WalkFolder& folder, const DirEntry& entry,
-                          const QString& displayPath, const WarningCallback& warning);
+                          const QString& displayFolder, const WarningCallback& warning);
 
 // The helper's side: serves requests on descriptor `socket` until its peer closes it.
 int ServeMediaRequests(

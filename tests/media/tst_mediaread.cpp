@@ -401,6 +401,29 @@ private slots:
             QVERIFY(pool.started() >= round); // a helper that is gone is never asked again
             QVERIFY(r.ms < 3000);
         }
+        // A batch, as the export's walk reads: every file warned for, none waits on another's
+        // dead helper.
+        const int fd =
+            ::open(QFile::encodeName(m_corpus + QStringLiteral("/tone.flac")).constData(),
+                   O_RDONLY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        std::vector<MediaPool::Job> jobs(3);
+        QStringList warnings;
+        for (MediaPool::Job& job : jobs) {
+            job.fd = fd;
+            job.size = QFileInfo(m_corpus + QStringLiteral("/tone.flac")).size();
+            job.name = QStringLiteral("tone.flac");
+            job.warn = [&](const QString& why) { warnings << why; };
+        }
+        QElapsedTimer timer;
+        timer.start();
+        pool.read(jobs);
+        ::close(fd);
+        QCOMPARE(warnings.size(), 3);
+        for (const MediaPool::Job& job : jobs)
+            QVERIFY(job.info.isEmpty());
+        QVERIFY2(warnings.filter(reason).size() == 3, qPrintable(warnings.join(u'\n')));
+        QVERIFY(timer.elapsed() < 3 * 2000 + 1000);
     }
 };
 
