@@ -9,7 +9,7 @@
 #include "catalog/Source.h"
 #include "catalog/Text.h"
 #include "catalog/WalkFilters.h"
-#include "platform/FileDescriptor.h"
+#include "cli/ProgressLine.h"
 #include "platform/FileError.h"
 #include "platform/Volume.h"
 
@@ -83,11 +83,6 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 done (diff, verify: the same), 1 diff, verify: different, 2 trouble.\n";
 
-QTextStream& err() {
-    static QTextStream stream(stderr);
-    return stream;
-}
-
 int fail(const QString& message) {
     err() << "treelan-cli: " << message << '\n';
     err().flush();
@@ -112,30 +107,6 @@ bool writeOut(const QByteArray& bytes) {
 bool writeOut(const std::string& bytes) {
     return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
 }
-
-// A progress line that rewrites itself; only on a terminal.
-class Progress {
-public:
-    explicit Progress(bool enabled) : m_enabled(enabled && StandardErrorIsTerminal()) {}
-    ~Progress() { clear(); }
-    bool update(const WalkProgress& p) {
-        if (!m_enabled || (p.folders % 64) != 1) return true;
-        err() << "\r\033[K" << p.folders << " folders, " << p.entries << " entries";
-        err().flush();
-        m_shown = true;
-        return true;
-    }
-    void clear() {
-        if (!m_shown) return;
-        err() << "\r\033[K";
-        err().flush();
-        m_shown = false;
-    }
-
-private:
-    bool m_enabled;
-    bool m_shown = false;
-};
 
 // The parser of one verb, with what every verb takes.
 struct VerbParser {
@@ -203,7 +174,7 @@ int runAdd(const QStringList& args, const CatalogCli& cli) {
     if (const QString error = cli.applyFilters(v.parser, options.walk); !error.isEmpty())
         return usageError(error);
     const bool quiet = v.parser.isSet(v.quiet);
-    Progress progress(!quiet);
+    ProgressLine progress(!quiet);
     options.walk.progress = [&progress](const WalkProgress& p) { return progress.update(p); };
     if (!quiet)
         options.walk.warning = [&progress](const QString& path, const QString& reason) {
@@ -393,7 +364,7 @@ int runCompare(const QStringList& args, const CatalogCli& cli, bool verify) {
         return usageError(QStringLiteral("--only takes kinds out of +,-,M,U,>,T,!, not '%1'")
                               .arg(v.parser.value(only)));
     const bool quiet = v.parser.isSet(v.quiet);
-    Progress progress(!quiet);
+    ProgressLine progress(!quiet);
     DiffOptions options;
     options.hashContents = verify;
     options.rehash = verify && v.parser.isSet(rehash);

@@ -1,6 +1,7 @@
 // treelan-cli: the export and the listing without a display.
 #include "TreelanConfig.h"
 #include "cli/CatalogCommand.h"
+#include "cli/ProgressLine.h"
 #include "codec/Utf8.h"
 #include "export/ExportDocument.h"
 #include "export/Formats.h"
@@ -8,7 +9,6 @@
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
 #include "platform/EntryLookup.h"
-#include "platform/FileDescriptor.h"
 #include "platform/FileError.h"
 #include "platform/OutputFile.h"
 #include "settings/StringTable.h"
@@ -157,11 +157,6 @@ struct FilterOptions {
     QString apply(const QCommandLineParser& parser, WalkOptions& walk) const;
 };
 
-QTextStream& err() {
-    static QTextStream stream(stderr);
-    return stream;
-}
-
 int usageError(const QString& message) {
     err() << "treelan-cli: " << message << "\nTry 'treelan-cli --help'.\n";
     err().flush();
@@ -185,30 +180,6 @@ QString FilterOptions::apply(const QCommandLineParser& parser, WalkOptions& walk
     }
     return {};
 }
-
-// A progress line that rewrites itself; only on a terminal.
-class ProgressLine {
-public:
-    explicit ProgressLine(bool enabled) : m_enabled(enabled) {}
-    ~ProgressLine() { clear(); }
-    bool update(const WalkProgress& p) {
-        if (!m_enabled || (p.folders % 64) != 1) return true;
-        err() << "\r\033[K" << p.folders << " folders, " << p.entries << " entries";
-        err().flush();
-        m_shown = true;
-        return true;
-    }
-    void clear() {
-        if (!m_shown) return;
-        err() << "\r\033[K";
-        err().flush();
-        m_shown = false;
-    }
-
-private:
-    bool m_enabled;
-    bool m_shown = false;
-};
 
 // --only and --exclude: each PATH as an entry below the root. A path outside the root is a usage
 // error (returned); one that names nothing there gets a warning, and the export is written all
@@ -319,7 +290,7 @@ QString ExportCommandLine::chooseFormat(const QCommandLineParser& parser,
 int writeExport(ExportRequest& request, bool quiet) {
     // A document written into a descriptor or a device may share the terminal with the line.
     const QString& target = request.targetPath;
-    ProgressLine progress(!quiet && StandardErrorIsTerminal() && target != QLatin1String("-") &&
+    ProgressLine progress(!quiet && target != QLatin1String("-") &&
                           !target.startsWith(QLatin1String("/dev/")) &&
                           !target.startsWith(QLatin1String("/proc/self/fd/")));
     WalkOptions& walk = request.options.walk;

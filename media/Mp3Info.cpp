@@ -296,37 +296,9 @@ MP3Info countFrames(const Mp3ByteReader& read, qint64 from, qint64 audioEnd,
     return GetVBRInfo(frames, h0.samplesPerFrame(), h0.sampleRate(), bytes);
 }
 
-} // namespace
-
-MP3Info ReadMP3Info(const QString& path, qint64* readAfterTags) {
-    // O_NONBLOCK keeps a FIFO that carries an .mp3 name from stalling the scan; it changes nothing
-    // for regular files.
-    const UniqueFd fd(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd) throw FileError::fromErrno(path, QStringLiteral("cannot open the file"), errno);
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
-        throw FileError::fromErrno(path, QStringLiteral("cannot read the file"), errno);
-    if (!S_ISREG(st.st_mode)) return {};
-    return ReadMP3InfoFromFd(fd.get(), st.st_size, path, readAfterTags);
-}
-
-MP3Info ReadMP3InfoIn(const WalkFolder& folder, const DirEntry& entry, const QString& displayPath,
-                      const WarningCallback& warning) {
-    int error = 0;
-    const UniqueFd fd = OpenRegularFile(folder.fd, entry.rawName, error);
-    try {
-        if (!fd)
-            throw FileError::fromErrno(displayPath, QStringLiteral("cannot read MP3 information"),
-                                       error);
-        return ReadMP3InfoFromFd(fd.get(), entry.size, displayPath);
-    } catch (const FileError& e) {
-        if (warning) warning(displayPath, e.reason());
-        return {};
-    }
-}
-
-MP3Info ReadMP3InfoFromFd(int fd, qint64 size, const QString& displayPath, qint64* readAfterTags) {
+// The reader over an open file, which `displayPath` names in errors.
+MP3Info readFromFd(int fd, qint64 size, const QString& displayPath,
+                   qint64* readAfterTags = nullptr) {
     return ReadMP3InfoFrom(
         [&](qint64 offset, qint64 length) {
             QByteArray buffer(length, Qt::Uninitialized);
@@ -346,6 +318,36 @@ MP3Info ReadMP3InfoFromFd(int fd, qint64 size, const QString& displayPath, qint6
             return buffer;
         },
         size, false, readAfterTags);
+}
+
+} // namespace
+
+MP3Info ReadMP3Info(const QString& path, qint64* readAfterTags) {
+    // O_NONBLOCK keeps a FIFO that carries an .mp3 name from stalling the scan; it changes nothing
+    // for regular files.
+    const UniqueFd fd(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) throw FileError::fromErrno(path, QStringLiteral("cannot open the file"), errno);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        throw FileError::fromErrno(path, QStringLiteral("cannot read the file"), errno);
+    if (!S_ISREG(st.st_mode)) return {};
+    return readFromFd(fd.get(), st.st_size, path, readAfterTags);
+}
+
+MP3Info ReadMP3InfoIn(const WalkFolder& folder, const DirEntry& entry, const QString& displayPath,
+                      const WarningCallback& warning) {
+    int error = 0;
+    const UniqueFd fd = OpenRegularFile(folder.fd, entry.rawName, error);
+    try {
+        if (!fd)
+            throw FileError::fromErrno(displayPath, QStringLiteral("cannot read MP3 information"),
+                                       error);
+        return readFromFd(fd.get(), entry.size, displayPath);
+    } catch (const FileError& e) {
+        if (warning) warning(displayPath, e.reason());
+        return {};
+    }
 }
 
 MP3Info ReadMP3InfoFrom(const Mp3ByteReader& readBytes, qint64 size, bool countVbrFrames,

@@ -24,10 +24,6 @@ struct MP3Info {
 // cannot be opened or read. `readAfterTags`, when given, adds the bytes read beyond the ten-byte
 // tag probes (at most kMp3ReadLimit).
 MP3Info ReadMP3Info(const QString& path, qint64* readAfterTags = nullptr);
-// The same on an already open file descriptor (the walkers open files relative to their folder).
-// `size` is the file's length in bytes; `displayPath` names the file in errors.
-MP3Info ReadMP3InfoFromFd(int fd, qint64 size, const QString& displayPath,
-                          qint64* readAfterTags = nullptr);
 
 // The same for `entry`, a file the walk found in the open `folder`: only a regular file is opened
 // (OpenRegularFile). One that cannot be opened or read gives empty texts, and `warning` hears why,

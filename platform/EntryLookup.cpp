@@ -37,16 +37,12 @@ QByteArray joined(const QList<QByteArray>& parts, bool absolute) {
 
 EntryLookup::EntryLookup(const RootPath& root) : m_root(root.raw()) {
     if (!m_root.endsWith('/')) m_root += '/';
-    m_rootFd = ::open(m_root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    m_rootFd.reset(::open(m_root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (char* real = ::realpath(m_root.constData(), nullptr)) {
         m_realRoot = real;
         std::free(real);
         if (!m_realRoot.endsWith('/')) m_realRoot += '/';
     }
-}
-
-EntryLookup::~EntryLookup() {
-    if (m_rootFd >= 0) ::close(m_rootFd);
 }
 
 EntryLookup::Result EntryLookup::find(const QByteArray& path) const {
@@ -79,7 +75,7 @@ EntryLookup::Result EntryLookup::find(const QByteArray& path) const {
     r.relPath.chop(1); // joined() ends every part in "/"
     struct stat st;
     // Links are followed, as the walk follows them.
-    if (m_rootFd < 0 || ::fstatat(m_rootFd, r.relPath.constData(), &st, 0) != 0) {
+    if (!m_rootFd || ::fstatat(m_rootFd.get(), r.relPath.constData(), &st, 0) != 0) {
         r.kind = Kind::Missing;
     } else {
         r.kind = S_ISDIR(st.st_mode) ? Kind::Folder : Kind::File;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileDescriptor.h"
 #include "platform/RootPath.h"
 
 #include <QByteArray>
@@ -21,14 +22,11 @@ public:
     };
 
     explicit EntryLookup(const RootPath& root);
-    ~EntryLookup();
-    EntryLookup(const EntryLookup&) = delete;
-    EntryLookup& operator=(const EntryLookup&) = delete;
 
     Result find(const QByteArray& path) const;
 
 private:
-    int m_rootFd = -1;
+    UniqueFd m_rootFd;
     QByteArray m_root;     // as given, absolute, ending in "/"
     QByteArray m_realRoot; // the same with links resolved, ending in "/"; empty when unknown
 };

@@ -15,8 +15,6 @@ public:
         if (this != &other) reset(other.release());
         return *this;
     }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
 
     int get() const { return m_fd; }
     explicit operator bool() const { return m_fd >= 0; }

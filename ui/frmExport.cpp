@@ -345,13 +345,8 @@ bool frmExport::mediaDetails() const {
 }
 
 ExportOptions frmExport::exportOptions() const {
-    ExportOptions options;
-    options.browseSubfolders = browseSubfolders();
-    options.mediaInfo = mediaDetails();
-    options.mp3Info = mp3Info() || options.mediaInfo;
+    ExportOptions options = frmExport::scanOptions(); // what the listing walks, the export walks
     options.selectedOnly = selectedOnly();
-    options.walk.noHidden = !showHidden();
-    options.walk.noFollow = !followLinks();
     for (const QByteArray& file : m_removedFiles.files())
         options.removed.add(file);
     for (const QByteArray& folder : m_removedFolders.folders())
