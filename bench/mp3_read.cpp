@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
     qint64 total = 0, most = 0, withInfo = 0;
     const qint64 kernelBefore = kernelBytesRead();
     for (const QString& f : files) {
-        const treelan::MP3Info info = treelan::ReadMP3Info(f);
-        const qint64 n = treelan::LastMp3BytesRead();
+        qint64 n = 0;
+        const treelan::MP3Info info = treelan::ReadMP3Info(f, &n);
         total += n;
         most = qMax(most, n);
         if (!info.Bitrate.isEmpty()) ++withInfo;

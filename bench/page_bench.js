@@ -54,7 +54,7 @@ async function openOnce(file, files) {
     const errors = [];
     page.on('pageerror', (e) => errors.push(String(e)));
     await page.setViewport({ width: 1280, height: 900 });
-    await page.goto('file://' + file, { timeout: 120000 });
+    await page.goto('file://' + file + '#treelan-probe', { timeout: 120000 });
     await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)',
                                { timeout: 120000, polling: 50 });
     const phases = await page.evaluate(() => [treelanPage.inflated, treelanPage.decoded, treelanPage.shown]);

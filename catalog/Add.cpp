@@ -5,7 +5,7 @@
 #include "catalog/WalkFilters.h"
 #include "codec/Utf8.h"
 #include "export/TreeWriter.h"
-#include "listing/Sort.h"
+#include "format/Sort.h"
 #include "media/Mp3Info.h"
 #include "platform/FileError.h"
 #include "platform/FileHash.h"
@@ -36,10 +36,6 @@ std::int64_t nowNs() {
 bool volumeTrouble(int error) {
     return error == EIO || error == ENODEV || error == ENXIO || error == ENOTCONN ||
            error == ESTALE || error == ESHUTDOWN || error == EREMOTEIO;
-}
-
-QString describe(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 std::string utf8(const QString& text) {
@@ -602,7 +598,7 @@ private:
                 } else {
                     noteTrouble(error);
                     warn(folder, e,
-                         QStringLiteral("cannot read the file to hash it: ") + describe(error));
+                         QStringLiteral("cannot read the file to hash it: ") + ErrnoText(error));
                 }
             }
         }

@@ -9,6 +9,7 @@
 #include "catalog/Source.h"
 #include "catalog/Text.h"
 #include "catalog/WalkFilters.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileError.h"
 #include "platform/Volume.h"
 
@@ -18,7 +19,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
 
 namespace treelan {
 
@@ -116,7 +116,7 @@ bool writeOut(const std::string& bytes) {
 // A progress line that rewrites itself; only on a terminal.
 class Progress {
 public:
-    explicit Progress(bool enabled) : m_enabled(enabled && ::isatty(STDERR_FILENO)) {}
+    explicit Progress(bool enabled) : m_enabled(enabled && StandardErrorIsTerminal()) {}
     ~Progress() { clear(); }
     bool update(const WalkProgress& p) {
         if (!m_enabled || (p.folders % 64) != 1) return true;

@@ -1,4 +1,4 @@
-// treelan-cli: the export (and later the listing) without a display.
+// treelan-cli: the export and the listing without a display.
 #include "TreelanConfig.h"
 #include "cli/CatalogCommand.h"
 #include "codec/Utf8.h"
@@ -8,6 +8,7 @@
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
 #include "platform/EntryLookup.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileError.h"
 #include "platform/OutputFile.h"
 #include "settings/StringTable.h"
@@ -20,8 +21,8 @@
 #include <QStringEncoder>
 #include <QTextStream>
 
+#include <array>
 #include <cstdio>
-#include <unistd.h>
 
 using namespace treelan;
 
@@ -256,32 +257,97 @@ bool useStringFile(const QString& file) {
     return true;
 }
 
+// The export command's options.
+struct ExportCommandLine {
+    QCommandLineOption recursive{{"r", "recursive"}, ""};
+    QCommandLineOption mp3{{"m", "mp3"}, ""};
+    QCommandLineOption media{{"M", "media"}, ""};
+    QCommandLineOption format{{"f", "format"}, "", "FORMAT"};
+    QCommandLineOption templ{{"t", "template"}, "", "NAME"};
+    QCommandLineOption only{QStringList{"only"}, "", "PATH"};
+    QCommandLineOption exclude{QStringList{"exclude"}, "", "PATH"};
+    QCommandLineOption resources{QStringList{"resources"}, "", "DIR"};
+    QCommandLineOption strings{QStringList{"strings"}, "", "FILE"};
+    QCommandLineOption quiet{{"q", "quiet"}, ""};
+    QCommandLineOption totals{QStringList{"totals"}, ""};
+    QCommandLineOption bom{QStringList{"bom"}, ""};
+    QCommandLineOption help{{"h", "help"}, ""};
+    FilterOptions filters;
+
+    void addTo(QCommandLineParser& parser) const {
+        parser.addOptions({recursive, mp3, format, templ, only, exclude, resources, strings, quiet,
+                           help, totals, bom, media});
+        filters.addTo(parser);
+    }
+    // The format and its own options into `request`; an empty text, or the usage error.
+    QString chooseFormat(const QCommandLineParser& parser, ExportRequest& request) const;
+};
+
+QString ExportCommandLine::chooseFormat(const QCommandLineParser& parser,
+                                        ExportRequest& request) const {
+    // Chosen once: -f, else --template's form, else the OUTPUT name's ending, else XML.
+    const ExportFormatInfo* chosen = nullptr;
+    if (parser.isSet(format)) {
+        chosen = FindExportFormat(parser.value(format));
+        if (!chosen)
+            return QStringLiteral("unknown format '%1' (%2)")
+                .arg(parser.value(format), formatNames(QStringLiteral(", ")));
+    } else if (parser.isSet(templ)) {
+        chosen = &ExportFormatOf(ExportFormat::XmlWithTemplate);
+    } else {
+        chosen = ExportFormatForTarget(request.targetPath);
+        if (!chosen) chosen = &ExportFormatOf(ExportFormat::GenericXml);
+    }
+    request.format = chosen->format;
+    const std::pair<const QCommandLineOption&, FormatOption> formatOptions[] = {
+        {templ, TakesTemplate}, {totals, TakesTotals}, {bom, TakesByteOrderMark}};
+    for (const auto& [option, flag] : formatOptions)
+        if (parser.isSet(option) && !(chosen->takes & flag))
+            return QStringLiteral("--%1 goes with %2")
+                .arg(option.names().last(), FormatsTaking(flag));
+    request.folderTotals = parser.isSet(totals);
+    request.byteOrderMark = parser.isSet(bom);
+    // The stylesheet line adds ".xsl": a NAME that has it already is taken as it is.
+    QString templateName = parser.value(templ);
+    if (templateName.endsWith(QLatin1String(".xsl")) && templateName.size() > 4)
+        templateName.chop(4);
+    request.templateRequest = [templateName] { return templateName; };
+    return {};
+}
+
+// Writes the document with a progress line on a terminal and the warnings on standard error.
+int writeExport(ExportRequest& request, bool quiet) {
+    // A document written into a descriptor or a device may share the terminal with the line.
+    const QString& target = request.targetPath;
+    ProgressLine progress(!quiet && StandardErrorIsTerminal() && target != QLatin1String("-") &&
+                          !target.startsWith(QLatin1String("/dev/")) &&
+                          !target.startsWith(QLatin1String("/proc/self/fd/")));
+    WalkOptions& walk = request.options.walk;
+    walk.progress = [&progress](const WalkProgress& p) { return progress.update(p); };
+    if (!quiet)
+        walk.warning = [&progress](const QString& path, const QString& reason) {
+            progress.clear();
+            err() << "treelan-cli: warning: " << path << ": " << reason << '\n';
+            err().flush();
+        };
+    try {
+        WriteExportDocument(request);
+    } catch (const FileError& e) {
+        progress.clear();
+        err() << "treelan-cli: " << e.message() << '\n';
+        return kExitFailed;
+    }
+    return 0;
+}
+
 // `prepare`: the catalogue's export, whose first argument names a snapshot, not a folder.
 int runExport(const QStringList& args, const ExportPreparer& prepare = {}) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
-    const QCommandLineOption recursive({"r", "recursive"}, "");
-    const QCommandLineOption mp3({"m", "mp3"}, "");
-    const QCommandLineOption media({"M", "media"}, "");
-    const QCommandLineOption format({"f", "format"}, "", "FORMAT");
-    const QCommandLineOption templ({"t", "template"}, "", "NAME");
-    const QCommandLineOption only(QStringList{"only"}, "", "PATH");
-    const QCommandLineOption exclude(QStringList{"exclude"}, "", "PATH");
-    const QCommandLineOption resources(QStringList{"resources"}, "", "DIR");
-    const QCommandLineOption strings(QStringList{"strings"}, "", "FILE");
-    const QCommandLineOption quiet({"q", "quiet"}, "");
-    const QCommandLineOption totals(QStringList{"totals"}, "");
-    const QCommandLineOption bom(QStringList{"bom"}, "");
-    const QCommandLineOption help({"h", "help"}, "");
-    parser.addOptions(
-        {recursive, mp3, format, templ, only, exclude, resources, strings, quiet, help});
-    parser.addOption(totals);
-    parser.addOption(bom);
-    parser.addOption(media);
-    const FilterOptions filters;
-    filters.addTo(parser);
+    const ExportCommandLine line;
+    line.addTo(parser);
     if (!parser.parse(args)) return usageError(parser.errorText());
-    if (parser.isSet(help)) {
+    if (parser.isSet(line.help)) {
         QTextStream(stdout) << usage();
         return 0;
     }
@@ -295,82 +361,34 @@ int runExport(const QStringList& args, const ExportPreparer& prepare = {}) {
     request.rootPath = RootPath::fromBytes(rawArgument(positional[0]));
     request.targetPath = positional[1];
     request.rawTargetPath = rawArgument(positional[1]);
-
-    // Chosen once: -f, else --template's form, else the OUTPUT name's ending, else XML.
-    const ExportFormatInfo* chosen = nullptr;
-    if (parser.isSet(format)) {
-        chosen = FindExportFormat(parser.value(format));
-        if (!chosen)
-            return usageError(QStringLiteral("unknown format '%1' (%2)")
-                                  .arg(parser.value(format), formatNames(QStringLiteral(", "))));
-    } else if (parser.isSet(templ)) {
-        chosen = &ExportFormatOf(ExportFormat::XmlWithTemplate);
-    } else {
-        chosen = ExportFormatForTarget(request.targetPath);
-        if (!chosen) chosen = &ExportFormatOf(ExportFormat::GenericXml);
-    }
-    request.format = chosen->format;
-    if (parser.isSet(templ) && request.format != ExportFormat::XmlWithTemplate)
-        return usageError(QStringLiteral("--template goes with the xslt format"));
-    request.folderTotals = parser.isSet(totals);
-    if (request.folderTotals && request.format != ExportFormat::GenericXml &&
-        request.format != ExportFormat::XmlWithTemplate)
-        return usageError(QStringLiteral("--totals goes with the xml and xslt formats"));
-    request.byteOrderMark = parser.isSet(bom);
-    if (request.byteOrderMark && request.format != ExportFormat::Csv &&
-        request.format != ExportFormat::Tsv)
-        return usageError(QStringLiteral("--bom goes with the csv and tsv formats"));
-    // The stylesheet line adds ".xsl": a NAME that has it already is taken as it is.
-    QString templateName = parser.value(templ);
-    if (templateName.endsWith(QLatin1String(".xsl")) && templateName.size() > 4)
-        templateName.chop(4);
-    request.templateRequest = [templateName] { return templateName; };
-
+    if (const QString error = line.chooseFormat(parser, request); !error.isEmpty())
+        return usageError(error);
     if (!prepare && !request.rootPath.isFolder())
         return usageError(QStringLiteral("%1: not a folder").arg(shown(positional[0])));
 
-    if (parser.isSet(strings) && !useStringFile(parser.value(strings))) return kExitFailed;
-    request.resourceDir = parser.isSet(resources) ? parser.value(resources) : DefaultResourceDir();
+    if (parser.isSet(line.strings) && !useStringFile(parser.value(line.strings)))
+        return kExitFailed;
+    request.resourceDir =
+        parser.isSet(line.resources) ? parser.value(line.resources) : DefaultResourceDir();
 
     ExportOptions& o = request.options;
-    o.browseSubfolders = parser.isSet(recursive);
-    o.mediaInfo = parser.isSet(media);
-    o.mp3Info = parser.isSet(mp3) || o.mediaInfo;
-    if (const QString error = filters.apply(parser, o.walk); !error.isEmpty())
+    o.browseSubfolders = parser.isSet(line.recursive);
+    o.mediaInfo = parser.isSet(line.media);
+    o.mp3Info = parser.isSet(line.mp3) || o.mediaInfo;
+    if (const QString error = line.filters.apply(parser, o.walk); !error.isEmpty())
         return usageError(error);
-    const bool isQuiet = parser.isSet(quiet);
+    const bool quiet = parser.isSet(line.quiet);
     if (prepare)
         if (const QString problem = prepare(positional[0], request); !problem.isEmpty()) {
             err() << "treelan-cli: " << problem << '\n';
             return kExitUsage;
         }
     // A snapshot's folder need not be on disk now: its paths are taken as written.
-    if (const QString error = pickEntries(parser.values(only), parser.values(exclude),
-                                          request.rootPath, isQuiet || prepare, o);
+    if (const QString error = pickEntries(parser.values(line.only), parser.values(line.exclude),
+                                          request.rootPath, quiet || prepare, o);
         !error.isEmpty())
         return usageError(error);
-
-    // A document written into a descriptor or a device may share the terminal with the line.
-    const QString& target = request.targetPath;
-    ProgressLine progress(!isQuiet && ::isatty(STDERR_FILENO) && target != QLatin1String("-") &&
-                          !target.startsWith(QLatin1String("/dev/")) &&
-                          !target.startsWith(QLatin1String("/proc/self/fd/")));
-    o.walk.progress = [&progress](const WalkProgress& p) { return progress.update(p); };
-    if (!isQuiet)
-        o.walk.warning = [&progress](const QString& path, const QString& reason) {
-            progress.clear();
-            err() << "treelan-cli: warning: " << path << ": " << reason << '\n';
-            err().flush();
-        };
-
-    try {
-        WriteExportDocument(request);
-    } catch (const FileError& e) {
-        progress.clear();
-        err() << "treelan-cli: " << e.message() << '\n';
-        return kExitFailed;
-    }
-    return 0;
+    return writeExport(request, quiet);
 }
 
 int runList(const QStringList& args) {
@@ -397,20 +415,20 @@ int runList(const QStringList& args) {
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1) return usageError(QStringLiteral("list needs one FOLDER"));
 
-    // The Rows setting from the column names, in View menu order.
-    QString rows = QStringLiteral("1100");
-    QString mediaRows(kMediaViewItems, QLatin1Char('0'));
+    // The View items by their names, in View menu order, and the media columns by theirs.
+    std::array<bool, kViewItems> shownItems = ColumnLayout::kDefaultViewItems;
+    std::array<bool, kMediaViewItems> shownMedia{};
     if (parser.isSet(columns)) {
         static const QStringList names{"size", "date", "duration", "bitrate"};
-        rows = QStringLiteral("0000");
+        shownItems = {};
         for (const QString& name :
              parser.value(columns).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const qsizetype i = names.indexOf(name.trimmed().toLower());
             const int field = MediaFieldByKey(name.trimmed());
             if (i >= 0)
-                rows[i] = QLatin1Char('1');
+                shownItems[std::size_t(i)] = true;
             else if (field >= 0)
-                mediaRows[field] = QLatin1Char('1');
+                shownMedia[std::size_t(field)] = true;
             else
                 return usageError(QStringLiteral("unknown column '%1'").arg(name));
         }
@@ -434,7 +452,7 @@ int runList(const QStringList& args) {
     if (parser.isSet(strings) && !useStringFile(parser.value(strings))) return kExitFailed;
 
     ListingModel model;
-    model.columns().arrangeColumns(rows, mediaRows);
+    model.columns().arrangeColumns(shownItems, shownMedia);
     model.sort(key, parser.isSet(descending) ? Qt::DescendingOrder : Qt::AscendingOrder);
     ScanOptions options;
     options.rootPath = root;

@@ -1,7 +1,5 @@
 #include "codec/Base64.h"
 
-#include "platform/ReadFile.h"
-
 #include <algorithm>
 #include <utility>
 
@@ -19,8 +17,9 @@ clsBase64::clsBase64() {
         m_table[i] = alphabet[i];
 }
 
-void clsBase64::Load(const QString& strPathName, QByteArray& pbArrayOutput) const {
-    pbArrayOutput = ReadWholeFile(strPathName, QStringLiteral("file"));
+void clsBase64::Load(const QString& strPathName, QByteArray& pbArrayOutput,
+                     const FileReader& read) const {
+    pbArrayOutput = read(strPathName);
 }
 
 void clsBase64::Encode(const QByteArray& pbArrayInput, QByteArray& pbArrayOutput) const {

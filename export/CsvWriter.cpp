@@ -3,8 +3,8 @@
 #include "codec/Bytes.h"
 #include "codec/TextEscape.h"
 #include "codec/Utf8.h"
-#include "listing/EntryFormat.h"
-#include "listing/FolderScan.h"
+#include "format/EntryFormat.h"
+#include "format/TypeName.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 #include "export/JsonWriter.h"
 #include "export/MhtWriter.h"
 #include "export/NcduWriter.h"
-#include "export/PageWriter.h"
+#include "export/WebPage.h"
 #include "export/XmlWriter.h"
 
 namespace treelan {
@@ -25,21 +25,32 @@ const std::vector<ExportFormatInfo>& ExportFormats() {
          "html",
          {".html", ".htm"},
          "interactive web page: tree, table, search",
-         make<PageWriter>},
-        {ExportFormat::GenericXml, "xml", {}, "generic XML", make<XmlWriter>},
+         make<WebPageWriter>},
+        {ExportFormat::GenericXml, "xml", {}, "generic XML", make<XmlWriter>, TakesTotals},
         {ExportFormat::XmlWithTemplate,
          "xslt",
          {},
          "XML headed by a stylesheet line",
-         make<XmlWriter>},
+         make<XmlWriter>,
+         TakesTemplate | TakesTotals},
         {ExportFormat::Json,
          "json",
          {".json"},
          "Treelan's JSON (Resource/treelan-export.schema.json)",
          make<JsonWriter>},
         {ExportFormat::Ncdu, "ncdu", {}, "ncdu's export, for ncdu -f and gdu -f", make<NcduWriter>},
-        {ExportFormat::Csv, "csv", {".csv"}, "one row per file, comma-separated", make<CsvWriter>},
-        {ExportFormat::Tsv, "tsv", {".tsv"}, "the same, TAB-separated", make<CsvWriter>},
+        {ExportFormat::Csv,
+         "csv",
+         {".csv"},
+         "one row per file, comma-separated",
+         make<CsvWriter>,
+         TakesByteOrderMark},
+        {ExportFormat::Tsv,
+         "tsv",
+         {".tsv"},
+         "the same, TAB-separated",
+         make<CsvWriter>,
+         TakesByteOrderMark},
     };
     return formats;
 }
@@ -61,6 +72,14 @@ const ExportFormatInfo& ExportFormatOf(ExportFormat format) {
     for (const ExportFormatInfo& f : ExportFormats())
         if (f.format == format) return f;
     return ExportFormats().front();
+}
+
+QString FormatsTaking(FormatOption option) {
+    QStringList names;
+    for (const ExportFormatInfo& f : ExportFormats())
+        if (f.takes & option) names << QLatin1String(f.name);
+    return QStringLiteral("the ") + names.join(QLatin1String(" and ")) +
+           (names.size() > 1 ? QStringLiteral(" formats") : QStringLiteral(" format"));
 }
 
 } // namespace treelan

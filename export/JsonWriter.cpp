@@ -3,7 +3,7 @@
 #include "codec/Bytes.h"
 #include "codec/TextEscape.h"
 #include "codec/Utf8.h"
-#include "listing/EntryFormat.h"
+#include "format/EntryFormat.h"
 
 #include <QList>
 #include <algorithm>

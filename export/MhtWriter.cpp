@@ -3,7 +3,7 @@
 #include "TreelanConfig.h"
 #include "codec/Base64.h"
 #include "codec/Bytes.h"
-#include "listing/EntryFormat.h"
+#include "format/EntryFormat.h"
 #include "platform/FileError.h"
 #include "platform/ReadFile.h"
 #include "settings/StringTable.h"

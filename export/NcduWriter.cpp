@@ -2,7 +2,7 @@
 
 #include "codec/Bytes.h"
 #include "codec/TextEscape.h"
-#include "listing/EntryFormat.h"
+#include "format/EntryFormat.h"
 
 #include <cstring>
 

@@ -3,21 +3,18 @@
 #include "export/TreeWriter.h"
 
 #include "TreelanConfig.h"
-#include "export/MhtWriter.h"
-#include "export/XmlWriter.h"
-#include "listing/EntryFormat.h"
-#include "listing/Sort.h"
+#include "format/EntryFormat.h"
+#include "format/Sort.h"
 #include "media/MediaPool.h"
 #include "media/Mp3Info.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileError.h"
 
 #include <QSet>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <limits>
-#include <unistd.h>
 
 namespace treelan {
 
@@ -85,10 +82,6 @@ Mp3Fields Mp3FieldsOf(MP3Info info) {
 }
 
 namespace {
-
-QString describe(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
-}
 
 // A file of a folder, kept from the folder's reading until its subfolders are written. The entry
 // itself stays in the walk's folder; a folder of 300,000 files keeps little more than that.
@@ -280,7 +273,7 @@ public:
                 e.size = d.size;
                 e.fileTime = d.fileTime;
                 e.mp3 = mp3;
-                if (d.kind == DirEntry::Kind::Unexamined) e.error = describe(d.error);
+                if (d.kind == DirEntry::Kind::Unexamined) e.error = ErrnoText(d.error);
                 m_writer.file(e);
                 ++level.totals.files;
                 level.totals.bytes += ByteTotal(std::max<qint64>(d.size, 0));
@@ -370,7 +363,9 @@ private:
             if (m_mediaPending.size() >= kMediaBatch) flushMedia(folder, level);
         } else if (m_options.mp3Info && readable && IsMp3Name(entry.name())) {
             r.mp3 = std::int32_t(level.mp3.size());
-            level.mp3.push_back(Mp3FieldsOf(readMp3(folder, entry)));
+            level.mp3.push_back(Mp3FieldsOf(
+                m_source.mp3Info(folder, entry, m_root.display() + folder.relPath + entry.name(),
+                                 m_options.walk.warning)));
         }
         return r;
     }
@@ -381,19 +376,22 @@ private:
         if (m_mediaPending.empty()) return;
         std::vector<MediaPool::Job> jobs;
         std::vector<const PendingMedia*> of;
+        std::vector<UniqueFd> open; // closed when the batch is read
         jobs.reserve(m_mediaPending.size());
+        open.reserve(m_mediaPending.size());
         for (const PendingMedia& p : m_mediaPending) {
             const DirEntry& entry = folder.entries[p.entry];
             const QString name = entry.name();
             const QString display = m_root.display() + folder.relPath + name;
             int error = 0;
-            const int fd = OpenRegularFile(folder.fd, entry.rawName, error);
-            if (fd < 0) {
-                warn(display, QStringLiteral("cannot read media details: ") + describe(error));
+            UniqueFd fd = OpenRegularFile(folder.fd, entry.rawName, error);
+            if (!fd) {
+                warn(display, QStringLiteral("cannot read media details: ") + ErrnoText(error));
                 continue;
             }
             MediaPool::Job job;
-            job.fd = fd;
+            job.fd = fd.get();
+            open.push_back(std::move(fd));
             job.size = entry.size;
             job.name = name;
             job.warn = [this, display](const QString& reason) { warn(display, reason); };
@@ -402,16 +400,10 @@ private:
         }
         MediaPool::instance().read(jobs);
         for (std::size_t i = 0; i < jobs.size(); ++i) {
-            ::close(jobs[i].fd);
             level.mp3[std::size_t(of[i]->mp3)] = Mp3FieldsOf(jobs[i].info.timing);
             level.media[std::size_t(of[i]->media)] = std::move(jobs[i].info);
         }
         m_mediaPending.clear();
-    }
-
-    MP3Info readMp3(const WalkFolder& folder, const DirEntry& entry) const {
-        const QString display = m_root.display() + folder.relPath + entry.name();
-        return m_source.mp3Info(folder, entry, display, m_options.walk.warning);
     }
 
     void warn(const QString& path, const QString& reason) const {
@@ -471,21 +463,7 @@ void DiskTreeSource::walk(WalkVisitor& visitor, const WalkOptions& options) cons
 
 MP3Info DiskTreeSource::mp3Info(const WalkFolder& folder, const DirEntry& entry,
                                 const QString& displayPath, const WarningCallback& warning) const {
-    int error = 0;
-    const int fd = OpenRegularFile(folder.fd, entry.rawName, error);
-    if (fd < 0) {
-        if (warning)
-            warning(displayPath, QStringLiteral("cannot read MP3 information: ") + describe(error));
-        return {};
-    }
-    MP3Info info;
-    try {
-        info = ReadMP3InfoFromFd(fd, entry.size, displayPath);
-    } catch (const FileError& e) {
-        if (warning) warning(displayPath, e.reason());
-    }
-    ::close(fd);
-    return info;
+    return ReadMP3InfoIn(folder, entry, displayPath, warning);
 }
 
 void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& writer,
@@ -507,17 +485,6 @@ void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& w
     WriterVisitor visitor(root, options, writer, from, ahead.empty() ? nullptr : &ahead);
     from.walk(visitor, options.walk);
     writer.endDocument(visitor.rootTotals());
-}
-
-void Export(const RootPath& root, TreeForm form, const ExportOptions& options, OutputBuffer& out) {
-    // The body writers frame nothing: their beginDocument and endDocument write no bytes.
-    if (form == TreeForm::Xml) {
-        XmlTreeWriter writer(out);
-        WriteTree(root, options, writer);
-    } else {
-        HtmlTreeWriter writer(out);
-        WriteTree(root, options, writer);
-    }
 }
 
 } // namespace treelan

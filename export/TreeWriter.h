@@ -3,7 +3,7 @@
 #include "export/ExportOptions.h"
 #include "export/OutputBuffer.h"
 #include "export/XmlText.h"
-#include "listing/EntryFormat.h"
+#include "format/EntryFormat.h"
 #include "media/MediaInfo.h"
 #include "media/Mp3Info.h"
 #include "platform/DirWalker.h"
@@ -135,10 +135,5 @@ private:
 void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& writer,
                const QDateTime& exportTime = QDateTime::currentDateTimeUtc(),
                const TreeSource* source = nullptr);
-
-enum class TreeForm { Xml, Html };
-
-// Writes only the tree body of `root` in the given form: the XML elements or the web page's list.
-void Export(const RootPath& root, TreeForm form, const ExportOptions& options, OutputBuffer& out);
 
 } // namespace treelan

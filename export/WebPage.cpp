@@ -2,7 +2,6 @@
 
 #include "TreelanConfig.h"
 #include "codec/Base64.h"
-#include "export/TreeWriter.h"
 #include "platform/FileError.h"
 #include "settings/StringTable.h"
 
@@ -12,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 
 namespace treelan {
 
@@ -117,16 +117,21 @@ WebPageTemplate WebPageTemplate::load(const QString& path) {
     return t;
 }
 
-WebPageWriter::WebPageWriter(OutputBuffer& out, const WebPageTemplate& page, WebPageInfo info)
-    : m_out(out), m_page(page), m_info(std::move(info)) {}
+WebPageWriter::WebPageWriter(const ExportRequest& request, OutputBuffer& out)
+    : m_out(out),
+      m_page(WebPageTemplate::load(request.resourceDir + QStringLiteral("/page.html"))) {}
 
 WebPageWriter::~WebPageWriter() = default;
 
-void WebPageWriter::begin() {
-    m_exported = m_info.exported >= 0 ? m_info.exported : QDateTime::currentSecsSinceEpoch();
+void WebPageWriter::beginDocument(const DocumentInfo& info) {
+    m_root = info.root.display();
+    m_recursive = info.options.browseSubfolders;
+    m_mp3 = info.options.mp3Info;
+    m_filters = FilterTexts(info.options);
+    m_exported = info.exportTime.toSecsSinceEpoch();
     QByteArray head = m_page.head;
     head.replace("@TITLE@",
-                 Normalize(GetGuiString(Str::FolderListing) + QLatin1Char(' ') + m_info.rootPath));
+                 Normalize(GetGuiString(Str::FolderListing) + QLatin1Char(' ') + m_root));
     head.replace("@LANG@", "en");
     m_out.write(head);
     m_data = std::make_unique<PageData>([this](int column, const QByteArray& bytes) {
@@ -143,63 +148,68 @@ void WebPageWriter::begin() {
     });
 }
 
-void WebPageWriter::enterFolder(const QString& name) {
-    m_open.push_back(m_data->addFolder(int(m_open.size()), name));
-    m_sums.push_back(0);
+void WebPageWriter::enterFolder(const ExportEntry& folder, const FolderTotals*) {
+    m_open.push_back(m_data->addFolder(int(m_open.size()),
+                                       folder.depth == 0 ? QString() : folder.name.toString()));
+    if (folder.depth == 0 || folder.listed) return;
+    // Not read (`error` says why), or not entered: not recursive, or listed elsewhere (`error`
+    // says where).
+    const bool unreadable = !folder.error.isEmpty() && !folder.repeat;
+    m_data->setLastFolderState(unreadable ? PageData::FolderState::Unreadable
+                                          : PageData::FolderState::NotEntered);
+    if (!folder.error.isEmpty()) m_reasons.insert(QString::number(m_open.back()), folder.error);
 }
 
-void WebPageWriter::markFolder(PageData::FolderState state, const QString& reason) {
-    m_data->setLastFolderState(state);
-    if (!reason.isEmpty() && !m_open.empty())
-        m_reasons.insert(QString::number(m_open.back()), reason);
-}
-
-void WebPageWriter::file(const QString& name, qint64 size, qint64 unixSeconds, qint64 durationMs,
-                         int kbps, const MediaInfo* media) {
+void WebPageWriter::file(const ExportEntry& f) {
+    const Mp3Fields* mp3 = f.mp3;
+    const bool timed = mp3 && mp3->seconds >= 0;
+    const qint64 size = f.examined() ? f.size : -1;
     if (size > kExactInScript)
         m_exactFiles.insert(QString::number(m_data->files()), decimal(ByteTotal(size)));
-    m_data->addFile(m_open.empty() ? 0 : m_open.back(), name, size, unixSeconds, durationMs, kbps,
-                    media);
-    if (size > 0) {
-        m_bytes += ByteTotal(size);
-        if (!m_sums.empty()) m_sums.back() += ByteTotal(size);
-    }
-    if (durationMs > 0) m_ms += durationMs;
+    m_data->addFile(m_open.empty() ? 0 : m_open.back(), f.name.toString(), size, f.unixTime(),
+                    timed ? mp3->seconds * 1000 : 0, mp3 ? mp3->kbps : 0, f.media);
 }
 
-void WebPageWriter::leaveFolder() {
+void WebPageWriter::leaveFolder(const ExportEntry&, const FolderTotals& totals) {
     if (m_open.empty()) return;
-    const ByteTotal sum = m_sums.back();
-    if (sum > ByteTotal(kExactInScript))
-        m_exactFolders.insert(QString::number(m_open.back()), decimal(sum));
+    if (totals.bytes > ByteTotal(kExactInScript))
+        m_exactFolders.insert(QString::number(m_open.back()), decimal(totals.bytes));
     m_open.pop_back();
-    m_sums.pop_back();
-    if (!m_sums.empty()) m_sums.back() += sum;
 }
 
-void WebPageWriter::end() {
+void WebPageWriter::endDocument(const FolderTotals& rootTotals) {
     m_data->finish();
+    QByteArray& b = m_out.buffer();
+    b.append("<script type=\"application/json\" id=\"treelan-meta\">")
+        .append(metaJson(rootTotals))
+        .append("</script>\n");
+    b.append(noscriptHeader(rootTotals));
+    b.append(m_page.tail);
+    m_out.spill();
+    m_data.reset();
+}
+
+QByteArray WebPageWriter::metaJson(const FolderTotals& rootTotals) const {
     QJsonObject strings;
     for (const Str key : kPageStrings)
         strings.insert(KeyText(key), GetGuiString(key));
     QJsonArray filters;
-    for (const QString& f : m_info.filters)
+    for (const QString& f : m_filters)
         filters.append(f);
     QJsonObject meta{
-        {"root", m_info.rootPath},
+        {"root", m_root},
         {"exported", double(m_exported)},
         {"folders", double(m_data->folders())},
         {"files", double(m_data->files())},
-        {"totals", QJsonObject{{"folders", double(std::max<qint64>(m_data->folders() - 1, 0))},
-                               {"files", double(m_data->files())},
-                               {"bytes", decimal(m_bytes)},
-                               {"ms", double(m_ms)}}},
+        {"totals", QJsonObject{{"folders", double(rootTotals.folders)},
+                               {"files", double(rootTotals.files)},
+                               {"bytes", decimal(rootTotals.bytes)},
+                               {"ms", double(rootTotals.seconds * 1000)}}},
         // Page order numbers, as texts: "exact" sizes and totals, and "reasons" why a folder
         // holds nothing.
         {"exact", QJsonObject{{"files", m_exactFiles}, {"folders", m_exactFolders}}},
         {"reasons", m_reasons},
-        {"options",
-         QJsonObject{{"recursive", m_info.recursive}, {"mp3", m_info.mp3}, {"filters", filters}}},
+        {"options", QJsonObject{{"recursive", m_recursive}, {"mp3", m_mp3}, {"filters", filters}}},
         {"strings", strings}};
     // The media columns' headings, from the one table of their names; only when some file has
     // media fields, so a page without them is what it was.
@@ -210,9 +220,10 @@ void WebPageWriter::end() {
         meta.insert(QStringLiteral("media"), headings);
     }
     QByteArray json = QJsonDocument(meta).toJson(QJsonDocument::Compact);
-    json.replace("<", "\\u003c").replace(">", "\\u003e");
+    return json.replace("<", "\\u003c").replace(">", "\\u003e");
+}
 
-    // Without script the page still tells what it holds.
+QByteArray WebPageWriter::noscriptHeader(const FolderTotals& rootTotals) const {
     const QString exported =
         QDateTime::fromSecsSinceEpoch(m_exported)
             .toOffsetFromUtc(QDateTime::fromSecsSinceEpoch(m_exported).offsetFromUtc())
@@ -221,32 +232,58 @@ void WebPageWriter::end() {
         return "<span>" + Normalize(GetGuiString(key)) + " <b>" + Normalize(value) + "</b></span> ";
     };
     QString options = GetGuiString(Str::BrowseSubfolders) + QStringLiteral(": ") +
-                      GetGuiString(m_info.recursive ? Str::PageYes : Str::PageNo) +
+                      GetGuiString(m_recursive ? Str::PageYes : Str::PageNo) +
                       QStringLiteral(" \u00b7 ") + GetGuiString(Str::Mp3Info) +
-                      QStringLiteral(": ") + GetGuiString(m_info.mp3 ? Str::PageYes : Str::PageNo);
-    if (!m_info.filters.isEmpty())
+                      QStringLiteral(": ") + GetGuiString(m_mp3 ? Str::PageYes : Str::PageNo);
+    if (!m_filters.isEmpty())
         options += QStringLiteral(" \u00b7 ") + GetGuiString(Str::PageFilters) +
-                   QStringLiteral(": ") + m_info.filters.join(QStringLiteral(", "));
-    QByteArray& b = m_out.buffer();
-    b.append("<script type=\"application/json\" id=\"treelan-meta\">")
-        .append(json)
-        .append("</script>\n");
-    b.append("<noscript><header><h1>")
-        .append(Normalize(m_info.rootPath))
-        .append("</h1>\n<div class=\"facts\">");
+                   QStringLiteral(": ") + m_filters.join(QStringLiteral(", "));
+    QByteArray b("<noscript><header><h1>");
+    b.append(Normalize(m_root)).append("</h1>\n<div class=\"facts\">");
     b.append(fact(Str::PageExported, exported));
-    b.append(fact(Str::PageFolders, QString::number(std::max<qint64>(m_data->folders() - 1, 0))));
-    b.append(fact(Str::PageFiles, QString::number(m_data->files())));
+    b.append(fact(Str::PageFolders, QString::number(rootTotals.folders)));
+    b.append(fact(Str::PageFiles, QString::number(rootTotals.files)));
     b.append(fact(Str::PageTotalSize,
-                  decimal(m_bytes) + QLatin1Char(' ') + GetGuiString(Str::PageBytes)));
-    if (m_ms > 0) b.append(fact(Str::PagePlayingTime, clockText(m_ms)));
+                  decimal(rootTotals.bytes) + QLatin1Char(' ') + GetGuiString(Str::PageBytes)));
+    if (rootTotals.seconds > 0)
+        b.append(fact(Str::PagePlayingTime, clockText(rootTotals.seconds * 1000)));
     b.append(fact(Str::PageOptions, options));
     b.append("</div></header>\n<p id=\"noscript\">")
         .append(Normalize(GetGuiString(Str::PageNeedsScript)))
         .append("</p></noscript>\n");
-    b.append(m_page.tail);
-    m_out.spill();
-    m_data.reset();
+    return b;
+}
+
+QStringList FilterTexts(const TreeOptions& options) {
+    QStringList texts;
+    const WalkOptions& walk = options.walk;
+    const auto with = [](Str key, const QString& value) { return GetGuiString(key).arg(value); };
+    for (const PathPattern& p : walk.excludePatterns)
+        texts << with(Str::PageLeaveOut, QString::fromUtf8(p.text()));
+    for (const PathPattern& p : walk.includePatterns)
+        texts << with(Str::PageOnly, QString::fromUtf8(p.text()));
+    if (walk.noHidden) texts << GetGuiString(Str::PageNoHidden);
+    if (walk.maxDepth >= 0) texts << with(Str::PageMaxDepth, QString::number(walk.maxDepth));
+    if (walk.oneFileSystem) texts << GetGuiString(Str::PageOneFileSystem);
+    // The removed or selected entries by name, the first few of them: the window can pass
+    // thousands.
+    const auto named = [&texts, &with](Str key, const PathSet& set) {
+        QStringList paths;
+        for (const QSet<QByteArray>* part : {&set.folders(), &set.files()})
+            for (const QByteArray& raw : *part)
+                paths << QString::fromUtf8(raw);
+        if (paths.isEmpty()) return;
+        paths.sort();
+        constexpr qsizetype kShown = 5;
+        const qsizetype more = paths.size() - kShown;
+        if (more > 0) paths.resize(kShown);
+        QString list = paths.join(QStringLiteral(", "));
+        if (more > 0) list += QLatin1Char(' ') + with(Str::PageMore, QString::number(more));
+        texts << with(key, list);
+    };
+    if (options.selectedOnly) named(Str::PageOnly, options.selected);
+    named(Str::PageLeaveOut, options.removed);
+    return texts;
 }
 
 } // namespace treelan

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "export/ExportDocument.h"
 #include "export/PageData.h"
-#include "listing/EntryFormat.h"
+#include "export/TreeWriter.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -10,17 +11,6 @@
 #include <memory>
 
 namespace treelan {
-
-class OutputBuffer;
-
-// What the page's header tells besides the tree.
-struct WebPageInfo {
-    QString rootPath; // as shown
-    bool recursive = false;
-    bool mp3 = false;
-    QStringList filters;  // the filters in the user's words, one text each
-    qint64 exported = -1; // seconds since 1970 UTC; -1: when the writing begins
-};
 
 // The template (Resource/page.html) cut at its data marker, with its Content Security Policy
 // filled in: the hashes of its one inline script and one style sheet are the only code allowed.
@@ -32,37 +22,40 @@ struct WebPageTemplate {
 };
 
 // Writes the interactive web page: a folder tree that the page's script shows, searches and
-// sorts. Folders are entered and left depth first; a folder's files come together, before it is
-// left. Memory does not grow with the tree: the columns leave as compressed pieces.
-class WebPageWriter {
+// sorts. Memory does not grow with the tree: the columns leave as compressed pieces. The page
+// template is read when the writer is made, before the target is opened.
+class WebPageWriter final : public TreeWriter {
 public:
-    WebPageWriter(OutputBuffer& out, const WebPageTemplate& page, WebPageInfo info);
-    ~WebPageWriter();
+    WebPageWriter(const ExportRequest& request, OutputBuffer& out);
+    ~WebPageWriter() override;
 
-    void begin();
-    void enterFolder(const QString& name);
-    // The folder entered last could not be read (`reason` says why), or was not entered (not
-    // recursive, or listed elsewhere: `reason` says where).
-    void markFolder(PageData::FolderState state, const QString& reason = {});
-    void file(const QString& name, qint64 size, qint64 unixSeconds, qint64 durationMs, int kbps,
-              const MediaInfo* media = nullptr);
-    void leaveFolder();
-    void end();
+    void beginDocument(const DocumentInfo& info) override;
+    void enterFolder(const ExportEntry& folder, const FolderTotals* totals) override;
+    void file(const ExportEntry& file) override;
+    void leaveFolder(const ExportEntry& folder, const FolderTotals& totals) override;
+    void endDocument(const FolderTotals& rootTotals) override;
 
 private:
+    // The page's facts for its script, and for a reader without script.
+    QByteArray metaJson(const FolderTotals& rootTotals) const;
+    QByteArray noscriptHeader(const FolderTotals& rootTotals) const;
+
     OutputBuffer& m_out;
-    const WebPageTemplate& m_page;
-    WebPageInfo m_info;
+    WebPageTemplate m_page;
+    QString m_root; // as shown
+    bool m_recursive = false;
+    bool m_mp3 = false;
+    QStringList m_filters; // in the user's words, one text each
+    qint64 m_exported = 0; // seconds since 1970-01-01 UTC
     std::unique_ptr<PageData> m_data;
-    std::vector<qint64> m_open;    // folder numbers from the root to the current folder
-    std::vector<ByteTotal> m_sums; // bytes below each open folder
-    ByteTotal m_bytes = 0;
+    std::vector<qint64> m_open; // folder numbers from the root to the current folder
     // What the page's doubles cannot hold exactly, as decimal texts by file or folder number;
     // and why folders hold no entries, by folder number. Few, so kept whole.
     QJsonObject m_exactFiles, m_exactFolders, m_reasons;
-    qint64 m_ms = 0;
-    qint64 m_exported = 0;
 };
+
+// The walk's options in the user's words, one text each, as the page's header lists them.
+QStringList FilterTexts(const TreeOptions& options);
 
 // The text of an interface string as a JSON string that cannot end a <script> element.
 QByteArray JsonForScript(const QString& text);

@@ -1,7 +1,7 @@
 #include "export/XmlWriter.h"
 
 #include "codec/Bytes.h"
-#include "listing/EntryFormat.h"
+#include "format/EntryFormat.h"
 #include "media/Mp3Info.h"
 
 #include <cstring>

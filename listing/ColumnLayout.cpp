@@ -11,7 +11,7 @@ constexpr Str kTags[] = {Str::Name, Str::Folder, Str::Size, Str::Date, Str::Dura
 constexpr int kHeadedColumns = 6;
 } // namespace
 
-ColumnLayout::ColumnLayout(QObject* parent) : QObject(parent) {
+ColumnLayout::ColumnLayout() {
     for (int c = 0; c < kListingColumns; ++c) {
         Column& col = m_columns[std::size_t(c)];
         if (c < kHeadedColumns) {
@@ -32,7 +32,6 @@ double ColumnLayout::columnWidth(int column) const {
 void ColumnLayout::setColumnWidth(int column, double twips) {
     if (column < 0 || column >= kListingColumns) return;
     m_columns[std::size_t(column)].width = std::max(0.0, twips);
-    emit changed();
 }
 
 Qt::Alignment ColumnLayout::columnAlignment(int column) const {
@@ -54,7 +53,6 @@ void ColumnLayout::setDisplayPosition(int column, int position) {
     position = std::clamp(position, 1, int(kListingColumns));
     m_order.erase(std::find(m_order.begin(), m_order.end(), column));
     m_order.insert(m_order.begin() + (position - 1), column);
-    emit changed();
 }
 
 std::vector<int> ColumnLayout::visibleColumns() const {
@@ -79,7 +77,7 @@ void ColumnLayout::setViewItemTicked(int index, bool ticked) {
     if (index >= 0 && index < kViewItems) m_ticks[std::size_t(index)] = ticked;
 }
 
-void ColumnLayout::ShowColumn(int index) {
+void ColumnLayout::applyViewItem(int index) {
     if (index < 0 || index >= kViewItems) return;
     const int c = ColSize + index;
     if (m_ticks[std::size_t(index)]) {
@@ -94,16 +92,17 @@ void ColumnLayout::ShowColumn(int index) {
     }
 }
 
-void ColumnLayout::arrangeColumns(const QString& rows, const QString& mediaRows) {
+void ColumnLayout::arrangeColumns(const std::array<bool, kViewItems>& ticked,
+                                  const std::array<bool, kMediaViewItems>& media) {
     for (int c = ColSize; c < kListingColumns; ++c)
         setDisplayPosition(c, 1);
     for (int i = 0; i < kViewItems; ++i) {
-        setViewItemTicked(i, i < rows.size() && rows[i] == QLatin1Char('1'));
-        ShowColumn(i);
+        setViewItemTicked(i, ticked[std::size_t(i)]);
+        applyViewItem(i);
     }
     for (int i = 0; i < kMediaViewItems; ++i) {
-        setMediaItemTicked(i, i < mediaRows.size() && mediaRows[i] == QLatin1Char('1'));
-        ShowMediaColumn(i);
+        setMediaItemTicked(i, media[std::size_t(i)]);
+        applyMediaItem(i);
     }
 }
 
@@ -115,7 +114,7 @@ void ColumnLayout::setMediaItemTicked(int index, bool ticked) {
     if (index >= 0 && index < kMediaViewItems) m_mediaTicks[std::size_t(index)] = ticked;
 }
 
-void ColumnLayout::ShowMediaColumn(int index) {
+void ColumnLayout::applyMediaItem(int index) {
     if (index < 0 || index >= kMediaViewItems) return;
     const int c = ColMedia + index;
     if (m_mediaTicks[std::size_t(index)]) {
@@ -138,6 +137,18 @@ QString ColumnLayout::mediaRowsSetting() const {
     for (bool t : m_mediaTicks)
         s += t ? QLatin1Char('1') : QLatin1Char('0');
     return s;
+}
+
+void ColumnLayout::arrangeColumns(const QString& rows, const QString& mediaRows) {
+    const auto ticks = [](const QString& setting, auto& ticked) {
+        for (std::size_t i = 0; i < ticked.size(); ++i)
+            ticked[i] = qsizetype(i) < setting.size() && setting[qsizetype(i)] == QLatin1Char('1');
+    };
+    std::array<bool, kViewItems> ticked{};
+    std::array<bool, kMediaViewItems> media{};
+    ticks(rows, ticked);
+    ticks(mediaRows, media);
+    arrangeColumns(ticked, media);
 }
 
 QString ColumnLayout::rowsSetting() const {

@@ -2,7 +2,6 @@
 
 #include "media/MediaInfo.h"
 
-#include <QObject>
 #include <QString>
 
 #include <array>
@@ -33,12 +32,15 @@ constexpr int kMediaViewItems = int(kMediaFieldCount);
 constexpr double kColumnTwips = 1440.0;
 
 // How a details view lays out the listing's columns: widths in twips, display order, the View
-// ticks and the Rows setting made from them. Kept apart from the rows, which the model holds.
-// Column indexes are 0-based; display positions 1-based.
-class ColumnLayout : public QObject {
-    Q_OBJECT
+// ticks and the Rows setting made from them. Kept apart from the rows, which the model holds;
+// while a window shows them, its header holds the live widths and order. Column indexes are
+// 0-based; display positions 1-based.
+class ColumnLayout {
 public:
-    explicit ColumnLayout(QObject* parent = nullptr);
+    // The View items shown when nothing else is asked for: Size and Date.
+    static constexpr std::array<bool, kViewItems> kDefaultViewItems = {true, true, false, false};
+
+    ColumnLayout();
 
     double columnWidth(int column) const;
     void setColumnWidth(int column, double twips);
@@ -61,10 +63,13 @@ public:
     bool viewItemTicked(int index) const;
     void setViewItemTicked(int index, bool ticked);
     // Applies item `index`'s tick to column index + 3 (1-based), i.e. ColSize + index.
-    void ShowColumn(int index);
+    void applyViewItem(int index);
     // The start-up arrangement: every column from Size on parked in front, then each View item
-    // ticked from its character of `rows` ("1" shown; a missing character counts as hidden),
-    // and each media column from its character of `mediaRows`.
+    // shown as `ticked` says, and each media column as `media` says.
+    void arrangeColumns(const std::array<bool, kViewItems>& ticked,
+                        const std::array<bool, kMediaViewItems>& media = {});
+    // The same from the Rows and MediaColumns settings: an item's character "1" shows it, a
+    // missing one counts as hidden.
     void arrangeColumns(const QString& rows, const QString& mediaRows = {});
     // The Rows setting text of the current ticks.
     QString rowsSetting() const;
@@ -72,13 +77,9 @@ public:
     // The media columns' View items: ticked, shown after the other ticked columns.
     bool mediaItemTicked(int index) const;
     void setMediaItemTicked(int index, bool ticked);
-    void ShowMediaColumn(int index);
+    void applyMediaItem(int index);
     // The MediaColumns setting text: one "1" or "0" per media field.
     QString mediaRowsSetting() const;
-
-signals:
-    // Widths, positions or ticks changed; a view re-reads them.
-    void changed();
 
 private:
     struct Column {

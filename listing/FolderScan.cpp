@@ -2,21 +2,12 @@
 
 #include "codec/Bytes.h"
 #include "codec/Utf8.h"
-#include "listing/EntryFormat.h"
+#include "format/EntryFormat.h"
+#include "format/TypeName.h"
 #include "listing/ListingModel.h"
 #include "media/MediaPool.h"
 #include "media/Mp3Info.h"
-#include "platform/FileError.h"
 #include "settings/StringTable.h"
-
-#include <QHash>
-#include <QMimeDatabase>
-
-#include <array>
-#include <cerrno>
-#include <cstring>
-#include <mutex>
-#include <unistd.h>
 
 namespace treelan {
 
@@ -28,51 +19,6 @@ QString Nuly(QString& text) {
 QString Nuly(const QString& text) {
     QString copy = text;
     return Nuly(copy);
-}
-
-QString StripTerminator(const QString& text) {
-    const qsizetype nul = text.indexOf(QChar(0));
-    return nul < 0 ? text : text.left(nul);
-}
-
-QString TypeNameForFile(const QString& name) {
-    // The MIME database is slow to ask; a listing has few distinct extensions.
-    // Per thread: a scan in the background and one in the foreground (a test, the command line)
-    // may ask at once.
-    thread_local QHash<QString, QString> cache;
-    static const QMimeDatabase db;
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    // A few recent extensions answer most calls without building a key.
-    struct Recent {
-        QString extension, typeName;
-    };
-    thread_local std::array<Recent, 8> recent;
-    thread_local std::size_t nextRecent = 0;
-    const QStringView extension = dot >= 0 ? QStringView(name).mid(dot + 1) : QStringView();
-    if (dot >= 0)
-        for (const Recent& r : recent)
-            if (!r.extension.isNull() && extension.compare(r.extension, Qt::CaseInsensitive) == 0)
-                return r.typeName;
-    // Like the shell's type names, these go by the extension alone: every name without one gets
-    // the same type. (Asking the database about each such name would also cost 45 us a file.)
-    const QString key = dot >= 0 ? name.mid(dot + 1).toLower() : QString();
-    const QString probe = dot >= 0 ? name : QStringLiteral("file");
-    auto it = cache.constFind(key);
-    if (it == cache.constEnd()) {
-        // The database's texts are made under its own lock, which a thread checker cannot see;
-        // ours orders every lookup, and the text kept is a copy of our own.
-        static std::mutex dbLock;
-        QString typeName;
-        {
-            std::lock_guard guard(dbLock);
-            const QString comment =
-                db.mimeTypeForFile(probe, QMimeDatabase::MatchExtension).comment();
-            typeName = StripTerminator(QString(comment.constData(), comment.size()));
-        }
-        it = cache.insert(key, typeName);
-    }
-    if (dot >= 0) recent[nextRecent++ % recent.size()] = {key, *it};
-    return *it;
 }
 
 QString BitrateKey(const QString& bitrateText) {
@@ -152,7 +98,8 @@ private:
         const bool readable = e.kind == DirEntry::Kind::File ||
                               (e.kind == DirEntry::Kind::Link && !m_options.walk.noFollow);
         if (m_options.mediaInfo && readable && IsMediaName(name)) {
-            media = readMedia(folder, e, name);
+            media =
+                ReadMediaInfoIn(folder, e, m_root + folder.relPath + name, m_options.walk.warning);
             bitrateKey = BitrateKey(media.timing.Bitrate);
             row[ColDuration] = media.timing.Duration;
             row[ColBitrate] = media.timing.Bitrate;
@@ -160,7 +107,7 @@ private:
             for (std::size_t i = 0; i < kMediaFieldCount; ++i)
                 row[std::size_t(ColMedia) + i] = media.fields[i];
         } else if (m_options.mp3Info && readable && IsMp3Name(name)) {
-            info = readMp3(folder, e);
+            info = ReadMP3InfoIn(folder, e, m_root + folder.relPath + name, m_options.walk.warning);
             bitrateKey = BitrateKey(info.Bitrate);
             row[ColDuration] = info.Duration;
             row[ColBitrate] = info.Bitrate;
@@ -180,45 +127,6 @@ private:
         row[ColFolder] = folder;
         row[ColSize] = m_folderMarker;
         m_model.addRow(row, true, {DecodesExactly(e.rawName) ? QByteArrayView() : raw, {}});
-    }
-
-    // Through a helper process; a file it cannot read gets empty fields and the scan goes on.
-    MediaInfo readMedia(const WalkFolder& folder, const DirEntry& e, const QString& name) const {
-        const QString display = m_root + folder.relPath + name;
-        auto warn = [&](const QString& reason) {
-            if (m_options.walk.warning) m_options.walk.warning(display, reason);
-        };
-        int error = 0;
-        const int fd = OpenRegularFile(folder.fd, e.rawName, error);
-        if (fd < 0) {
-            warn(QStringLiteral("cannot read media details: ") +
-                 QString::fromLocal8Bit(std::strerror(error)));
-            return {};
-        }
-        MediaInfo info = MediaPool::instance().read(fd, e.size, name, warn);
-        ::close(fd);
-        return info;
-    }
-
-    // A file the reader cannot open or read gets empty MP3 fields; the scan goes on.
-    MP3Info readMp3(const WalkFolder& folder, const DirEntry& e) const {
-        const QString display = m_root + folder.relPath + e.name();
-        int error = 0;
-        const int fd = OpenRegularFile(folder.fd, e.rawName, error);
-        if (fd < 0) {
-            if (m_options.walk.warning)
-                m_options.walk.warning(display, QStringLiteral("cannot read MP3 information: ") +
-                                                    QString::fromLocal8Bit(std::strerror(error)));
-            return {};
-        }
-        MP3Info info;
-        try {
-            info = ReadMP3InfoFromFd(fd, e.size, display);
-        } catch (const FileError& err) {
-            if (m_options.walk.warning) m_options.walk.warning(display, err.reason());
-        }
-        ::close(fd);
-        return info;
     }
 
     ListingModel& m_model;

@@ -27,11 +27,6 @@ void FindFilesAPI(ListingModel& model, const ScanOptions& options);
 // Left-pads with "0" to at least 12 characters; also pads `text` itself.
 QString Nuly(QString& text);
 QString Nuly(const QString& text);
-// The text before its first NUL, or all of it.
-QString StripTerminator(const QString& text);
-
-// Type name of a file from its extension, cached per lower-cased extension.
-QString TypeNameForFile(const QString& name);
 // "00128" from "128 kbps" or "153 kbps (var.)"; empty for an empty or non-numeric text.
 QString BitrateKey(const QString& bitrateText);
 

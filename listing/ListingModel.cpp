@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <thread>
 #include <utility>
 
 namespace treelan {
@@ -13,14 +14,6 @@ namespace treelan {
 ListingModel::Store::Store() {
     types.intern(QString()); // type 0: no type name
 }
-
-// A sort running on a thread of its own. Its result is this object's thread's once `done`.
-struct ListingModel::BackgroundSort {
-    std::atomic<bool> stop{false};
-    std::atomic<bool> done{false};
-    std::thread thread;
-    std::unique_ptr<SortedRows> result;
-};
 
 // Stops a background sort for a change to the rows, and starts it again once the change is made.
 class ListingModel::SortPause {
@@ -38,12 +31,10 @@ private:
     bool m_resume;
 };
 
-ListingModel::ListingModel(QObject* parent)
-    : QAbstractTableModel(parent), m_layout(new ColumnLayout(this)) {}
+ListingModel::ListingModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 ListingModel::~ListingModel() {
     stopBackgroundSort();
-    if (m_disposal.joinable()) m_disposal.join();
 }
 
 int ListingModel::rowCount(const QModelIndex& parent) const {
@@ -61,7 +52,7 @@ QVariant ListingModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         return view(m_s.rows[std::size_t(index.row())], index.column()).toString();
     case Qt::TextAlignmentRole:
-        return QVariant::fromValue(m_layout->columnAlignment(index.column()) | Qt::AlignVCenter);
+        return QVariant::fromValue(m_layout.columnAlignment(index.column()) | Qt::AlignVCenter);
     default:
         return {};
     }
@@ -72,12 +63,12 @@ QVariant ListingModel::headerData(int section, Qt::Orientation orientation, int 
     if (role == Qt::DisplayRole) {
         const Heading& heading = m_headings[std::size_t(section)];
         if (heading.set) return heading.text;
-        const QString tag = m_layout->columnTag(section);
+        const QString tag = m_layout.columnTag(section);
         if (section >= ColMedia) return tag; // the media field's own heading
         return tag.isEmpty() ? QString() : GetGuiString(tag);
     }
     if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(m_layout->columnAlignment(section) | Qt::AlignVCenter);
+        return QVariant::fromValue(m_layout.columnAlignment(section) | Qt::AlignVCenter);
     return {};
 }
 
@@ -238,12 +229,6 @@ std::vector<quint32> ListingModel::ranks(const std::vector<QString>& texts) cons
     return rank;
 }
 
-int ListingModel::addRow(const FileEntry& e, bool subfolderRow) {
-    return addRow(FileEntryView{e.name, e.folder, e.sizeText, e.dateText, e.durationText,
-                                e.bitrateText, e.typeName, e.sizeKey, e.dateKey, e.bitrateKey},
-                  subfolderRow);
-}
-
 int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow, RawRowNames raw) {
     SortPause pause(*this);
     Row r = makeRow(entry, subfolderRow, raw);
@@ -271,16 +256,6 @@ int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow, RawRowNa
     m_s.rows.insert(at, r);
     endInsertRows();
     return int(at);
-}
-
-void ListingModel::appendRows(std::vector<FileEntry> entries,
-                              const std::vector<bool>& subfolderRows) {
-    if (entries.empty()) return;
-    SortPause pause(*this);
-    beginBatch();
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        addRow(entries[i], i < subfolderRows.size() && subfolderRows[i]);
-    endBatch();
 }
 
 void ListingModel::beginBatch() {
@@ -358,16 +333,6 @@ QString ListingModel::text(int row, int column) const {
 QStringView ListingModel::cell(int row, int column) const {
     if (row < 0 || row >= rowCount() || column < 0 || column >= kListingColumns) return {};
     return view(m_s.rows[std::size_t(row)], column);
-}
-
-FileEntry ListingModel::entry(int row) const {
-    FileEntry e;
-    QString* fields[ColMedia] = {&e.name,         &e.folder,      &e.sizeText, &e.dateText,
-                                 &e.durationText, &e.bitrateText, &e.typeName, &e.sizeKey,
-                                 &e.dateKey,      &e.bitrateKey};
-    for (int c = 0; c < ColMedia; ++c)
-        *fields[c] = text(row, c);
-    return e;
 }
 
 bool ListingModel::isSubfolderRow(int row) const {
@@ -495,90 +460,101 @@ private:
     unsigned m_steps = 0;
 };
 
+// A row's place in a sort: a 128-bit prefix decides most comparisons, and only rows whose prefix
+// cannot decide (equal, or not plain ASCII) compare their texts.
+struct ListingModel::SortItem {
+    std::array<quint64, 2> prefix;
+    quint64 seq;
+    quint32 row;
+    bool exact;    // a different prefix decides
+    bool complete; // an equal prefix decides too: the prefix is the whole text
+};
+
+std::vector<ListingModel::SortItem> ListingModel::sortItems(SortSteps& step) const {
+    const std::size_t n = m_s.rows.size();
+    std::vector<SortItem> items(n);
+    const bool shared = m_sortKey == ColFolder || m_sortKey == ColTypeName;
+    const bool key = m_sortKey >= ColSizeKey && m_sortKey <= ColBitrateKey;
+    std::vector<quint32> rank;
+    if (shared) rank = ranks(m_sortKey == ColFolder ? m_s.folders.texts : m_s.types.texts);
+    for (std::size_t r = 0; r < n; ++r) {
+        step();
+        const Row& row = m_s.rows[r];
+        SortItem& item = items[r];
+        item.row = quint32(r);
+        item.seq = row.seq;
+        if (shared) {
+            item.prefix = {rank[m_sortKey == ColFolder ? row.folder : row.type], 0};
+            item.exact = item.complete = true;
+        } else if (key) {
+            item.exact = item.complete = numericKey(view(row, m_sortKey), item.prefix);
+        } else {
+            const QStringView text = view(row, m_sortKey);
+            item.exact = textPrefix(text, item.prefix);
+            item.complete = item.exact && text.size() <= 16;
+        }
+    }
+    return items;
+}
+
+int ListingModel::compareItems(const SortItem& a, const SortItem& b, bool key) const {
+    if (a.exact && b.exact) {
+        if (a.prefix[0] != b.prefix[0]) return a.prefix[0] < b.prefix[0] ? -1 : 1;
+        if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1] ? -1 : 1;
+    }
+    if (a.complete && b.complete) return 0;
+    const QStringView x = view(m_s.rows[a.row], m_sortKey), y = view(m_s.rows[b.row], m_sortKey);
+    return key ? compareKeys(x, y) : compareTexts(x, y);
+}
+
+void ListingModel::orderItems(std::vector<SortItem>& items, SortSteps& step,
+                              const std::atomic<bool>* stop, bool twoThreads) const {
+    const bool key = m_sortKey >= ColSizeKey && m_sortKey <= ColBitrateKey,
+               desc = m_sortOrder == Qt::DescendingOrder;
+    auto orderWith = [this, key, desc](SortSteps& steps) {
+        return [this, key, desc, &steps](const SortItem& a, const SortItem& b) {
+            steps();
+            const int c = compareItems(a, b, key);
+            if (c != 0) return desc ? c > 0 : c < 0;
+            return a.seq < b.seq;
+        };
+    };
+    if (!twoThreads || items.size() < kTwoThreadRows) {
+        std::sort(items.begin(), items.end(), orderWith(step));
+        return;
+    }
+    // Each half on a thread of its own, then one merge: the order is strict (seq breaks ties), so
+    // the result is the one a single sort gives.
+    const auto middle = items.begin() + std::ptrdiff_t(items.size() / 2);
+    SortSteps otherSteps(stop);
+    std::exception_ptr otherFailed;
+    std::thread other([&] {
+        try {
+            std::sort(items.begin(), middle, orderWith(otherSteps));
+        } catch (...) {
+            otherFailed = std::current_exception();
+        }
+    });
+    try {
+        std::sort(middle, items.end(), orderWith(step));
+    } catch (...) {
+        other.join();
+        throw;
+    }
+    other.join();
+    if (otherFailed) std::rethrow_exception(otherFailed);
+    std::inplace_merge(items.begin(), middle, items.end(), orderWith(step));
+}
+
 ListingModel::SortedRows ListingModel::sortedRows(const std::atomic<bool>* stop,
                                                   bool twoThreads) const {
     SortSteps step(stop);
-    const bool desc = m_sortOrder == Qt::DescendingOrder;
-    const std::size_t n = m_s.rows.size();
-    // Each row gets a 64-bit sort prefix; most comparisons are decided by it, and only rows whose
-    // prefix cannot decide (equal, or not plain ASCII) compare their texts.
-    struct Item {
-        std::array<quint64, 2> prefix;
-        quint64 seq;
-        quint32 row;
-        bool exact;    // a different prefix decides
-        bool complete; // an equal prefix decides too: the prefix is the whole text
-    };
     SortedRows sorted;
     try {
-        std::vector<Item> items(n);
-        const bool shared = m_sortKey == ColFolder || m_sortKey == ColTypeName;
-        const bool key = m_sortKey >= ColSizeKey && m_sortKey <= ColBitrateKey;
-        std::vector<quint32> rank;
-        if (shared) rank = ranks(m_sortKey == ColFolder ? m_s.folders.texts : m_s.types.texts);
-        for (std::size_t r = 0; r < n; ++r) {
-            step();
-            const Row& row = m_s.rows[r];
-            Item& item = items[r];
-            item.row = quint32(r);
-            item.seq = row.seq;
-            if (shared) {
-                item.prefix = {rank[m_sortKey == ColFolder ? row.folder : row.type], 0};
-                item.exact = item.complete = true;
-            } else if (key) {
-                item.exact = item.complete = numericKey(view(row, m_sortKey), item.prefix);
-            } else {
-                const QStringView text = view(row, m_sortKey);
-                item.exact = textPrefix(text, item.prefix);
-                item.complete = item.exact && text.size() <= 16;
-            }
-        }
-        auto cellOrder = [&](const Item& a, const Item& b) {
-            if (a.exact && b.exact) {
-                if (a.prefix[0] != b.prefix[0]) return a.prefix[0] < b.prefix[0] ? -1 : 1;
-                if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1] ? -1 : 1;
-            }
-            if (a.complete && b.complete) return 0;
-            const QStringView x = view(m_s.rows[a.row], m_sortKey),
-                              y = view(m_s.rows[b.row], m_sortKey);
-            return key ? compareKeys(x, y) : compareTexts(x, y);
-        };
-        auto orderWith = [&](SortSteps& steps) {
-            return [&](const Item& a, const Item& b) {
-                steps();
-                int c = cellOrder(a, b);
-                if (desc) c = -c;
-                if (c != 0) return c < 0;
-                return a.seq < b.seq;
-            };
-        };
-        if (twoThreads && n >= kTwoThreadRows) {
-            // Each half on a thread of its own, then one merge: the order is strict (seq breaks
-            // ties), so the result is the one a single sort gives.
-            const auto middle = items.begin() + std::ptrdiff_t(n / 2);
-            SortSteps otherSteps(stop);
-            std::exception_ptr otherFailed;
-            std::thread other([&] {
-                try {
-                    std::sort(items.begin(), middle, orderWith(otherSteps));
-                } catch (...) {
-                    otherFailed = std::current_exception();
-                }
-            });
-            try {
-                std::sort(middle, items.end(), orderWith(step));
-            } catch (...) {
-                other.join();
-                throw;
-            }
-            other.join();
-            if (otherFailed) std::rethrow_exception(otherFailed);
-            std::inplace_merge(items.begin(), middle, items.end(), orderWith(step));
-        } else {
-            std::sort(items.begin(), items.end(), orderWith(step));
-        }
-        sorted.newRowOf.resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
+        std::vector<SortItem> items = sortItems(step);
+        orderItems(items, step, stop, twoThreads);
+        sorted.newRowOf.resize(items.size());
+        for (std::size_t i = 0; i < items.size(); ++i) {
             step();
             sorted.rows.push_back(m_s.rows[items[i].row]);
             sorted.newRowOf[items[i].row] = quint32(i);
@@ -623,9 +599,7 @@ void ListingModel::settleOwedSort() {
 
 bool ListingModel::stopBackgroundSort() {
     if (!m_background) return false;
-    m_background->stop = true;
-    if (m_background->thread.joinable()) m_background->thread.join();
-    m_background.reset();
+    m_background.reset(); // stops and joins it
     m_sortOwed = true;
     return true;
 }
@@ -633,31 +607,22 @@ bool ListingModel::stopBackgroundSort() {
 void ListingModel::sortInBackground() {
     stopBackgroundSort();
     m_sortOwed = false;
-    m_background = std::make_unique<BackgroundSort>();
-    BackgroundSort* job = m_background.get();
-    if (!m_sorted || m_batch > 0 || m_s.rows.size() < 2) {
-        // Nothing to sort: done on the next turn of the event loop.
-        job->done = true;
-        QMetaObject::invokeMethod(this, "placeBackgroundSort", Qt::QueuedConnection);
-        return;
-    }
-    job->thread = std::thread([this, job] {
-        // Only reads the rows: every change to them stops this thread first.
-        SortedRows sorted = sortedRows(&job->stop, true);
-        if (job->stop) return;
-        job->result = std::make_unique<SortedRows>(std::move(sorted));
-        job->done.store(true, std::memory_order_release);
-        // Asked by name, the event is made and freed inside Qt alone: nothing of ours crosses
-        // the event queue, whose lock a thread checker cannot see; the result goes by `done`.
-        QMetaObject::invokeMethod(this, "placeBackgroundSort", Qt::QueuedConnection);
-    });
+    // Nothing to sort is done all the same, on a later turn of the event loop.
+    const bool needed = m_sorted && m_batch == 0 && m_s.rows.size() >= 2;
+    m_background = std::make_unique<BackgroundJob<std::unique_ptr<SortedRows>>>(
+        [this, needed](const std::atomic<bool>& stop) -> std::unique_ptr<SortedRows> {
+            if (!needed) return nullptr;
+            // Only reads the rows: every change to them stops this thread first.
+            SortedRows sorted = sortedRows(&stop, true);
+            return stop ? nullptr : std::make_unique<SortedRows>(std::move(sorted));
+        },
+        this, "placeBackgroundSort");
 }
 
 void ListingModel::placeBackgroundSort() {
     // A stopped sort's late word finds another sort, not yet done, or none.
-    if (!m_background || !m_background->done.load(std::memory_order_acquire)) return;
-    if (m_background->thread.joinable()) m_background->thread.join();
-    std::unique_ptr<SortedRows> sorted = std::move(m_background->result);
+    if (!m_background || !m_background->ended()) return;
+    std::unique_ptr<SortedRows> sorted = m_background->take();
     m_background.reset();
     if (sorted) {
         Q_ASSERT(sorted->rows.size() == m_s.rows.size());
@@ -672,8 +637,7 @@ void ListingModel::placeBackgroundSort() {
         }
         // The rows in their old order: freeing a million of them would hold this thread up for
         // tens of milliseconds.
-        if (m_disposal.joinable()) m_disposal.join(); // long done
-        m_disposal = std::thread([old = std::move(sorted)]() mutable { old.reset(); });
+        m_disposer.dispose(std::move(sorted));
     }
     emit backgroundSortDone();
 }

@@ -2,6 +2,7 @@
 
 #include "listing/ColumnLayout.h"
 #include "listing/SegmentedVector.h"
+#include "platform/BackgroundJob.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
@@ -10,19 +11,15 @@
 #include <array>
 #include <atomic>
 #include <memory>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
 namespace treelan {
 
-// One row of the listing. A subfolder row sets only the first six texts.
-struct FileEntry {
-    QString name, folder, sizeText, dateText, durationText, bitrateText;
-    QString typeName, sizeKey, dateKey, bitrateKey;
-};
+class SortSteps;
 
-// The ten texts of a row as views, for adding rows without building their strings first.
+// The ten texts of a row as views, for adding rows without building their strings first. A
+// subfolder row sets only the first six.
 using FileEntryView = std::array<QStringView, kListingColumns>;
 
 // A row's folder and name in the bytes they have on disk, given only where they differ from the
@@ -163,10 +160,7 @@ public:
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     // Adds a row; in sorted mode it goes to its place, else to the end. Returns its row.
-    int addRow(const FileEntry& entry, bool subfolderRow = false);
     int addRow(const FileEntryView& entry, bool subfolderRow = false, RawRowNames raw = {});
-    // Many rows, sorted once at the end (a refresh).
-    void appendRows(std::vector<FileEntry> entries, const std::vector<bool>& subfolderRows = {});
     // Between these, added rows go to the end unsorted; endBatch sorts once. Nested calls count.
     void beginBatch();
     void endBatch();
@@ -192,7 +186,6 @@ public:
         if (row >= 0 && std::size_t(row) < m_s.rows.size())
             __builtin_prefetch(m_s.arena.at(m_s.rows[std::size_t(row)].offset));
     }
-    FileEntry entry(int row) const;
     bool isSubfolderRow(int row) const;
     // The row's path relative to the root in raw bytes: folder + name, or a subfolder row's
     // folder ("Sub/"). It names the row's file apart from any other that reads the same.
@@ -209,7 +202,6 @@ public:
     // change to the rows meanwhile stops the sort first; after adding or removing rows it starts
     // again, a sort asked for here takes its place (and is done), and emptying the model ends it.
     void sortInBackground();
-    bool isSortingInBackground() const { return m_background != nullptr; }
     // The cell comparison of sorted mode: letter case ignored.
     static int compareTexts(QStringView a, QStringView b);
     // The key columns (size, date, bit rate) hold zero-padded numbers; longer digit strings are
@@ -217,15 +209,14 @@ public:
     static int compareKeys(QStringView a, QStringView b);
 
     // --- columns ---
-    ColumnLayout& columns() { return *m_layout; }
-    const ColumnLayout& columns() const { return *m_layout; }
+    ColumnLayout& columns() { return m_layout; }
+    const ColumnLayout& columns() const { return m_layout; }
 
 signals:
     // The rows sortInBackground() was asked to order are in order.
     void backgroundSortDone();
 
 private:
-    struct BackgroundSort;
     // The rows in sort order and, per row, its place among them; empty when `stop` was set.
     struct SortedRows {
         SegmentedVector<Row> rows;
@@ -235,6 +226,14 @@ private:
     // takes a second processor.
     SortedRows sortedRows(const std::atomic<bool>* stop, bool twoThreads) const;
     static constexpr std::size_t kTwoThreadRows = 65536;
+    struct SortItem;
+    // The steps of a sort: each row's item, the items in order (the order is strict: the adding
+    // order breaks ties).
+    std::vector<SortItem> sortItems(SortSteps& step) const;
+    void orderItems(std::vector<SortItem>& items, SortSteps& step, const std::atomic<bool>* stop,
+                    bool twoThreads) const;
+    // The cells' order, letting the prefixes decide where they can; `key`: a key column.
+    int compareItems(const SortItem& a, const SortItem& b, bool key) const;
     // Puts `sorted` in place of the rows; persistent indexes follow their rows.
     void placeSorted(SortedRows& sorted, bool signal);
     // Stops a background sort; true when one was running.
@@ -259,14 +258,14 @@ private:
     static std::size_t packedLength(const Row& row);
 
     Store m_s;
-    ColumnLayout* m_layout;
+    ColumnLayout m_layout;
     std::array<Heading, kListingColumns> m_headings;
     int m_batch = 0;
     int m_sortKey = 0;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     bool m_sorted = true;
-    std::unique_ptr<BackgroundSort> m_background;
-    std::thread m_disposal;  // frees the rows a background sort replaced
+    std::unique_ptr<BackgroundJob<std::unique_ptr<SortedRows>>> m_background;
+    Disposer m_disposer;     // frees the rows a background sort replaced
     bool m_sortOwed = false; // a background sort was stopped and its done signal not yet sent
 };
 

@@ -7,16 +7,16 @@
 
 #include <exception>
 #include <mutex>
-#include <thread>
 
 namespace treelan {
 
 // What one scan shares between its worker and this object's thread. Everything in it is handed
 // over under `lock` (no event queue in between), so the hand-over is plain to a thread checker.
 struct ListingScan::Job {
-    std::atomic<bool> cancel{false};
-    std::thread worker;
-    std::function<void(int)> pause;
+    struct Ending {
+        Outcome outcome = Outcome::Complete;
+        QString error;
+    };
 
     std::mutex lock;
     std::deque<ListingModel::Store> pending; // batches since the last collection
@@ -24,14 +24,84 @@ struct ListingScan::Job {
     bool progressNew = false;
     std::vector<Warning> warnings;
     bool stopped = false; // the walk ended after a cancel
-    bool ended = false;   // the worker wrote its outcome and returns
-    Outcome outcome = Outcome::Complete;
-    QString error;
+    // Last: destroyed first, it joins the worker before the rest goes.
+    std::unique_ptr<BackgroundJob<Ending>> worker;
 };
 
-struct ListingScan::Disposal {
-    std::thread thread;
-    std::atomic<bool> done{false};
+// The worker's side of a scan: lists into a store of its own and hands the rows over whole.
+class ListingScan::Worker {
+public:
+    Worker(ListingScan& scan, Job& job, const std::atomic<bool>& stop)
+        : m_scan(scan), m_job(job), m_stop(stop) {
+        m_staging.setSorted(false);
+        m_clock.start();
+    }
+
+    Job::Ending run(ScanOptions options) {
+        const ProgressCallback theirs = std::move(options.walk.progress);
+        options.walk.progress = [&](const WalkProgress& p) {
+            return atFolder(p) && (!theirs || theirs(p));
+        };
+        options.walk.warning = [this](const QString& path, const QString& reason) {
+            m_warnings.push_back({path, reason});
+        };
+        Job::Ending ending;
+        try {
+            FindFilesAPI(m_staging, options);
+        } catch (const Cancelled&) {
+            ending.outcome = Outcome::Cancelled;
+        } catch (const FileError& e) {
+            ending.outcome = Outcome::Failed;
+            ending.error = e.message();
+        } catch (const std::exception& e) {
+            ending.outcome = Outcome::Failed;
+            ending.error = QString::fromLocal8Bit(e.what());
+        }
+        if (ending.outcome != Outcome::Failed) handOver();
+        std::lock_guard guard(m_job.lock);
+        m_job.warnings.insert(m_job.warnings.end(), m_warnings.begin(), m_warnings.end());
+        return ending;
+    }
+
+private:
+    // After each folder: rows, counts and warnings go over; false stops the walk.
+    bool atFolder(const WalkProgress& p) {
+        const bool cancelled = m_stop;
+        // The first rows go at once, later ones at most every kBatchMs.
+        if (!cancelled && (m_batches == 0 || m_clock.elapsed() - m_lastRows >= kBatchMs) &&
+            m_staging.rowCount() > 0) {
+            handOver();
+            m_lastRows = m_clock.elapsed();
+        }
+        {
+            std::lock_guard guard(m_job.lock);
+            m_job.progress = p;
+            m_job.progressNew = true;
+            m_job.warnings.insert(m_job.warnings.end(), m_warnings.begin(), m_warnings.end());
+            m_warnings.clear();
+            if (cancelled) m_job.stopped = true;
+        }
+        if (cancelled) // told at once, not at the next poll
+            QMetaObject::invokeMethod(&m_scan, "collect", Qt::QueuedConnection);
+        return !cancelled;
+    }
+
+    void handOver() {
+        if (m_staging.rowCount() == 0) return;
+        ListingModel::Store rows = m_staging.takeRows();
+        ++m_batches;
+        std::lock_guard guard(m_job.lock);
+        m_job.pending.push_back(std::move(rows));
+    }
+
+    ListingScan& m_scan;
+    Job& m_job;
+    const std::atomic<bool>& m_stop;
+    ListingModel m_staging; // this thread's own: the rows go out of it whole
+    QElapsedTimer m_clock;
+    qint64 m_lastRows = 0;
+    int m_batches = 0; // hand-overs
+    std::vector<Warning> m_warnings;
 };
 
 ListingScan::ListingScan(QObject* parent) : QObject(parent) {
@@ -40,150 +110,49 @@ ListingScan::ListingScan(QObject* parent) : QObject(parent) {
 }
 
 ListingScan::~ListingScan() {
-    if (m_job) m_job->cancel = true;
+    if (m_job) m_job->worker->stop();
     for (auto& job : m_old)
-        job->cancel = true;
+        job->worker->stop();
     waitForThreads();
 }
 
 void ListingScan::cancel() {
-    if (m_job) m_job->cancel = true;
+    if (m_job) m_job->worker->stop();
 }
 
 void ListingScan::waitForThreads() {
-    if (m_job && m_job->worker.joinable()) m_job->worker.join();
-    for (auto& job : m_old)
-        if (job->worker.joinable()) job->worker.join();
-    m_old.clear();
-    for (auto& d : m_disposals)
-        d->thread.join();
-    m_disposals.clear();
-}
-
-void ListingScan::setWorkerPause(std::function<void(int)> pause) {
-    m_pause = std::move(pause);
+    if (m_job) m_job->worker->join();
+    m_old.clear(); // each joins its worker
+    m_disposer.wait();
 }
 
 void ListingScan::dispose(ListingModel::Store rows) {
-    if (rows.rows.empty() && rows.folders.texts.empty()) return;
-    auto d = std::make_unique<Disposal>();
-    Disposal* at = d.get();
-    d->thread = std::thread([at, rows = std::move(rows)]() mutable {
-        { const ListingModel::Store gone = std::move(rows); }
-        at->done = true;
-    });
-    m_disposals.push_back(std::move(d));
+    if (!rows.rows.empty() || !rows.folders.texts.empty()) m_disposer.dispose(std::move(rows));
 }
 
 void ListingScan::reapOld() {
-    for (auto it = m_old.begin(); it != m_old.end();) {
-        bool ended = false;
-        {
-            std::lock_guard guard((*it)->lock);
-            ended = (*it)->ended;
-        }
-        if (ended) {
-            (*it)->worker.join(); // it has only to return
-            it = m_old.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (auto it = m_disposals.begin(); it != m_disposals.end();) {
-        if ((*it)->done) {
-            (*it)->thread.join();
-            it = m_disposals.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    std::erase_if(m_old, [](const std::shared_ptr<Job>& job) { return job->worker->ended(); });
+    m_disposer.reap();
 }
 
 void ListingScan::start(ScanOptions options) {
     if (m_job) {
         // Nothing of it arrives any more; its thread ends on its own and is joined later.
-        m_job->cancel = true;
+        m_job->worker->stop();
         m_old.push_back(std::move(m_job));
     }
     reapOld();
-    auto job = std::make_shared<Job>();
-    job->pause = m_pause;
-    m_job = job;
+    m_job = std::make_shared<Job>();
     m_running = true;
     m_poll.start();
-
-    Job* j = job.get();
-    job->worker = std::thread([this, j, options = std::move(options)] {
-        ListingModel staging; // this thread's own: the rows go out of it whole
-        staging.setSorted(false);
-        ScanOptions scan = options;
-        QElapsedTimer clock;
-        clock.start();
-        qint64 lastRows = 0;
-        int batches = 0; // hand-overs
-        std::vector<Warning> warnings;
-        auto handOver = [&] {
-            if (staging.rowCount() == 0) return;
-            ListingModel::Store rows = staging.takeRows();
-            ++batches;
-            std::lock_guard guard(j->lock);
-            j->pending.push_back(std::move(rows));
-        };
-
-        scan.walk.progress = [&](const WalkProgress& p) {
-            const bool cancelled = j->cancel;
-            // The first rows go at once, later ones at most every kBatchMs.
-            if (!cancelled && (batches == 0 || clock.elapsed() - lastRows >= kBatchMs) &&
-                staging.rowCount() > 0) {
-                handOver();
-                lastRows = clock.elapsed();
-            }
-            {
-                std::lock_guard guard(j->lock);
-                j->progress = p;
-                j->progressNew = true;
-                j->warnings.insert(j->warnings.end(), warnings.begin(), warnings.end());
-                warnings.clear();
-                if (cancelled) j->stopped = true;
-            }
-            if (cancelled) { // told at once, not at the next poll
-                QMetaObject::invokeMethod(this, "collect", Qt::QueuedConnection);
-                return false;
-            }
-            if (j->pause) j->pause(batches);
-            return true;
-        };
-        scan.walk.warning = [&](const QString& path, const QString& reason) {
-            warnings.push_back({path, reason});
-        };
-
-        Outcome outcome = Outcome::Complete;
-        QString error;
-        try {
-            FindFilesAPI(staging, scan);
-        } catch (const Cancelled&) {
-            outcome = Outcome::Cancelled;
-        } catch (const FileError& e) {
-            outcome = Outcome::Failed;
-            error = e.message();
-        } catch (const std::exception& e) {
-            outcome = Outcome::Failed;
-            error = QString::fromLocal8Bit(e.what());
-        }
-        if (outcome != Outcome::Failed) handOver();
-        {
-            std::lock_guard guard(j->lock);
-            j->warnings.insert(j->warnings.end(), warnings.begin(), warnings.end());
-            j->outcome = outcome;
-            j->error = error;
-            j->ended = true;
-        }
-        // The last rows are collected now rather than at the next poll. (This object outlives
-        // the thread: its destructor joins it. Asked by name, the event is made and freed inside
-        // Qt alone: nothing of ours crosses the event queue, whose lock a thread checker cannot
-        // see.)
-        QMetaObject::invokeMethod(this, "collect", Qt::QueuedConnection);
-    });
+    Job* job = m_job.get();
+    // Once the worker has returned, its last rows are collected now rather than at the next
+    // poll. (This object outlives the thread: its destructor joins it.)
+    m_job->worker = std::make_unique<BackgroundJob<Job::Ending>>(
+        [this, job, options = std::move(options)](const std::atomic<bool>& stop) {
+            return Worker(*this, *job, stop).run(options);
+        },
+        this, "collect");
 }
 
 void ListingScan::collect() {
@@ -193,9 +162,21 @@ void ListingScan::collect() {
         return;
     }
     const std::shared_ptr<Job> job = m_job; // a receiver may start another scan
+    // Read before the rows: once it has ended, everything it handed over is in `pending`.
+    const bool ended = job->worker->ended();
+    if (!deliver(job) || !ended) return;
+    const Job::Ending ending = job->worker->take();
+    m_running = false;
+    m_stoppedSent = false;
+    m_poll.stop();
+    m_job.reset();
+    emit finished(ending.outcome, ending.error);
+}
+
+bool ListingScan::deliver(const std::shared_ptr<Job>& job) {
     std::deque<ListingModel::Store> batches;
     WalkProgress at;
-    bool progressNew = false, stopNow = false, ended = false;
+    bool progressNew = false, stopNow = false;
     std::vector<Warning> found;
     {
         std::lock_guard guard(job->lock);
@@ -205,31 +186,24 @@ void ListingScan::collect() {
         job->progressNew = false;
         found.swap(job->warnings);
         stopNow = job->stopped && !m_stoppedSent;
-        ended = job->ended;
     }
     if (progressNew) emit progress(at.folders, at.entries, at.currentFolder);
-    if (job != m_job) return;
+    if (job != m_job) return false;
     if (!found.empty()) emit warningsFound(found);
-    if (job != m_job) return;
+    if (job != m_job) return false;
     for (ListingModel::Store& rows : batches) {
         emit rowsFound(rows);
         if (job != m_job) { // a receiver started another scan: the rest goes unseen
             for (ListingModel::Store& left : batches)
                 dispose(std::move(left));
-            return;
+            return false;
         }
     }
     if (stopNow) {
         m_stoppedSent = true;
         emit stopped();
     }
-    if (!ended || job != m_job) return;
-    job->worker.join();
-    m_running = false;
-    m_stoppedSent = false;
-    m_poll.stop();
-    m_job.reset();
-    emit finished(job->outcome, job->error);
+    return job == m_job;
 }
 
 } // namespace treelan

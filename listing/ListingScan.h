@@ -2,14 +2,13 @@
 
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
+#include "platform/BackgroundJob.h"
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
-#include <atomic>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -38,7 +37,8 @@ public:
     // Cancels a running scan and waits for its thread.
     ~ListingScan() override;
 
-    // Starts listing `options.rootPath` (its progress and warning callbacks are replaced). A scan
+    // Starts listing `options.rootPath`. Its warning callback is replaced; its progress callback,
+    // when set, is called on the worker after each folder's own hand-over (false cancels). A scan
     // still running is cancelled first; nothing of it arrives any more, and its thread ends on
     // its own.
     void start(ScanOptions options);
@@ -48,9 +48,6 @@ public:
     bool isRunning() const { return m_running; }
     // Blocks until every worker thread this object started has ended (tests, shutdown).
     void waitForThreads();
-    // For tests: scans started from now on call `pause` on their worker after each folder, with
-    // the number of row batches handed over so far, so that a test can hold the walk.
-    void setWorkerPause(std::function<void(int batches)> pause);
     // Frees `rows` on a thread of its own: freeing a million rows would hold up this one.
     void dispose(ListingModel::Store rows);
 
@@ -66,15 +63,16 @@ signals:
 
 private:
     struct Job;
-    struct Disposal;
+    class Worker;
     // Invokable by name: the worker asks for it when it stops or ends.
     Q_INVOKABLE void collect();
+    // Hands what the worker found to the receivers; false when one of them started another scan.
+    bool deliver(const std::shared_ptr<Job>& job);
     void reapOld();
 
     std::shared_ptr<Job> m_job;
     std::vector<std::shared_ptr<Job>> m_old; // cancelled, their threads still ending
-    std::vector<std::unique_ptr<Disposal>> m_disposals;
-    std::function<void(int)> m_pause;
+    Disposer m_disposer;
     QTimer m_poll;
     bool m_running = false;
     bool m_stoppedSent = false;

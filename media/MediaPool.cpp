@@ -1,6 +1,7 @@
 #include "media/MediaPool.h"
 
 #include "TreelanConfig.h"
+#include "platform/FileError.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -329,6 +330,20 @@ int ServeMediaRequests(
             if (f.size() > 1000) f.truncate(1000);
         if (!sendMessage(socket, SerializeMediaInfo(info), -1)) return 1;
     }
+}
+
+MediaInfo ReadMediaInfoIn(const WalkFolder& folder, const DirEntry& entry,
+                          const QString& displayPath, const WarningCallback& warning) {
+    const auto warn = [&](const QString& reason) {
+        if (warning) warning(displayPath, reason);
+    };
+    int error = 0;
+    const UniqueFd fd = OpenRegularFile(folder.fd, entry.rawName, error);
+    if (!fd) {
+        warn(QStringLiteral("cannot read media details: ") + ErrnoText(error));
+        return {};
+    }
+    return MediaPool::instance().read(fd.get(), entry.size, entry.name(), warn);
 }
 
 } // namespace treelan

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/MediaInfo.h"
+#include "platform/DirWalker.h"
 
 #include <QString>
 
@@ -69,6 +70,12 @@ private:
     // Ends the slot's helper (killed first when `kill`) and says how it ended.
     QString stop(Slot& slot, bool kill);
 };
+
+// The media details of `entry`, a file the walk found in the open `folder`, read by this program's
+// pool: only a regular file is opened (OpenRegularFile). One that cannot be opened or read gives
+// empty fields, and `warning` hears why, naming the file `displayPath`.
+MediaInfo ReadMediaInfoIn(const WalkFolder& folder, const DirEntry& entry,
+                          const QString& displayPath, const WarningCallback& warning);
 
 // The helper's side: serves requests on descriptor `socket` until its peer closes it.
 int ServeMediaRequests(

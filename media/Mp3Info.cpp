@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace treelan {
 
@@ -26,8 +25,6 @@ constexpr qint64 kSyncWindow = kMp3ReadLimit - kId3v1Probe;
 // free format.
 constexpr qint64 kMinKbps = 8;
 constexpr qint64 kMaxKbps = 640;
-
-thread_local qint64 t_bytesRead = 0;
 
 enum Version { Mpeg1, Mpeg2, Mpeg25 };
 
@@ -301,24 +298,35 @@ MP3Info countFrames(const Mp3ByteReader& read, qint64 from, qint64 audioEnd,
 
 } // namespace
 
-MP3Info ReadMP3Info(const QString& path) {
+MP3Info ReadMP3Info(const QString& path, qint64* readAfterTags) {
     // O_NONBLOCK keeps a FIFO that carries an .mp3 name from stalling the scan; it changes nothing
     // for regular files.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throw FileError::fromErrno(path, QStringLiteral("Cannot open the file"), errno);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const UniqueFd fd(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) throw FileError::fromErrno(path, QStringLiteral("cannot open the file"), errno);
     struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        throw FileError::fromErrno(path, QStringLiteral("Cannot read the file"), errno);
+    if (::fstat(fd.get(), &st) != 0)
+        throw FileError::fromErrno(path, QStringLiteral("cannot read the file"), errno);
     if (!S_ISREG(st.st_mode)) return {};
-    return ReadMP3InfoFromFd(fd, st.st_size, path);
+    return ReadMP3InfoFromFd(fd.get(), st.st_size, path, readAfterTags);
 }
 
-MP3Info ReadMP3InfoFromFd(int fd, qint64 size, const QString& displayPath, bool countVbrFrames) {
-    t_bytesRead = 0;
+MP3Info ReadMP3InfoIn(const WalkFolder& folder, const DirEntry& entry, const QString& displayPath,
+                      const WarningCallback& warning) {
+    int error = 0;
+    const UniqueFd fd = OpenRegularFile(folder.fd, entry.rawName, error);
+    try {
+        if (!fd)
+            throw FileError::fromErrno(displayPath, QStringLiteral("cannot read MP3 information"),
+                                       error);
+        return ReadMP3InfoFromFd(fd.get(), entry.size, displayPath);
+    } catch (const FileError& e) {
+        if (warning) warning(displayPath, e.reason());
+        return {};
+    }
+}
+
+MP3Info ReadMP3InfoFromFd(int fd, qint64 size, const QString& displayPath, qint64* readAfterTags) {
     return ReadMP3InfoFrom(
         [&](qint64 offset, qint64 length) {
             QByteArray buffer(length, Qt::Uninitialized);
@@ -328,21 +336,27 @@ MP3Info ReadMP3InfoFromFd(int fd, qint64 size, const QString& displayPath, bool 
                     ::pread(fd, buffer.data() + got, size_t(length - got), off_t(offset + got));
                 if (n < 0) {
                     if (errno == EINTR) continue;
-                    throw FileError::fromErrno(displayPath, QStringLiteral("Cannot read the file"),
+                    throw FileError::fromErrno(displayPath, QStringLiteral("cannot read the file"),
                                                errno);
                 }
                 if (n == 0) break;
                 got += n;
             }
-            t_bytesRead += got;
             buffer.truncate(got);
             return buffer;
         },
-        size, countVbrFrames);
+        size, false, readAfterTags);
 }
 
-MP3Info ReadMP3InfoFrom(const Mp3ByteReader& read, qint64 size, bool countVbrFrames) {
+MP3Info ReadMP3InfoFrom(const Mp3ByteReader& readBytes, qint64 size, bool countVbrFrames,
+                        qint64* readAfterTags) {
     if (size < kMinFileSize) return {};
+    bool counting = false; // from the end of the tag skip on
+    const auto read = [&](qint64 offset, qint64 length) {
+        QByteArray bytes = readBytes(offset, length);
+        if (counting && readAfterTags) *readAfterTags += bytes.size();
+        return bytes;
+    };
 
     // Taggers stack ID3v2 tags (a second one often holds the cover): skip them all.
     qint64 audioStart = 0;
@@ -352,7 +366,7 @@ MP3Info ReadMP3InfoFrom(const Mp3ByteReader& read, qint64 size, bool countVbrFra
         if (length > size - audioStart) return {};
         audioStart += length;
     }
-    t_bytesRead = 0; // the count covers what is read beyond the tag skip
+    counting = true;
     qint64 audioEnd = size;
     if (size - kId3v1Size >= audioStart && read(size - kId3v1Size, kId3v1Probe) == "TAG")
         audioEnd -= kId3v1Size;
@@ -374,10 +388,6 @@ MP3Info GetVBRInfo(qint64 frames, int samplesPerFrame, int sampleRate, qint64 au
     // bytes * 8 / (seconds * 1000) without the product that overflows for the largest files
     const qint64 kbps = qMax<qint64>(audioBytes, 0) / (seconds * 125);
     return {QString::number(kbps) + QStringLiteral(" kbps (var.)"), FormatDuration(seconds)};
-}
-
-qint64 LastMp3BytesRead() {
-    return t_bytesRead;
 }
 
 QString FormatDuration(qint64 seconds) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/DirWalker.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -19,30 +21,34 @@ struct MP3Info {
 // follows it or it carries a believable Xing/Info/VBRI header. A trailing ID3v1 tag is not counted
 // as audio. A file without such a header whose frames in that window change bit rate gives
 // empty texts: the first frame's rate would misstate its time. Throws FileError when the file
-// cannot be opened or read.
-MP3Info ReadMP3Info(const QString& path);
+// cannot be opened or read. `readAfterTags`, when given, adds the bytes read beyond the ten-byte
+// tag probes (at most kMp3ReadLimit).
+MP3Info ReadMP3Info(const QString& path, qint64* readAfterTags = nullptr);
 // The same on an already open file descriptor (the walkers open files relative to their folder).
 // `size` is the file's length in bytes; `displayPath` names the file in errors.
-// `countVbrFrames`: a variable bit rate without a Xing/VBRI header is timed by counting its frames
-// through the whole file (headers only, read in large pieces) instead of being left empty.
 MP3Info ReadMP3InfoFromFd(int fd, qint64 size, const QString& displayPath,
-                          bool countVbrFrames = false);
+                          qint64* readAfterTags = nullptr);
+
+// The same for `entry`, a file the walk found in the open `folder`: only a regular file is opened
+// (OpenRegularFile). One that cannot be opened or read gives empty texts, and `warning` hears why,
+// naming the file `displayPath`.
+MP3Info ReadMP3InfoIn(const WalkFolder& folder, const DirEntry& entry, const QString& displayPath,
+                      const WarningCallback& warning);
 
 // `length` bytes of the file from `offset`; fewer only at the end of the file.
 using Mp3ByteReader = std::function<QByteArray(qint64 offset, qint64 length)>;
 // The reader over any source of bytes: at most kMp3MaxTags ten-byte tag probes, then at most
-// kMp3ReadLimit bytes (more only with `countVbrFrames`).
-MP3Info ReadMP3InfoFrom(const Mp3ByteReader& read, qint64 size, bool countVbrFrames = false);
+// kMp3ReadLimit bytes. `countVbrFrames`: a variable bit rate without a Xing/VBRI header is timed by
+// counting its frames through the whole file (headers only, read in large pieces) instead of being
+// left empty.
+MP3Info ReadMP3InfoFrom(const Mp3ByteReader& read, qint64 size, bool countVbrFrames = false,
+                        qint64* readAfterTags = nullptr);
 constexpr int kMp3MaxTags = 64;
 constexpr qint64 kMp3ReadLimit = 64 * 1024;
 
 // Texts for a variable-bit-rate file (Xing header): frame count, samples per frame, sample rate and
 // the number of audio bytes. Gives two empty texts when the playing time comes out as 0 seconds.
 MP3Info GetVBRInfo(qint64 frames, int samplesPerFrame, int sampleRate, qint64 audioBytes);
-
-// Bytes that the last ReadMP3InfoFromFd call on this thread read from its file after the 10-byte
-// ID3v2 header probes, i.e. beyond the tag skip; lets tests check the bounded window.
-qint64 LastMp3BytesRead();
 
 // "hh:mm:ss" with at least two digits each.
 QString FormatDuration(qint64 seconds);

@@ -3,8 +3,10 @@
 #include "codec/Bytes.h"
 #include "codec/Utf8.h"
 #include "platform/FileError.h"
+#include "platform/FileTime.h"
 
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits>
@@ -29,11 +31,6 @@ struct Frame {
     QByteArray rawName;   // this folder's name within its parent
     std::size_t node = 0; // in the walk's record of entered folders
 };
-
-void closeFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
 
 qint64 fileTimeOf(const struct stat& st) {
     return FileTimeFromUnix(qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec));
@@ -149,19 +146,11 @@ QString DirEntry::name() const {
     return DecodeFileName(rawName);
 }
 
-namespace {
-
-QString describe(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
-} // namespace
-
 QString WalkFolder::reason() const {
     if (loop)
         return QStringLiteral("leads back to a folder above it; already listed at ") + listedAt;
     if (repeat) return QStringLiteral("already listed at ") + listedAt;
-    return readable ? QString() : describe(error);
+    return readable ? QString() : ErrnoText(error);
 }
 
 namespace {
@@ -210,40 +199,74 @@ private:
     std::size_t m_count = 0;
 };
 
+// The walk's folder descriptors: each one is opened and closed here alone, and counted, so the
+// count is always the number open. Beyond kMaxOpenFolders the walk closes the shallowest ones it
+// does not need at once; they are opened again by name when it does.
+class FolderDescriptors {
+public:
+    // The folder `name` inside the open folder `at`, or -1 with `error` set to the open's errno.
+    int open(int at, const char* name, int& error) {
+        const int fd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            error = errno;
+        else
+            ++m_open;
+        return fd;
+    }
+    // One opened elsewhere (the root).
+    int adopt(int fd) {
+        if (fd >= 0) ++m_open;
+        return fd;
+    }
+    void close(int& fd) {
+        if (fd < 0) return;
+        ::close(fd);
+        fd = -1;
+        --m_open;
+    }
+    bool overLimit() const { return m_open > kMaxOpenFolders; }
+
+private:
+    int m_open = 0;
+};
+
 class Walk {
 public:
     Walk(const RootPath& root, WalkVisitor& visitor, const WalkOptions& options)
         : m_rootPath(root), m_root(root.display()), m_visitor(visitor), m_options(options) {}
 
     void run() {
-        const int fd = m_rootPath.open();
-        if (fd < 0)
-            throw FileError::fromErrno(m_root, QStringLiteral("cannot open the folder"), errno);
         auto root = std::make_unique<Frame>();
-        root->folder.fd = fd;
+        root->folder.fd = m_fds.adopt(m_rootPath.open());
+        if (root->folder.fd < 0)
+            throw FileError::fromErrno(m_root, QStringLiteral("cannot open the folder"), errno);
         struct stat st;
-        if (::fstat(fd, &st) == 0) {
+        if (::fstat(root->folder.fd, &st) == 0) {
             m_rootDevice = st.st_dev;
             m_entered.insert(st.st_dev, st.st_ino, 0);
         }
         m_nodes.push_back({0, 0});
-        if (!enter(*root)) {
-            const int err = m_lastError;
-            closeFd(root->folder.fd);
-            throw FileError::fromErrno(m_root, QStringLiteral("cannot read the folder"), err);
-        }
         m_stack.push_back(std::move(root));
-        loop();
+        if (const int error = enter(*m_stack.back()); error != 0)
+            throw FileError::fromErrno(m_root, QStringLiteral("cannot read the folder"), error);
+        while (!m_stack.empty()) {
+            Frame& top = *m_stack.back();
+            if (top.next < top.children.size())
+                stepInto(top, top.folder.entries[top.children[top.next++]]);
+            else
+                leave();
+        }
     }
 
     ~Walk() {
         for (auto& frame : m_stack)
-            closeFd(frame->folder.fd);
+            m_fds.close(frame->folder.fd);
     }
 
 private:
-    // Reads the frame's folder and hands it to the visitor. False when it could not be read.
-    bool enter(Frame& frame) {
+    // Reads the frame's folder and hands it to the visitor. Returns 0, or the errno of a reading
+    // that gave no entries at all (the folder is then unreadable).
+    int enter(Frame& frame) {
         WalkFolder& folder = frame.folder;
         struct stat st;
         if (::fstat(folder.fd, &st) == 0) {
@@ -257,16 +280,100 @@ private:
             m_progress.currentFolder = folder.relPath;
             if (!m_options.progress(m_progress)) throw Cancelled();
         }
-        m_lastError = readEntries(m_options, folder);
+        const int error = readEntries(m_options, folder);
         m_progress.entries += qint64(folder.entries.size());
-        if (m_lastError != 0 && folder.entries.empty()) {
+        if (error != 0 && folder.entries.empty()) {
             folder.readable = false;
-            folder.error = m_lastError;
+            folder.error = error;
+            return error;
+        }
+        if (error != 0) warn(folder.relPath, ErrnoText(error));
+        m_visitor.folderOpened(folder, frame.children);
+        return 0;
+    }
+
+    // The top folder is done: it leaves the stack, and its parent hears of it.
+    void leave() {
+        Frame& top = *m_stack.back();
+        m_fds.close(top.folder.fd);
+        m_visitor.folderDone(top.folder);
+        const std::unique_ptr<Frame> done = std::move(m_stack.back());
+        m_stack.pop_back();
+        if (m_stack.empty()) return;
+        Frame& parent = *m_stack.back();
+        const DirEntry& child = parent.folder.entries[parent.children[parent.next - 1]];
+        m_visitor.childEnd(parent.folder, child, &done->folder);
+    }
+
+    // The next subfolder of `top`: entered, or visited without entries when it cannot be read or
+    // was entered before, or passed by.
+    void stepInto(Frame& top, const DirEntry& child) {
+        const bool tooDeep = m_options.maxDepth >= 0 && top.folder.depth >= m_options.maxDepth;
+        if (!m_visitor.childBegin(top.folder, child) || tooDeep) {
+            m_visitor.childEnd(top.folder, child, nullptr);
+            return;
+        }
+        auto frame = std::make_unique<Frame>();
+        WalkFolder& folder = frame->folder;
+        frame->rawName = child.rawName;
+        folder.relPath = top.folder.relPath + child.name() + QLatin1Char('/');
+        folder.rawRelPath = top.folder.rawRelPath + child.rawName + '/';
+        folder.depth = top.folder.depth + 1;
+        int error = 0;
+        const int parentFd = fdOf(m_stack.size() - 1, error);
+        if (parentFd >= 0) folder.fd = m_fds.open(parentFd, child.rawName.constData(), error);
+        // The parent needs its folder again only for later children; the root stays open for the
+        // folders opened again by name.
+        if (top.next >= top.children.size() && m_stack.size() > 1) m_fds.close(top.folder.fd);
+        bool entered = false;
+        if (folder.fd < 0) {
+            folder.readable = false;
+            folder.error = error;
+            warn(folder.relPath, ErrnoText(error));
+        } else {
+            struct stat st;
+            const bool examined = ::fstat(folder.fd, &st) == 0;
+            if (examined && m_options.oneFileSystem && st.st_dev != m_rootDevice) {
+                // Not entered, as if the walk did not go into subfolders here.
+                m_fds.close(folder.fd);
+                m_visitor.childEnd(top.folder, child, nullptr);
+                return;
+            }
+            entered = examined ? enterOnce(top, *frame, st) : enterNew(top, *frame);
+        }
+        if (!entered) {
+            // Unreadable folders and repeats are visited without entries.
+            m_visitor.folderOpened(folder, frame->children);
+            frame->children.clear();
+        }
+        m_stack.push_back(std::move(frame));
+        for (std::size_t i = 1; i < m_stack.size() && m_fds.overLimit(); ++i)
+            m_fds.close(m_stack[i]->folder.fd);
+    }
+
+    // Enters the frame's folder unless the walk entered it before (same device and inode).
+    bool enterOnce(const Frame& top, Frame& frame, const struct stat& st) {
+        const std::size_t first = m_entered.insert(st.st_dev, st.st_ino, m_nodes.size());
+        if (first == FolderSet::kNone) return enterNew(top, frame);
+        WalkFolder& repeat = frame.folder;
+        repeat.repeat = true;
+        repeat.loop = onPath(st.st_dev, st.st_ino);
+        repeat.listedAt = pathOf(first);
+        repeat.readable = false;
+        m_fds.close(repeat.fd);
+        warn(repeat.relPath, repeat.reason());
+        return false;
+    }
+
+    bool enterNew(const Frame& top, Frame& frame) {
+        AppendRaw(m_names, frame.rawName.constData(), frame.rawName.size());
+        m_nodes.push_back({top.node, m_names.size()});
+        frame.node = m_nodes.size() - 1;
+        if (const int error = enter(frame); error != 0) {
+            warn(frame.folder.relPath, ErrnoText(error));
+            m_fds.close(frame.folder.fd);
             return false;
         }
-        if (m_lastError != 0) warn(folder.relPath, describe(m_lastError));
-        ++m_openFolders;
-        m_visitor.folderOpened(folder, frame.children);
         return true;
     }
 
@@ -274,118 +381,27 @@ private:
         if (m_options.warning) m_options.warning(m_root + relPath, reason);
     }
 
-    // An fd for the frame, reopening it by name from the nearest open ancestor if it was closed.
-    int fdOf(std::size_t level) {
-        if (m_stack[level]->folder.fd >= 0) return m_stack[level]->folder.fd;
+    // A descriptor for the frame at `level`, opened again by name from the nearest open ancestor
+    // when it was closed; -1 with `error` set to the failed open's own errno.
+    int fdOf(std::size_t level, int& error) {
         std::size_t base = level;
         while (m_stack[base]->folder.fd < 0)
             --base; // the root always stays open
         int fd = m_stack[base]->folder.fd;
         for (std::size_t i = base + 1; i <= level; ++i) {
-            const int nextFd =
-                ::openat(fd, m_stack[i]->rawName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (fd != m_stack[base]->folder.fd) ::close(fd);
-            if (nextFd < 0) return -1;
-            fd = nextFd;
+            const int next = m_fds.open(fd, m_stack[i]->rawName.constData(), error);
+            if (i - 1 != base) m_fds.close(fd); // a step on the way
+            if (next < 0) return -1;
+            fd = next;
         }
         m_stack[level]->folder.fd = fd;
-        ++m_openFolders;
         return fd;
-    }
-
-    void closeFrameFd(Frame& frame) {
-        if (frame.folder.fd >= 0) --m_openFolders;
-        closeFd(frame.folder.fd);
-    }
-
-    void limitOpenFolders() {
-        for (std::size_t i = 1; i < m_stack.size() && m_openFolders > kMaxOpenFolders; ++i)
-            closeFrameFd(*m_stack[i]);
     }
 
     bool onPath(dev_t dev, ino_t ino) const {
         for (const auto& frame : m_stack)
             if (frame->dev == dev && frame->ino == ino) return true;
         return false;
-    }
-
-    void loop() {
-        while (!m_stack.empty()) {
-            Frame& top = *m_stack.back();
-            if (top.next >= top.children.size()) {
-                closeFrameFd(top);
-                m_visitor.folderDone(top.folder);
-                std::unique_ptr<Frame> done = std::move(m_stack.back());
-                m_stack.pop_back();
-                if (!m_stack.empty()) {
-                    Frame& parent = *m_stack.back();
-                    const DirEntry& child = parent.folder.entries[parent.children[parent.next - 1]];
-                    m_visitor.childEnd(parent.folder, child, &done->folder);
-                }
-                continue;
-            }
-            const DirEntry& child = top.folder.entries[top.children[top.next++]];
-            const bool tooDeep = m_options.maxDepth >= 0 && top.folder.depth >= m_options.maxDepth;
-            if (!m_visitor.childBegin(top.folder, child) || tooDeep) {
-                m_visitor.childEnd(top.folder, child, nullptr);
-                continue;
-            }
-            auto frame = std::make_unique<Frame>();
-            frame->rawName = child.rawName;
-            frame->folder.relPath = top.folder.relPath + child.name() + QLatin1Char('/');
-            frame->folder.rawRelPath = top.folder.rawRelPath + child.rawName + '/';
-            frame->folder.depth = top.folder.depth + 1;
-            const int parentFd = fdOf(m_stack.size() - 1);
-            frame->folder.fd = parentFd < 0 ? -1
-                                            : ::openat(parentFd, child.rawName.constData(),
-                                                       O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            const int openError = errno;
-            // The parent needs its folder again only for later children.
-            if (top.next >= top.children.size()) closeFrameFd(top);
-            bool entered = false;
-            if (frame->folder.fd < 0) {
-                frame->folder.readable = false;
-                frame->folder.error = parentFd < 0 ? EMFILE : openError;
-                warn(frame->folder.relPath, describe(frame->folder.error));
-            } else {
-                struct stat st;
-                const bool examined = ::fstat(frame->folder.fd, &st) == 0;
-                if (examined && m_options.oneFileSystem && st.st_dev != m_rootDevice) {
-                    // Not entered, as if the walk did not go into subfolders here.
-                    closeFd(frame->folder.fd);
-                    m_visitor.childEnd(top.folder, child, nullptr);
-                    continue;
-                }
-                const std::size_t first =
-                    examined ? m_entered.insert(st.st_dev, st.st_ino, m_nodes.size())
-                             : FolderSet::kNone;
-                if (first != FolderSet::kNone) {
-                    WalkFolder& repeat = frame->folder;
-                    repeat.repeat = true;
-                    repeat.loop = onPath(st.st_dev, st.st_ino);
-                    repeat.listedAt = pathOf(first);
-                    repeat.readable = false;
-                    closeFd(repeat.fd);
-                    warn(repeat.relPath, repeat.reason());
-                } else {
-                    AppendRaw(m_names, child.rawName.constData(), child.rawName.size());
-                    m_nodes.push_back({top.node, m_names.size()});
-                    frame->node = m_nodes.size() - 1;
-                    entered = enter(*frame);
-                    if (!entered) {
-                        warn(frame->folder.relPath, describe(m_lastError));
-                        closeFd(frame->folder.fd);
-                    }
-                }
-            }
-            if (!entered) {
-                // Unreadable folders and repeats are visited without entries.
-                m_visitor.folderOpened(frame->folder, frame->children);
-                frame->children.clear();
-            }
-            m_stack.push_back(std::move(frame));
-            limitOpenFolders();
-        }
     }
 
     // Where an entered folder is, relative to the root: its parent's node and its name's end in
@@ -414,11 +430,10 @@ private:
     QString m_root;
     WalkVisitor& m_visitor;
     const WalkOptions& m_options;
+    FolderDescriptors m_fds;
     std::vector<std::unique_ptr<Frame>> m_stack;
     WalkProgress m_progress;
-    int m_openFolders = 0;
     dev_t m_rootDevice = 0;
-    int m_lastError = 0;
     FolderSet m_entered; // -> node
     std::vector<Node> m_nodes;
     QByteArray m_names;
@@ -426,33 +441,21 @@ private:
 
 } // namespace
 
-qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds) {
-    // File systems such as tmpfs and btrfs keep times before 1601 and after 30828, which a FILETIME
-    // cannot hold: they are clamped to its ends rather than overflowed.
-    constexpr qint64 kUnits = 10'000'000;
-    constexpr qint64 kFrom1601 = 11'644'473'600LL;
-    constexpr qint64 kLast = std::numeric_limits<qint64>::max();
-    if (seconds < -kFrom1601) return 0;
-    if (seconds >= kLast / kUnits - kFrom1601) return kLast;
-    return (seconds + kFrom1601) * kUnits + qBound<qint64>(0, nanoseconds, kUnits - 1) / 100;
-}
-
-int OpenRegularFile(int folderFd, const QByteArray& rawName, int& error) {
-    const int fd =
-        ::openat(folderFd, rawName.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
+UniqueFd OpenRegularFile(int folderFd, const QByteArray& rawName, int& error) {
+    UniqueFd fd(
+        ::openat(folderFd, rawName.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd) {
         error = errno;
-        return -1;
+        return fd;
     }
     struct stat st;
-    const bool examined = ::fstat(fd, &st) == 0;
+    const bool examined = ::fstat(fd.get(), &st) == 0;
     if (!examined || !S_ISREG(st.st_mode)) {
         error = !examined ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        return -1;
+        return {};
     }
     // Reads of a regular file do not block anyway; the flag only kept the open from waiting.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
@@ -462,10 +465,6 @@ bool ExamineFolder(int fd, DirEntry& entry) {
     entry.kind = DirEntry::Kind::Folder;
     keepStat(st, entry);
     return true;
-}
-
-QString NormalizeRootPath(const QString& path) {
-    return RootPath(path).display();
 }
 
 void WalkTree(const RootPath& root, WalkVisitor& visitor, const WalkOptions& options) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileDescriptor.h"
+#include "platform/FileTime.h"
 #include "platform/PathPattern.h"
 #include "platform/RootPath.h"
 
@@ -9,9 +11,6 @@
 #include <vector>
 
 namespace treelan {
-
-// FILETIME: 100 ns units since 1601-01-01 UTC, clamped to 0 .. 2^63-1 (years 1601 to 30828).
-qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds);
 
 // One directory entry, examined once. Links are followed (unless the walk is told not to): a link
 // to a file gives that file, a link to a folder that folder.
@@ -131,14 +130,11 @@ void WalkTree(const RootPath& root, WalkVisitor& visitor, const WalkOptions& opt
 // file, after following links, is opened: a FIFO would block the open or the read for ever, and
 // opening a device can have effects of its own. The open does not wait (O_NONBLOCK) and the type
 // is checked again on the open file, so an entry swapped for a FIFO after the walk examined it
-// is refused too. Returns the descriptor, or -1 with `error` set to an errno value.
-int OpenRegularFile(int folderFd, const QByteArray& rawName, int& error);
+// is refused too. Returns the descriptor, or none with `error` set to an errno value.
+UniqueFd OpenRegularFile(int folderFd, const QByteArray& rawName, int& error);
 
 // Examines the open folder `fd` itself as the walk examines entries (times, inode, mode).
 // False when it cannot.
 bool ExamineFolder(int fd, DirEntry& entry);
-
-// Root path as written into documents and listings: absolute, ending in "/" (RootPath's text).
-QString NormalizeRootPath(const QString& path);
 
 } // namespace treelan

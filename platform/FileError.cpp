@@ -9,8 +9,11 @@ FileError::FileError(const QString& path, const QString& reason)
       m_reason(reason) {}
 
 FileError FileError::fromErrno(const QString& path, const QString& action, int errnum) {
-    return FileError(path,
-                     action + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errnum)));
+    return FileError(path, action + QStringLiteral(": ") + ErrnoText(errnum));
+}
+
+QString ErrnoText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 QString FileError::message() const {

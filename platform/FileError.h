@@ -23,6 +23,9 @@ private:
     QString m_reason;
 };
 
+// The system's reason for an errno value, as every message gives it ("Permission denied").
+QString ErrnoText(int error);
+
 // Thrown when a progress callback asks a long operation to stop.
 class Cancelled : public std::runtime_error {
 public:

@@ -13,9 +13,9 @@
 namespace treelan {
 
 bool Sha256OfFile(int folderFd, const QByteArray& rawName, Sha256Digest& digest, int& error) {
-    const int fd = OpenRegularFile(folderFd, rawName, error);
-    if (fd < 0) return false;
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    const UniqueFd fd = OpenRegularFile(folderFd, rawName, error);
+    if (!fd) return false;
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     // One buffer per thread: large reads keep the system calls few, and the pages stay mapped.
     thread_local std::vector<unsigned char> buffer(1 << 20);
     const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(),
@@ -23,7 +23,7 @@ bool Sha256OfFile(int folderFd, const QByteArray& rawName, Sha256Digest& digest,
     bool ok = ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1;
     error = ok ? 0 : ENOMEM;
     while (ok) {
-        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        const ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             error = errno;
@@ -40,7 +40,6 @@ bool Sha256OfFile(int folderFd, const QByteArray& rawName, Sha256Digest& digest,
         error = ENOMEM;
         ok = false;
     }
-    ::close(fd);
     return ok;
 }
 

@@ -13,12 +13,15 @@ tree=${TMPDIR:-/tmp}/treelan-golden/tree
 rm -rf "$tree" "$out"
 mkdir -p "$tree" "$out"
 
-# Names that escape, names that are not UTF-8, sparse and empty files, links, MP3 files, depth.
+# Names that escape, names that are not UTF-8, sparse and empty files, links, MP3 and media files,
+# depth.
 mkdir -p "$tree/Music/Album & <Co>" "$tree/Music/sub/deeper" "$tree/empty" "$tree/.hidden-dir"
 cp "$here"/tests/data/mp3/cbr-44k-stereo.mp3 "$tree/Music/Album & <Co>/01 \"Intro\".mp3"
 cp "$here"/tests/data/mp3/vbr-44k-stereo.mp3 "$tree/Music/Album & <Co>/02 'Song'.MP3"
 cp "$here"/tests/data/mp3/vbri-32k-stereo.mp3 "$tree/Music/sub/deeper/vbri.mp3"
 printf "not an mp3 at all" >"$tree/Music/sub/fake.mp3"
+mkdir -p "$tree/Media"
+for f in photo.jpg tone.flac clip.mp4; do cp "$here/fuzz/corpus/media/$f" "$tree/Media/$f"; done
 printf 'x' >"$tree/a.txt"
 printf '' >"$tree/empty.dat"
 printf '=SUM(A1)' >"$tree/=formula.csv"
@@ -40,6 +43,7 @@ options=(
     "plain:"
     "recursive:-r"
     "mp3:-r -m"
+    "media:-r -M"
     "filters:-r --exclude-pattern *.txt --no-hidden --max-depth 1"
     "include:-r -m --include-pattern **/*.mp3"
     "only:-r --only Music/ --exclude Music/sub/"
@@ -61,7 +65,8 @@ for f in "${formats[@]}"; do
         set -e
     done
 done
-for o in "-r" "-r -m --columns size,date,duration,bitrate --sort size" "-r --full-path --sort date --descending"; do
+for o in "-r" "-r -m --columns size,date,duration,bitrate --sort size" "-r --full-path --sort date --descending" \
+    "-r -M --columns size,duration,artist,dimensions --sort duration"; do
     read -r -a args <<<"$o"
     name=list$(echo "$o" | tr -c 'a-z0-9' '_')
     "$cli" list "${args[@]}" "$tree" >"$out/$name.txt" 2>"$out/$name.err" || echo "exit $?" >>"$out/$name.err"

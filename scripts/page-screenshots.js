@@ -18,7 +18,7 @@ if (!page || !prefix) {
   try {
     const tab = await browser.newPage();
     await tab.setViewport({ width: 1280, height: 800 });
-    await tab.goto('file://' + path.resolve(page), { timeout: 120000 });
+    await tab.goto('file://' + path.resolve(page) + '#treelan-probe', { timeout: 120000 });
     await tab.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)',
                               { timeout: 120000 });
     // Open the first folder and the first folder in it, and show its files.

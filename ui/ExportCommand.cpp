@@ -1,6 +1,7 @@
 #include "ui/ExportCommand.h"
 
 #include "export/Formats.h"
+#include "platform/BackgroundJob.h"
 #include "platform/DirWalker.h"
 #include "platform/FileError.h"
 #include "platform/OutputFile.h"
@@ -25,7 +26,6 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <thread>
 
 namespace treelan {
 
@@ -105,119 +105,132 @@ void RunExportCommand(frmExport& window) {
     if (!outcome.failure.isEmpty()) CurrentDialogs().reportError(&window, outcome.failure);
 }
 
-ExportOutcome RunExportInBackground(QWidget& owner, ExportRequest request,
-                                    const std::function<QString()>& chooseTemplate) {
-    // Shared with the worker under `lock` (no event queue in between, so the hand-over is plain
-    // to a thread checker).
-    struct Shared {
-        std::atomic<bool> cancel{false};
-        std::mutex lock;
-        std::condition_variable answered;
-        qint64 folders = 0, entries = 0;
-        std::vector<Warning> warnings;
-        bool templateAsked = false, templateAnswered = false;
-        QString templateName;
-        bool ended = false;
-    } shared;
-    request.options.walk.progress = [&shared](const WalkProgress& p) {
-        std::lock_guard guard(shared.lock);
-        shared.folders = p.folders;
-        shared.entries = p.entries;
-        return !shared.cancel;
-    };
-    request.options.walk.warning = [&shared](const QString& path, const QString& reason) {
-        std::lock_guard guard(shared.lock);
-        shared.warnings.push_back({path, reason});
-    };
-    // The chooser is a dialog: the worker asks this thread for it and waits for the answer.
-    request.templateRequest = [&shared] {
-        std::unique_lock guard(shared.lock);
-        shared.templateAsked = true;
-        shared.answered.wait(guard, [&] { return shared.templateAnswered; });
-        return shared.templateName;
-    };
+namespace {
 
-    ExportOutcome outcome;
-    const QString target = request.targetPath;
-    QEventLoop loop;
-    std::thread worker([&request, &outcome, &shared, &loop, target] {
-        ExportOutcome result;
-        BlockBrokenPipeInThisThread(); // a FIFO's reader that leaves fails the export, no more
-        try {
-            WriteExportDocument(request);
-        } catch (const Cancelled&) {
-            result.cancelled = true; // the temporary file is gone, the target untouched
-        } catch (const FileError& e) {
-            result.failure = e.message();
-        } catch (const std::exception& e) {
-            // The report still names the target.
-            result.failure = QFileInfo(target).absoluteFilePath() + QStringLiteral(": ") +
-                             QString::fromLocal8Bit(e.what());
+// What the export's worker and the window's thread share while it runs, under `lock` (no event
+// queue in between, so the hand-over is plain to a thread checker).
+struct ExportChannel {
+    std::mutex lock;
+    std::condition_variable answered;
+    qint64 folders = 0, entries = 0;
+    std::vector<Warning> warnings;
+    bool templateAsked = false, templateAnswered = false;
+    QString templateName;
+
+    // The worker's side: counts, warnings and the template question go through the channel.
+    void attach(ExportRequest& request, const std::atomic<bool>& stop) {
+        request.options.walk.progress = [this, &stop](const WalkProgress& p) {
+            std::lock_guard guard(lock);
+            folders = p.folders;
+            entries = p.entries;
+            return !stop;
+        };
+        request.options.walk.warning = [this](const QString& path, const QString& reason) {
+            std::lock_guard guard(lock);
+            warnings.push_back({path, reason});
+        };
+        // The chooser is a dialog: the worker asks the window's thread and waits for the answer.
+        request.templateRequest = [this] {
+            std::unique_lock guard(lock);
+            templateAsked = true;
+            answered.wait(guard, [this] { return templateAnswered; });
+            return templateName;
+        };
+    }
+    // The window's side.
+    bool templateWanted() {
+        std::lock_guard guard(lock);
+        return templateAsked && !templateAnswered;
+    }
+    void answerTemplate(const QString& name) {
+        {
+            std::lock_guard guard(lock);
+            templateName = name;
+            templateAnswered = true;
         }
-        std::lock_guard guard(shared.lock);
-        outcome = std::move(result);
-        shared.ended = true;
-        // Seen now rather than at the next poll (which still finds it, should this come before
-        // the loop runs). Asked by name, the event is made and freed inside Qt alone: nothing of
-        // ours crosses the event queue, whose lock a thread checker cannot see.
-        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
-    });
+        answered.notify_all();
+    }
+    QString countsText() {
+        std::lock_guard guard(lock);
+        return QObject::tr("%1 folders, %2 entries written")
+            .arg(QLocale().toString(folders), QLocale().toString(entries));
+    }
+};
 
-    QProgressDialog progress(&owner);
+// Writes the document; how it ended, a failure's message naming the target.
+ExportOutcome writeDocument(const ExportRequest& request) {
+    ExportOutcome result;
+    BlockBrokenPipeInThisThread(); // a FIFO's reader that leaves fails the export, no more
+    try {
+        WriteExportDocument(request);
+    } catch (const Cancelled&) {
+        result.cancelled = true; // the temporary file is gone, the target untouched
+    } catch (const FileError& e) {
+        result.failure = e.message();
+    } catch (const std::exception& e) {
+        result.failure = QFileInfo(request.targetPath).absoluteFilePath() + QStringLiteral(": ") +
+                         QString::fromLocal8Bit(e.what());
+    }
+    return result;
+}
+
+// Window-modal, shown only once the export has taken kExportProgressDelayMs; its total is not
+// known before the walk.
+void setUpProgress(QProgressDialog& progress) {
     progress.setObjectName(QStringLiteral("exportProgress"));
     progress.setWindowTitle(QStringLiteral("Treelan"));
     progress.setWindowModality(Qt::WindowModal);
-    progress.setRange(0, 0); // the total is not known before the walk
+    progress.setRange(0, 0);
     progress.setMinimumDuration(kExportProgressDelayMs);
     progress.setAutoReset(false);
     progress.setAutoClose(false);
-    QObject::connect(&progress, &QProgressDialog::canceled, [&shared] { shared.cancel = true; });
+}
+
+} // namespace
+
+ExportOutcome RunExportInBackground(QWidget& owner, ExportRequest request,
+                                    const std::function<QString()>& chooseTemplate) {
+    ExportChannel channel;
+    QEventLoop loop;
+    // Quits the loop once the document is written (the poll finds it too, should that come
+    // before the loop runs).
+    BackgroundJob<ExportOutcome> job(
+        [&channel, &request](const std::atomic<bool>& stop) {
+            channel.attach(request, stop);
+            return writeDocument(request);
+        },
+        &loop, "quit");
+
+    QProgressDialog progress(&owner);
+    setUpProgress(progress);
+    QObject::connect(&progress, &QProgressDialog::canceled, [&job] { job.stop(); });
     QTimer tick;
-    qint64 lastRedraw = -kExportProgressIntervalMs;
     QElapsedTimer clock;
     clock.start();
-    auto poll = [&] {
-        if (progress.wasCanceled()) shared.cancel = true; // also a cancel() not by the button
-        qint64 folders = 0, entries = 0;
-        bool asked = false, ended = false;
-        {
-            std::lock_guard guard(shared.lock);
-            folders = shared.folders;
-            entries = shared.entries;
-            asked = shared.templateAsked && !shared.templateAnswered;
-            ended = shared.ended;
-        }
-        if (asked) {
+    qint64 lastRedraw = -kExportProgressIntervalMs;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (progress.wasCanceled()) job.stop(); // also a cancel() not by the button
+        if (channel.templateWanted()) {
             tick.stop(); // the chooser's own loop must not come back here
-            const QString name = chooseTemplate ? chooseTemplate() : QString();
-            {
-                std::lock_guard guard(shared.lock);
-                shared.templateName = name;
-                shared.templateAnswered = true;
-            }
-            shared.answered.notify_all();
+            channel.answerTemplate(chooseTemplate ? chooseTemplate() : QString());
             tick.start();
         }
-        if (ended) {
+        if (job.ended()) {
             loop.quit();
             return;
         }
-        if (clock.elapsed() - lastRedraw >= kExportProgressIntervalMs) {
-            lastRedraw = clock.elapsed();
-            progress.setLabelText(
-                QObject::tr("%1 folders, %2 entries written")
-                    .arg(QLocale().toString(folders), QLocale().toString(entries)));
-            progress.setValue(0); // lets the dialog appear once its delay has passed
-        }
-    };
-    QObject::connect(&tick, &QTimer::timeout, &loop, poll);
+        if (clock.elapsed() - lastRedraw < kExportProgressIntervalMs) return;
+        lastRedraw = clock.elapsed();
+        progress.setLabelText(channel.countsText());
+        progress.setValue(0); // lets the dialog appear once its delay has passed
+    });
     tick.start(kExportPollMs);
     // The window stays alive (repaints, Cancel) while the worker writes.
     loop.exec();
-    worker.join();
+    ExportOutcome outcome = job.take();
     progress.close();
-    outcome.cancelled = outcome.cancelled || shared.cancel;
-    outcome.warnings = std::move(shared.warnings);
+    outcome.cancelled = outcome.cancelled || job.stopRequested();
+    outcome.warnings = std::move(channel.warnings);
     return outcome;
 }
 

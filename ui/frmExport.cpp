@@ -88,33 +88,47 @@ void frmExport::buildControls() {
     setProperty("charset", kDesignCharset);
 
     m_model = new ListingModel(this);
+    buildPathRow();
+    buildList();
+    buildScanBar();
+    buildOptions();
+    connectCommands();
 
-    auto control = [this](QWidget* w, const char* name, std::optional<Str> tag,
-                          const QRectF& twips) {
-        w->setObjectName(QString::fromLatin1(name));
-        if (tag) w->setProperty("tag", KeyText(*tag));
-        w->setProperty("charset", kDesignCharset);
-        place(w, twips);
-        return w;
-    };
+    const TwipsScale scale = TwipsScale::of(this);
+    setMinimumSize(scale.toPixels(QSizeF(kMinWidthTwips, kMinHeightTwips)));
+    setOuterSizeTwips(7215, 5715); // the design client area
+}
+
+QWidget* frmExport::designed(QWidget* w, const char* name, std::optional<Str> tag,
+                             const QRectF& twips) {
+    w->setObjectName(QString::fromLatin1(name));
+    if (tag) w->setProperty("tag", KeyText(*tag));
+    w->setProperty("charset", kDesignCharset);
+    place(w, twips);
+    return w;
+}
+
+void frmExport::buildPathRow() {
     m_cmdCopy = new QPushButton(QStringLiteral("Kopíruj"), this);
-    control(m_cmdCopy, "cmdCopy", Str::Copy, {4560, 4500, 1215, 315});
+    designed(m_cmdCopy, "cmdCopy", Str::Copy, {4560, 4500, 1215, 315});
     m_cmdCopy->setEnabled(false);
     m_cmdExport = new QPushButton(QStringLiteral("Export..."), this);
-    control(m_cmdExport, "cmdExport", Str::Export, {5880, 4500, 1215, 315});
+    designed(m_cmdExport, "cmdExport", Str::Export, {5880, 4500, 1215, 315});
     m_cmdExport->setEnabled(false);
     m_Text1 = new QLineEdit(QStringLiteral("Text1"), this);
-    control(m_Text1, "Text1", std::nullopt, {180, 420, 4395, 315});
+    designed(m_Text1, "Text1", std::nullopt, {180, 420, 4395, 315});
     m_Text1->setEnabled(false); // the folder changes only through the browse button
     m_cmdBrowse = new QPushButton(QStringLiteral("..."), this);
-    control(m_cmdBrowse, "cmdBrowse", std::nullopt, {4680, 420, 375, 315});
+    designed(m_cmdBrowse, "cmdBrowse", std::nullopt, {4680, 420, 375, 315});
     m_Label1 = new QLabel(QStringLiteral("Výchozí cesta:"), this);
-    control(m_Label1, "Label1", Str::PathLabel, {180, 180, 1035, 195});
+    designed(m_Label1, "Label1", Str::PathLabel, {180, 180, 1035, 195});
+}
 
+void frmExport::buildList() {
     // A table view dressed as a details list: unlike a tree view it keeps nothing per row, so
     // rows arriving during a scan of a million files cost the interface thread little.
     m_lv = new QTableView(this);
-    control(m_lv, "lv", std::nullopt, {180, 840, 6975, 3555});
+    designed(m_lv, "lv", std::nullopt, {180, 840, 6975, 3555});
     m_lv->setShowGrid(false);
     m_lv->setWordWrap(false);
     m_lv->setCornerButtonEnabled(false);
@@ -135,23 +149,14 @@ void frmExport::buildControls() {
     // A column can be dragged down to nothing; the copy then leaves it out.
     header->setMinimumSectionSize(0);
     connect(header, &QHeaderView::sectionClicked, this, &frmExport::lv_ColumnClick);
-    connect(header, &QHeaderView::sectionMoved, this, [this](int column, int, int newVisual) {
-        if (m_syncingHeader) return;
-        m_syncingHeader = true;
-        m_model->columns().setDisplayPosition(column, newVisual + 1);
-        m_syncingHeader = false;
-    });
-    connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int newSize) {
-        if (m_syncingHeader || m_lv->horizontalHeader()->isSectionHidden(column)) return;
-        m_syncingHeader = true;
-        m_model->columns().setColumnWidth(column, TwipsScale::of(this).toTwipsX(newSize));
-        m_syncingHeader = false;
-    });
-    connect(&m_model->columns(), &ColumnLayout::changed, this, &frmExport::syncHeader);
     m_lv->installEventFilter(this);
     m_lv->viewport()->installEventFilter(this);
-    attachModel();
+    QItemSelectionModel* old = m_lv->selectionModel();
+    m_lv->setModel(m_model);
+    delete old;
+}
 
+void frmExport::buildScanBar() {
     // Over the foot of the list while a scan runs or something could not be read; the window's
     // own controls keep their places.
     m_scanBar = new QFrame(this);
@@ -182,18 +187,20 @@ void frmExport::buildControls() {
     connect(m_scan, &ListingScan::stopped, this, &frmExport::onScanStopped);
     connect(m_scan, &ListingScan::finished, this,
             [this](ListingScan::Outcome outcome, const QString&) { onScanFinished(outcome); });
+}
 
+void frmExport::buildOptions() {
     m_chkPath = new QCheckBox(QStringLiteral("Kopíruj včetně kompletní cesty"), this);
-    control(m_chkPath, "chkPath", Str::CopyFullPath, {180, 4440, 2595, 255});
+    designed(m_chkPath, "chkPath", Str::CopyFullPath, {180, 4440, 2595, 255});
     m_chkSelected = new QCheckBox(QStringLiteral("Výstup pouze vybraného"), this);
-    control(m_chkSelected, "chkSelected", Str::SelectedOnly, {180, 4740, 2595, 255});
+    designed(m_chkSelected, "chkSelected", Str::SelectedOnly, {180, 4740, 2595, 255});
     m_chkTree = new QCheckBox(QStringLiteral("Rozpadat i podsložky"), this);
-    control(m_chkTree, "chkTree", Str::BrowseSubfolders, {180, 5040, 2595, 255});
+    designed(m_chkTree, "chkTree", Str::BrowseSubfolders, {180, 5040, 2595, 255});
     m_chkmp3 = new QCheckBox(QStringLiteral("Načíst délku/přen. rychlost u .mp3"), this);
-    control(m_chkmp3, "chkmp3", Str::Mp3Info, {180, 5340, 3315, 255});
+    designed(m_chkmp3, "chkmp3", Str::Mp3Info, {180, 5340, 3315, 255});
 
     m_imgLogo = new QLabel(this);
-    control(m_imgLogo, "imgLogo", std::nullopt, {5280, 60, 1845, 720});
+    designed(m_imgLogo, "imgLogo", std::nullopt, {5280, 60, 1845, 720});
     m_imgLogo->setPixmap(QPixmap(QStringLiteral(":/treelan/logo.gif")));
     m_imgLogo->setToolTip(QStringLiteral(TREELAN_HOME_PAGE));
     const QPixmap pointer(QStringLiteral(":/treelan/cursor.png"));
@@ -201,7 +208,9 @@ void frmExport::buildControls() {
     m_imgLogo->setCursor(pointer.isNull() ? QCursor(Qt::PointingHandCursor)
                                           : QCursor(pointer, 10, 1));
     m_imgLogo->installEventFilter(this);
+}
 
+void frmExport::connectCommands() {
     connect(m_cmdCopy, &QPushButton::clicked, this, &frmExport::cmdCopy_Click);
     connect(m_cmdExport, &QPushButton::clicked, this, &frmExport::cmdExport_Click);
     connect(m_cmdBrowse, &QPushButton::clicked, this, &frmExport::cmdBrowse_Click);
@@ -214,10 +223,6 @@ void frmExport::buildControls() {
                                                m_chkTree, m_chkmp3};
     for (std::size_t i = 0; i + 1 < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i], tabOrder[i + 1]);
-
-    const TwipsScale scale = TwipsScale::of(this);
-    setMinimumSize(scale.toPixels(QSizeF(kMinWidthTwips, kMinHeightTwips)));
-    setOuterSizeTwips(7215, 5715); // the design client area
 }
 
 void frmExport::buildMenus() {
@@ -309,6 +314,7 @@ void frmExport::Form_Load(const QString& startPath) {
         mnuView(i)->setChecked(layout.viewItemTicked(i));
     for (int i = 0; i < kMediaViewItems; ++i)
         mnuMediaColumn(i)->setChecked(layout.mediaItemTicked(i));
+    loadHeader(layout);
 }
 
 // --- state ---
@@ -359,16 +365,15 @@ ExportOptions frmExport::exportOptions() const {
 
 // --- listing ---
 
-void frmExport::attachModel() {
-    m_syncingHeader = true; // fresh sections of default size are no user's choice either
-    QItemSelectionModel* old = m_lv->selectionModel();
-    m_lv->setModel(m_model);
-    delete old;
-    m_syncingHeader = false;
-    // Connected after the view's own handlers, so the header is rebuilt before it is synced.
-    connect(m_model, &QAbstractItemModel::modelReset, m_lv->selectionModel(),
-            [this] { syncHeader(); });
-    syncHeader();
+ScanOptions frmExport::scanOptions() const {
+    ScanOptions options;
+    options.rootPath = path();
+    options.browseSubfolders = browseSubfolders();
+    options.mediaInfo = mediaDetails();
+    options.mp3Info = mp3Info() || options.mediaInfo;
+    options.walk.noHidden = !showHidden();
+    options.walk.noFollow = !followLinks();
+    return options;
 }
 
 void frmExport::RefreshListing() {
@@ -378,15 +383,8 @@ void frmExport::RefreshListing() {
     m_complete = false;
     m_sortingScan = false;
     m_scan->dispose(m_model->takeRows()); // also ends a sort of the last scan's rows
-    ScanOptions options;
-    options.rootPath = path();
-    options.browseSubfolders = browseSubfolders();
-    options.mediaInfo = mediaDetails();
-    options.mp3Info = mp3Info() || options.mediaInfo;
-    options.walk.noHidden = !showHidden();
-    options.walk.noFollow = !followLinks();
     // A scan still running is cancelled by the new one.
-    m_scan->start(std::move(options));
+    m_scan->start(scanOptions());
     m_scanFolders = m_scanEntries = 0;
     m_scanFolder.clear();
     m_scanStopping = false;
@@ -503,12 +501,9 @@ void frmExport::cmdWarnings_Click() {
     dialog.exec();
 }
 
-void frmExport::syncHeader() {
-    if (m_syncingHeader || m_lv->model() != m_model) return;
-    m_syncingHeader = true;
+void frmExport::loadHeader(const ColumnLayout& layout) {
     QHeaderView* header = m_lv->horizontalHeader();
     const TwipsScale scale = TwipsScale::of(this);
-    const ColumnLayout& layout = m_model->columns();
     for (int c = 0; c < kListingColumns; ++c) {
         // The key columns and unticked View columns are hidden, not just narrow: they must never
         // be dragged open. A shown column the user dragged to no width keeps its heading.
@@ -521,7 +516,21 @@ void frmExport::syncHeader() {
         const int from = header->visualIndex(order[std::size_t(visual)]);
         if (from != visual) header->moveSection(from, visual);
     }
-    m_syncingHeader = false;
+}
+
+ColumnLayout frmExport::columnLayout() const {
+    ColumnLayout layout = m_model->columns();
+    const QHeaderView* header = m_lv->horizontalHeader();
+    const TwipsScale scale = TwipsScale::of(this);
+    for (int c = 0; c < kListingColumns; ++c) {
+        // A width not dragged keeps its exact twips.
+        const int pixels = header->sectionSize(c);
+        if (!header->isSectionHidden(c) && pixels != scale.toPixelsX(layout.columnWidth(c)))
+            layout.setColumnWidth(c, scale.toTwipsX(pixels));
+    }
+    for (int visual = 0; visual < header->count(); ++visual)
+        layout.setDisplayPosition(header->logicalIndex(visual), visual + 1);
+    return layout;
 }
 
 std::vector<int> frmExport::selectedRows() const {
@@ -575,22 +584,26 @@ void frmExport::mnuSort_Click(int index) {
 
 void frmExport::mnuView_Click(int index) {
     if (index < 0 || index >= kViewItems) return;
-    ColumnLayout& layout = m_model->columns();
+    ColumnLayout layout = columnLayout();
     const bool ticked = !layout.viewItemTicked(index);
     layout.setViewItemTicked(index, ticked);
     mnuView(index)->setChecked(ticked);
-    layout.ShowColumn(index);
+    layout.applyViewItem(index);
+    loadHeader(layout);
+    m_model->columns() = layout;
     SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("Rows"),
                 layout.rowsSetting());
 }
 
 void frmExport::mnuMediaColumn_Click(int index) {
     if (index < 0 || index >= kMediaViewItems) return;
-    ColumnLayout& layout = m_model->columns();
+    ColumnLayout layout = columnLayout();
     const bool ticked = !layout.mediaItemTicked(index);
     layout.setMediaItemTicked(index, ticked);
     mnuMediaColumn(index)->setChecked(ticked);
-    layout.ShowMediaColumn(index);
+    layout.applyMediaItem(index);
+    loadHeader(layout);
+    m_model->columns() = layout;
     SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("MediaColumns"),
                 layout.mediaRowsSetting());
 }
@@ -639,6 +652,7 @@ void frmExport::removeRows(const std::vector<int>& ascendingRows) {
 }
 
 void frmExport::cmdCopy_Click() {
+    m_model->columns() = columnLayout(); // the copy leaves out the columns dragged to nothing
     QGuiApplication::clipboard()->setText(
         selectedOnly() ? ClipboardText(*m_model, path(), fullPathMode(), selectedRows())
                        : ClipboardText(*m_model, path(), fullPathMode()));
@@ -786,7 +800,6 @@ void frmExport::Form_Resize() {
         place(box, r);
         top += pitch;
     }
-    m_laidOut = true;
 }
 
 } // namespace treelan

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "export/ExportOptions.h"
+#include "listing/FolderScan.h"
 #include "listing/ListingScan.h"
+#include "settings/StringTable.h"
 
 #include <QHash>
 #include <QRectF>
@@ -9,6 +11,7 @@
 #include <QWidget>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 class QAction;
@@ -71,6 +74,8 @@ public:
     // What the bar over the list says; empty when it is hidden.
     QString scanStatusText() const;
 
+    // The column layout as the list's header has it now: widths and order the user dragged.
+    ColumnLayout columnLayout() const;
     // The selected rows, ascending: the view's selection is the only record of it.
     std::vector<int> selectedRows() const;
     bool isRowSelected(int row) const;
@@ -116,16 +121,26 @@ signals:
     void scanFinished();
 
 protected:
+    // What a refresh lists: the folder box, the check boxes and the View menu's Hidden files. A
+    // subclass may add to them (a progress callback that holds the walk); the window's own
+    // constructor lists with these.
+    virtual ScanOptions scanOptions() const;
     bool event(QEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void buildControls();
+    // A control of the design: its name, interface-string tag and place in twips.
+    QWidget* designed(QWidget* w, const char* name, std::optional<Str> tag, const QRectF& twips);
+    void buildPathRow();
+    void buildList();
+    void buildScanBar();
+    void buildOptions();
+    void connectCommands();
     void buildMenus();
     void Form_Load(const QString& startPath);
     void place(QWidget* control, const QRectF& twips);
-    void attachModel();
     void onRowsFound(ListingModel::Store& rows);
     void onScanProgress(qint64 folders, qint64 entries, const QString& folder);
     void onScanWarnings(const std::vector<Warning>& warnings);
@@ -135,7 +150,9 @@ private:
     void onScanSorted();
     void updateButtons();
     void updateScanBar();
-    void syncHeader();
+    // Puts the layout's widths, order and hidden columns into the list's header, which holds
+    // them from then on.
+    void loadHeader(const ColumnLayout& layout);
     void selectRow(int row);
     void flipSort(int key);
     void removeRows(const std::vector<int>& ascendingRows);
@@ -180,8 +197,6 @@ private:
     QSizeF m_outerTwips;
     PathSet m_removedFiles;
     PathSet m_removedFolders;
-    bool m_syncingHeader = false;
-    bool m_laidOut = false;
 };
 
 } // namespace treelan

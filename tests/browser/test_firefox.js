@@ -30,7 +30,7 @@ const checks = new Checks();
     page.on('pageerror', (e) => errors.push(String(e && e.message || e)));
     page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
     await page.setViewport({ width: 1000, height: 700 });
-    await page.goto('file://' + out);
+    await page.goto('file://' + out + '#treelan-probe');
     await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)');
     checks.equal('data read', await page.evaluate(() => treelanPage.error), '');
     checks.equal('no script error', errors, []);

@@ -42,12 +42,12 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
     const page = await browser.newPage();
     const seen = watch(page);
     await page.setViewport({ width: 1280, height: 900 });
-    await page.goto('file://' + out);
+    await page.goto('file://' + out + '#treelan-probe');
     await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)');
 
     checks.equal('no page error', seen.errors, []);
     checks.equal('no console message', seen.console.map((m) => m.type + ': ' + m.text), []);
-    checks.equal('no request but the page itself', seen.requests, ['file://' + out]);
+    checks.equal('no request but the page itself', seen.requests, ['file://' + out + '#treelan-probe']);
     checks.equal('data read', await page.evaluate(() => treelanPage.error), '');
     const csp = await page.$eval('meta[http-equiv="Content-Security-Policy"]', (m) => m.content);
     checks.check('policy forbids network access', /^default-src 'none';/.test(csp) &&
@@ -164,7 +164,7 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
     execFileSync(cli, ['export', '-r', '-q', '-f', 'html', '--exclude-pattern', '*.mp3',
                        '--max-depth', '0', '--exclude', 'big.bin', root, filtered]);
     const source = fs.readFileSync(filtered, 'latin1');
-    await page.goto('file://' + filtered);
+    await page.goto('file://' + filtered + '#treelan-probe');
     await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)');
     const words = 'Filters: leave out *.mp3, depth at most 0, leave out big.bin';
     checks.check('filters in the header', (await page.$eval('#facts', (e) => e.textContent)).includes(words),
@@ -186,7 +186,8 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
     const headings = () => page.$$eval('#thead button', (b) => b.map((e) => e.textContent));
     for (const media of [true, false]) {
       execFileSync(cli, ['export', '-q', '-f', 'html'].concat(media ? ['-M'] : []).concat([mediaRoot, mediaPage]));
-      await page.goto('file://' + mediaPage);
+      await page.goto('about:blank'); // the same address again would only move to its fragment
+      await page.goto('file://' + mediaPage + '#treelan-probe');
       await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)');
       await page.click('#below');
       const heads = await headings();
@@ -208,7 +209,7 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
     fs.mkdirSync(bomRoot);
     fs.writeFileSync(path.join(bomRoot, '\ufeffmarked.txt'), 'm');
     execFileSync(cli, ['export', '-q', '-f', 'html', bomRoot, bomPage]);
-    await page.goto('file://' + bomPage);
+    await page.goto('file://' + bomPage + '#treelan-probe');
     await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)');
     await page.click('#below');
     checks.equal('a leading U+FEFF shows', (await tableRows(page)).map((r) => r[0]), ['\ufeffmarked.txt']);
@@ -228,7 +229,7 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
         execFileSync('truncate', ['-s', '9223372036854775807', path.join(bigRoot, 'sub', name)]);
       fs.symlinkSync('sub', path.join(bigRoot, 'again')); // sorted first: entered there
       execFileSync(cli, ['export', '-r', '-q', '-f', 'html', bigRoot, bigPage]);
-      await page.goto('file://' + bigPage);
+      await page.goto('file://' + bigPage + '#treelan-probe');
       await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)');
       const digitsOf = (s) => String(s).replace(/\D/g, '');
       const sum = '27670116110564327421';
@@ -246,6 +247,12 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
         (c) => c.map((e) => e.title.replace(/\D/g, ''))), Array(3).fill('9223372036854775807'));
       checks.equal('no page error with exact sums', seen.errors, []);
     }
+
+    // Opened as a reader opens it, the page shows its data and keeps its timings to itself.
+    await page.goto('file://' + out);
+    await page.waitForFunction('!document.getElementById("app").hidden');
+    checks.equal('no probe without #treelan-probe', await page.evaluate(() => typeof window.treelanPage),
+      'undefined');
   } finally {
     await browser.close();
     fs.rmSync(root, { recursive: true, force: true });

@@ -1,5 +1,6 @@
 #include "codec/Base64.h"
 #include "platform/FileError.h"
+#include "platform/ReadFile.h"
 
 #include "support/TempTree.h"
 
@@ -13,6 +14,11 @@ QByteArray encode(const QByteArray& input) {
     QByteArray out;
     clsBase64().Encode(input, out);
     return out;
+}
+
+// The program's own whole-file reader, as a caller hands it to Load.
+QByteArray readFile(const QString& path) {
+    return ReadWholeFile(path, QStringLiteral("file"));
 }
 
 QByteArray allByteValues() {
@@ -114,7 +120,7 @@ void TestBase64::loadReadsWholeFile() {
     TempTree tree;
     tree.createFile(QStringLiteral("image.gif"), content);
     QByteArray out("stale content");
-    clsBase64().Load(tree.path(QStringLiteral("image.gif")), out);
+    clsBase64().Load(tree.path(QStringLiteral("image.gif")), out, readFile);
     QCOMPARE(out, content);
 }
 
@@ -125,7 +131,7 @@ void TestBase64::sameInstanceForSeveralFiles() {
 
     auto run = [&](const clsBase64& codec, const QString& name) {
         QByteArray bytes, chars, text;
-        codec.Load(tree.path(name), bytes);
+        codec.Load(tree.path(name), bytes, readFile);
         codec.Encode(bytes, chars);
         codec.ByteArrayToString(chars, text);
         return text;
@@ -156,7 +162,7 @@ void TestBase64::loadFailures() {
     const QString path = tree.path(relative);
     QByteArray out("untouched");
     try {
-        clsBase64().Load(path, out);
+        clsBase64().Load(path, out, readFile);
         QFAIL("Load did not throw");
     } catch (const FileError& e) {
         QCOMPARE(e.path(), path);

@@ -1,5 +1,5 @@
 #include "export/TreeWriter.h"
-#include "listing/EntryFormat.h"
+#include "format/EntryFormat.h"
 #include "platform/DirWalker.h"
 
 #include <QDateTime>

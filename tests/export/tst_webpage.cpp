@@ -1,5 +1,4 @@
 #include "export/PageData.h"
-#include "export/PageWriter.h"
 #include "export/TreeWriter.h"
 #include "export/WebPage.h"
 #include "settings/StringTable.h"
@@ -74,21 +73,36 @@ void bigTree(PageData& d, int count) {
     }
 }
 
-QByteArray writePage(const QString& root, const std::function<void(WebPageWriter&)>& body) {
+// An entry as the walk hands it to a writer: a file of one byte, or a folder read whole.
+ExportEntry entry(DirEntry::Kind kind, const QString& name) {
+    ExportEntry e;
+    e.kind = kind;
+    e.name = name;
+    e.depth = 1;
+    e.size = kind == DirEntry::Kind::File ? 1 : 0;
+    e.fileTime = FileTimeFromUnix(1, 0);
+    e.listed = true;
+    return e;
+}
+
+// The page of the root `root` with `body`'s calls inside it, as the walk makes them.
+QByteArray writePage(const QString& root, const std::function<void(TreeWriter&)>& body) {
     QByteArray bytes;
     QBuffer device(&bytes);
     device.open(QIODevice::WriteOnly);
     OutputBuffer out(device, QStringLiteral("buffer"));
-    const WebPageTemplate page =
-        WebPageTemplate::load(QStringLiteral(TREELAN_RESOURCE_DIR "/page.html"));
-    WebPageInfo info;
-    info.rootPath = root;
-    WebPageWriter w(out, page, info);
-    w.begin();
-    w.enterFolder(QString());
+    ExportRequest request;
+    request.resourceDir = QStringLiteral(TREELAN_RESOURCE_DIR);
+    WebPageWriter w(request, out);
+    const RootPath rootPath(root);
+    const ExportOptions options;
+    w.beginDocument({rootPath, QDateTime::fromSecsSinceEpoch(0, Qt::UTC), "test", options});
+    ExportEntry top = entry(DirEntry::Kind::Folder, QString());
+    top.depth = 0;
+    w.enterFolder(top, nullptr);
     body(w);
-    w.leaveFolder();
-    w.end();
+    w.leaveFolder(top, {});
+    w.endDocument({});
     out.flush();
     return bytes;
 }
@@ -192,10 +206,11 @@ private slots:
     }
     void pageKeepsEveryTextInside() {
         QFETCH(QString, root);
-        const QByteArray page = writePage(root, [&](WebPageWriter& w) {
-            w.file(root, 1, 1, 0, 0);
-            w.enterFolder(root);
-            w.leaveFolder();
+        const QByteArray page = writePage(root, [&](TreeWriter& w) {
+            w.file(entry(DirEntry::Kind::File, root));
+            const ExportEntry folder = entry(DirEntry::Kind::Folder, root);
+            w.enterFolder(folder, nullptr);
+            w.leaveFolder(folder, {});
         });
         // The template's own elements only: data, meta and the page's script.
         QCOMPARE(page.count("<script"), page.count("</script>"));

@@ -1,3 +1,4 @@
+#include "RowTexts.h"
 #include "listing/Clipboard.h"
 #include "listing/ListingModel.h"
 
@@ -12,7 +13,7 @@ const QString kRoot = QStringLiteral("/m/");
 // Root /m/: a/x.mp3 of 12,345 bytes of 5 March 2004, and a subfolder row for sub/.
 void fill(ListingModel& m) {
     m.setSorted(false);
-    FileEntry f;
+    RowTexts f;
     f.name = QStringLiteral("x.mp3");
     f.folder = QStringLiteral("a/");
     f.sizeText = QStringLiteral(" 12 kB");
@@ -22,7 +23,7 @@ void fill(ListingModel& m) {
     f.typeName = QStringLiteral("MP3 audio");
     f.sizeKey = QStringLiteral("000000012345");
     m.addRow(f);
-    FileEntry s;
+    RowTexts s;
     s.folder = QStringLiteral("sub/");
     s.sizeText = QStringLiteral("<Folder>");
     m.addRow(s, true);

@@ -1,3 +1,4 @@
+#include "format/TypeName.h"
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
 #include "platform/DirWalker.h"

@@ -1,13 +1,17 @@
 #include "TempTree.h"
 #include "codec/Utf8.h"
 #include "export/TreeWriter.h"
+#include "export/XmlWriter.h"
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
 #include "platform/DirWalker.h"
+#include "platform/FileError.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QTest>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <chrono>
@@ -47,11 +51,68 @@ bool endsInTime(const std::function<void()>& work, const QString& fifo) {
     return inTime;
 }
 
+// Enters every folder, its subfolders in name order, and calls `reached` once when the walk is
+// `depth` folders down.
+class NameOrderVisitor final : public WalkVisitor {
+public:
+    NameOrderVisitor(int depth, std::function<void()> reached)
+        : m_depth(depth), m_reached(std::move(reached)) {}
+    void folderOpened(WalkFolder& folder, std::vector<std::size_t>& children) override {
+        if (folder.depth == m_depth && m_reached) std::exchange(m_reached, nullptr)();
+        for (std::size_t i = 0; i < folder.entries.size(); ++i)
+            if (folder.entries[i].isFolder()) children.push_back(i);
+        std::sort(children.begin(), children.end(), [&](std::size_t a, std::size_t b) {
+            return folder.entries[a].rawName < folder.entries[b].rawName;
+        });
+    }
+    bool childBegin(WalkFolder&, const DirEntry&) override { return true; }
+    void childEnd(WalkFolder&, const DirEntry&, const WalkFolder*) override {}
+    void folderDone(WalkFolder&) override {}
+
+private:
+    int m_depth;
+    std::function<void()> m_reached;
+};
+
 } // namespace
 
 class WalkTest : public QObject {
     Q_OBJECT
 private slots:
+    // Deeper than the walk keeps folders open, the shallow ones are closed and opened again by
+    // name for their later subfolders. When that fails, those subfolders are reported with the
+    // failure's own reason.
+    void reopenKeepsItsReason_data() {
+        QTest::addColumn<bool>("replaceByFile"); // else the top folder is only moved away
+        QTest::addColumn<int>("error");
+        QTest::newRow("moved away") << false << ENOENT;
+        QTest::newRow("replaced by a file") << true << ENOTDIR;
+    }
+    void reopenKeepsItsReason() {
+        QFETCH(bool, replaceByFile);
+        QFETCH(int, error);
+        constexpr int kDepth = 300; // beyond the 256 folders the walk keeps open
+        TempTree t;
+        QString chain;
+        for (int i = 0; i < kDepth; ++i) {
+            chain += QStringLiteral("d/");
+            t.createDir(chain + QStringLiteral("z")); // after d/: each level stays open for it
+        }
+        NameOrderVisitor visitor(kDepth, [&] {
+            QCOMPARE(::rename(QFile::encodeName(t.path("d")).constData(),
+                              QFile::encodeName(t.path("moved")).constData()),
+                     0);
+            if (replaceByFile) t.createFile(QStringLiteral("d"), "x");
+        });
+        QStringList reasons;
+        WalkOptions options;
+        options.warning = [&](const QString&, const QString& reason) { reasons << reason; };
+        WalkTree(t.root(), visitor, options);
+        QVERIFY(!reasons.isEmpty());
+        reasons.removeDuplicates();
+        QCOMPARE(reasons, QStringList{ErrnoText(error)});
+    }
+
     // Nothing but a regular file is opened for MP3 information, whatever its name says.
     void specialFilesAreNeverOpened_data() {
         QTest::addColumn<QString>("kind");
@@ -93,7 +154,8 @@ private slots:
             ExportOptions o;
             o.mp3Info = true;
             o.walk.warning = warn;
-            Export(t.root(), TreeForm::Xml, o, out);
+            XmlTreeWriter writer(out);
+            WriteTree(t.root(), o, writer);
             out.flush();
         };
         QVERIFY2(endsInTime(work, t.path("pipe")), "the walk waited on a FIFO");
@@ -174,14 +236,13 @@ private slots:
         const int dirFd = ::open(QFile::encodeName(t.root()).constData(), O_RDONLY | O_DIRECTORY);
         QVERIFY(dirFd >= 0);
         int got = 0;
-        const int fd = OpenRegularFile(dirFd, QFile::encodeName(name), got);
-        if (fd >= 0) {
+        const UniqueFd fd = OpenRegularFile(dirFd, QFile::encodeName(name), got);
+        if (fd) {
             char buffer[8];
-            QCOMPARE(::read(fd, buffer, sizeof buffer), ssize_t(3));
-            ::close(fd);
+            QCOMPARE(::read(fd.get(), buffer, sizeof buffer), ssize_t(3));
         }
         ::close(dirFd);
-        QCOMPARE(fd >= 0, error == 0);
+        QCOMPARE(bool(fd), error == 0);
         QCOMPARE(got, error);
     }
 };

@@ -10,7 +10,6 @@
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QPlainTextEdit>
@@ -63,6 +62,25 @@ public:
 
 private:
     bool m_dropped;
+};
+
+// The window with its walk held: `hold` runs on the worker after each folder's hand-over. Set it
+// before the refresh it is for.
+class HeldWindow : public frmExport {
+public:
+    using frmExport::frmExport;
+    std::function<void()> hold;
+
+protected:
+    ScanOptions scanOptions() const override {
+        ScanOptions options = frmExport::scanOptions();
+        if (hold)
+            options.walk.progress = [hold = hold](const WalkProgress&) {
+                hold();
+                return true;
+            };
+        return options;
+    }
 };
 
 } // namespace
@@ -120,9 +138,9 @@ private slots:
     }
 
     // A second refresh while the first runs: only the second one's rows arrive, complete. The
-    // walk is held from its worker: it waits until the window has seen each batch handed over,
-    // and takes its time until the restart point's batches are out, so the restart always
-    // lands mid-walk however fast the machine.
+    // walk is held from its worker: its folders take longer than a batch's period until the
+    // restart, so batches keep coming and the restart always lands mid-walk however fast the
+    // machine.
     void refreshWhileRunning_data() {
         QTest::addColumn<int>("restartAfterBatches"); // row batches seen before the restart
         QTest::newRow("before any rows") << 0;
@@ -131,24 +149,20 @@ private slots:
     }
     void refreshWhileRunning() {
         QFETCH(int, restartAfterBatches);
-        // Before the window: the worker's pause reads them until its thread is joined.
-        std::atomic<int> seen{0};
+        // Before the window: the worker's hold reads it until its thread is joined.
+        int seen = 0;
         std::atomic<bool> restarted{false};
-        frmExport w(m_big->root());
+        HeldWindow w(m_big->root());
         QAbstractItemModelTester tester(w.model(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         QVERIFY(WaitForScan(w));
         auto* scan = w.findChild<ListingScan*>();
         auto* tree = w.findChild<QCheckBox*>(QStringLiteral("chkTree"));
         auto* mp3 = w.findChild<QCheckBox*>(QStringLiteral("chkmp3"));
-        scan->setWorkerPause([&, restartAfterBatches](int handedOver) {
-            const QDeadlineTimer deadline(30000); // a broken hand-over fails, never hangs
-            while (!restarted && seen < handedOver && !deadline.hasExpired())
-                QThread::msleep(1);
+        w.hold = [&] {
             // Folders slower than a batch's period: the next batch is due before the walk ends.
-            if (!restarted && handedOver < restartAfterBatches)
-                QThread::msleep(ListingScan::kBatchMs / 4);
-        });
+            if (!restarted) QThread::msleep(ListingScan::kBatchMs / 4);
+        };
         auto restart = [&] {
             if (restarted) return;
             restarted = true;
@@ -170,8 +184,8 @@ private slots:
     }
 
     // What the user does to the list while the scan runs stays done when it ends: a deleted row
-    // does not come back, a header sort is the order the finished list has. The walk is held
-    // after the first batch until the change is made.
+    // does not come back, a header sort is the order the finished list has. The walk is slowed
+    // until the change is made on the first batch.
     void changeWhileScanning_data() {
         QTest::addColumn<QString>("change");
         QTest::newRow("delete the first row") << "delete";
@@ -180,16 +194,14 @@ private slots:
     void changeWhileScanning() {
         QFETCH(QString, change);
         std::atomic<bool> changed{false};
-        frmExport w(m_big->root());
+        HeldWindow w(m_big->root());
         QAbstractItemModelTester tester(w.model(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         QVERIFY(WaitForScan(w));
         auto* scan = w.findChild<ListingScan*>();
-        scan->setWorkerPause([&](int handedOver) {
-            const QDeadlineTimer deadline(30000);
-            while (handedOver > 0 && !changed && !deadline.hasExpired())
-                QThread::msleep(1);
-        });
+        w.hold = [&] {
+            if (!changed) QThread::msleep(ListingScan::kBatchMs / 4);
+        };
         QString deleted;
         connect(scan, &ListingScan::rowsFound, &w, [&] {
             if (changed) return;

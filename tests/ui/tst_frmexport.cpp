@@ -362,18 +362,25 @@ private slots:
         QCOMPARE(w->listView()->horizontalHeader()->sectionSize(ColName), 96); // one inch
     }
 
-    // A width the user drags is the model's width (the clipboard reads it) and survives a refresh.
+    // A width the user drags is the layout's width (the clipboard reads it) and survives a
+    // refresh, as does a column dragged to another place.
     void userColumnWidth() {
         TempTree tree;
         tree.createFile(QStringLiteral("a.txt"), "a");
         auto w = window(tree.root());
-        w->listView()->horizontalHeader()->resizeSection(ColFolder, 40);
-        QCOMPARE(w->model()->columns().columnWidth(ColFolder), 600.0);
+        QHeaderView* header = w->listView()->horizontalHeader();
+        header->resizeSection(ColFolder, 40);
+        header->moveSection(header->visualIndex(ColDate), header->visualIndex(ColName));
+        QCOMPARE(w->columnLayout().columnWidth(ColFolder), 600.0);
+        const QList<int> shown = shownColumns(w->listView());
+        QCOMPARE(shown, (QList<int>{ColDate, ColName, ColFolder, ColSize}));
         w->RefreshListing();
         QVERIFY(WaitForScan(*w));
-        QCOMPARE(w->listView()->horizontalHeader()->sectionSize(ColFolder), 40);
-        QCOMPARE(w->model()->columns().columnWidth(ColFolder), 600.0);
-        QCOMPARE(w->model()->columns().columnWidth(ColName), 1440.0);
+        QCOMPARE(header->sectionSize(ColFolder), 40);
+        QCOMPARE(shownColumns(w->listView()), shown);
+        QCOMPARE(w->columnLayout().columnWidth(ColFolder), 600.0);
+        QCOMPARE(w->columnLayout().columnWidth(ColName), 1440.0);
+        QCOMPARE(w->columnLayout().displayPosition(ColDate), header->visualIndex(ColDate) + 1);
     }
 
     // Qt's header stops at its minimum section size unless told otherwise; a shown column must
@@ -406,7 +413,7 @@ private slots:
         for (int size : drags)
             header->resizeSection(column, size);
         QCOMPARE(header->sectionSize(column), drags.last());
-        QCOMPARE(w->model()->columns().columnWidth(column), twips);
+        QCOMPARE(w->columnLayout().columnWidth(column), twips);
         QVERIFY(!header->isSectionHidden(column));
         QString expected = QStringLiteral("a.txt");
         for (int c : copied)
@@ -467,6 +474,9 @@ private slots:
         QCOMPARE(w->model()->columns().rowsSetting(), stored);
         for (int i = 0; i < kViewItems; ++i)
             QCOMPARE(w->mnuView(i)->isChecked(), stored[i] == QLatin1Char('1'));
+        w->RefreshListing(); // the list's header keeps what it shows
+        QVERIFY(WaitForScan(*w));
+        QCOMPARE(shownColumns(w->listView()), shown);
     }
 
     // --- sorting ---

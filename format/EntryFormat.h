@@ -1,6 +1,8 @@
 #pragma once
 
-#include <QString>
+#include "platform/FileTime.h"
+
+#include <QByteArray>
 
 namespace treelan {
 
@@ -15,18 +17,14 @@ void AppendByteTotal(QByteArray& out, ByteTotal value);
 // "# ##0 kB" of bytes / 1024, rounded half away from zero, as the listing shows it: the pattern's
 // leading space stands only before a number of up to three digits (" 0 kB", " 999 kB"); a longer
 // one begins with its digits ("1 024 kB", "1464 844 kB"). The export trims it.
-QString FormatSizeText(qint64 bytes);
 void AppendListingSizeText(QByteArray& out, qint64 bytes);
 // Appends the trimmed size text ("1 024 kB") as ASCII bytes.
 void AppendSizeText(QByteArray& out, qint64 bytes);
 
 // Day.month.year of a FILETIME, in UTC, without leading zeros: "5.3.2004". Negative values are
 // taken as 0 (1.1.1601).
-QString FormatDateText(qint64 fileTime);
 void AppendDateText(QByteArray& out, qint64 fileTime);
 
-// Whole seconds since 1970-01-01 UTC of a FILETIME, rounded down.
-qint64 UnixSecondsFromFileTime(qint64 fileTime);
 // "-12", "0", "1078315200".
 void AppendSignedDecimal(QByteArray& out, qint64 value);
 // ISO 8601 UTC of a FILETIME in whole seconds: "2004-03-03T12:00:00Z"; years outside 0000..9999

@@ -1,4 +1,4 @@
-#include "listing/EntryFormat.h"
+#include "format/EntryFormat.h"
 
 #include "codec/Bytes.h"
 
@@ -7,9 +7,6 @@
 namespace treelan {
 
 namespace {
-
-constexpr qint64 kFileTimeUnitsPerSecond = 10'000'000;
-constexpr qint64 kSecondsFrom1601To1970 = 11'644'473'600;
 
 // Civil date from days since 1970-01-01 (proleptic Gregorian).
 void civilFromDays(qint64 days, qint64& year, int& month, int& day) {
@@ -75,19 +72,6 @@ void AppendListingSizeText(QByteArray& out, qint64 bytes) {
     AppendSizeText(out, bytes);
 }
 
-QString FormatSizeText(qint64 bytes) {
-    QByteArray text;
-    text.reserve(32);
-    AppendListingSizeText(text, bytes);
-    return QString::fromLatin1(text);
-}
-
-qint64 UnixSecondsFromFileTime(qint64 fileTime) {
-    qint64 seconds = fileTime / kFileTimeUnitsPerSecond;
-    if (fileTime % kFileTimeUnitsPerSecond < 0) --seconds;
-    return seconds - kSecondsFrom1601To1970;
-}
-
 void AppendSignedDecimal(QByteArray& out, qint64 value) {
     if (value < 0) AppendChar(out, '-');
     // Unsigned negation: the lowest qint64 has no positive counterpart.
@@ -139,13 +123,6 @@ void AppendIsoTime(QByteArray& out, qint64 fileTime) {
                          ':', char('0' + hms % 60 / 10),    char('0' + hms % 10),
                          'Z'};
     AppendRaw(out, tail, qsizetype(sizeof tail));
-}
-
-QString FormatDateText(qint64 fileTime) {
-    QByteArray text;
-    text.reserve(32);
-    AppendDateText(text, fileTime);
-    return QString::fromLatin1(text);
 }
 
 } // namespace treelan

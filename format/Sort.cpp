@@ -1,4 +1,4 @@
-#include "listing/Sort.h"
+#include "format/Sort.h"
 
 namespace treelan {
 
