@@ -272,10 +272,15 @@ QString ExportCommandLine::chooseFormat(const QCommandLineParser& parser,
     request.format = chosen->format;
     const std::pair<const QCommandLineOption&, FormatOption> formatOptions[] = {
         {templ, TakesTemplate}, {totals, TakesTotals}, {bom, TakesByteOrderMark}};
-    for (const auto& [option, flag] : formatOptions)
-        if (parser.isSet(option) && !(chosen->takes & flag))
-            return QStringLiteral("--%1 goes with %2")
-                .arg(option.names().last(), FormatsTaking(flag));
+    for (const auto& [option, flag] : formatOptions) {
+        if (!parser.isSet(option) || (chosen->takes & flag)) continue;
+        QStringList takers; // "the xml and xslt formats"
+        for (const ExportFormatInfo& f : ExportFormats())
+            if (f.takes & flag) takers << QLatin1String(f.name);
+        return QStringLiteral("--%1 goes with the %2 format%3")
+            .arg(option.names().last(), takers.join(QLatin1String(" and ")),
+                 takers.size() > 1 ? QStringLiteral("s") : QString());
+    }
     request.folderTotals = parser.isSet(totals);
     request.byteOrderMark = parser.isSet(bom);
     // The stylesheet line adds ".xsl": a NAME that has it already is taken as it is.

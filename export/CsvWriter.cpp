@@ -4,7 +4,6 @@
 #include "codec/TextEscape.h"
 #include "codec/Utf8.h"
 #include "format/EntryFormat.h"
-#include "format/TypeName.h"
 
 #include <cstring>
 

@@ -74,12 +74,4 @@ const ExportFormatInfo& ExportFormatOf(ExportFormat format) {
     return ExportFormats().front();
 }
 
-QString FormatsTaking(FormatOption option) {
-    QStringList names;
-    for (const ExportFormatInfo& f : ExportFormats())
-        if (f.takes & option) names << QLatin1String(f.name);
-    return QStringLiteral("the ") + names.join(QLatin1String(" and ")) +
-           (names.size() > 1 ? QStringLiteral(" formats") : QStringLiteral(" format"));
-}
-
 } // namespace treelan

@@ -37,7 +37,5 @@ const ExportFormatInfo* FindExportFormat(const QString& name);
 // The format a target name's ending chooses, or null.
 const ExportFormatInfo* ExportFormatForTarget(const QString& targetPath);
 const ExportFormatInfo& ExportFormatOf(ExportFormat format);
-// The names of the formats that take `option`, as a sentence says them: "the xml and xslt formats".
-QString FormatsTaking(FormatOption option);
 
 } // namespace treelan

@@ -1,7 +1,7 @@
 #include "export/PageData.h"
 
 #include "codec/Utf8.h"
-#include "format/TypeName.h"
+#include "format/EntryFormat.h"
 
 #include <algorithm>
 #include <stdexcept>

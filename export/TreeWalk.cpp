@@ -349,9 +349,7 @@ private:
             m_options.walk.warning(
                 m_root.display() + folder.relPath + entry.name(),
                 QStringLiteral("cannot be examined; written without size and date"));
-        // A link not followed is the link alone: nothing behind it is read.
-        const bool readable = entry.kind == DirEntry::Kind::File ||
-                              (entry.kind == DirEntry::Kind::Link && !m_options.walk.noFollow);
+        const bool readable = entry.readsAsFile(m_options.walk.noFollow);
         if (m_options.mediaInfo && readable && IsMediaName(entry.name())) {
             // Read in batches by the helpers side by side; filled in by flushMedia.
             r.mp3 = std::int32_t(level.mp3.size());

@@ -3,6 +3,7 @@
 #include "platform/FileTime.h"
 
 #include <QByteArray>
+#include <QString>
 
 namespace treelan {
 
@@ -30,5 +31,11 @@ void AppendSignedDecimal(QByteArray& out, qint64 value);
 // ISO 8601 UTC of a FILETIME in whole seconds: "2004-03-03T12:00:00Z"; years outside 0000..9999
 // take the expanded form with a sign ("+30828-09-14T02:48:05Z", "-0001-12-31T00:00:00Z").
 void AppendIsoTime(QByteArray& out, qint64 fileTime);
+
+// The text before its first NUL, or all of it.
+QString StripTerminator(const QString& text);
+
+// Type name of a file from its extension, cached per lower-cased extension.
+QString TypeNameForFile(const QString& name);
 
 } // namespace treelan

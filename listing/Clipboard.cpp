@@ -15,16 +15,12 @@ void AppendClipboardLine(QString& out, const ListingModel& model, int row, const
     if (fullPath) AppendText(out, rootPath);
     AppendText(out, model.cell(row, ColFolder));
     AppendText(out, model.cell(row, ColName));
-    for (int c = ColSize; c <= ColBitrate; ++c)
-        if (model.columns().columnWidth(c) > kVisibleTwips) {
-            AppendText(out, u"\t");
-            AppendText(out, model.cell(row, c).trimmed());
-        }
-    for (int c = ColMedia; c < kListingColumns; ++c)
-        if (model.columns().columnWidth(c) > kVisibleTwips) {
-            AppendText(out, u"\t");
-            AppendText(out, model.cell(row, c).trimmed());
-        }
+    for (int c = ColSize; c < kListingColumns; ++c) {
+        if (c > ColBitrate && c < ColMedia) continue; // the type name and the sort keys
+        if (model.columns().columnWidth(c) <= kVisibleTwips) continue;
+        AppendText(out, u"\t");
+        AppendText(out, model.cell(row, c).trimmed());
+    }
     AppendText(out, u"\r\n");
 }
 

@@ -140,14 +140,12 @@ QString ColumnLayout::mediaRowsSetting() const {
 }
 
 void ColumnLayout::arrangeColumns(const QString& rows, const QString& mediaRows) {
-    const auto ticks = [](const QString& setting, auto& ticked) {
-        for (std::size_t i = 0; i < ticked.size(); ++i)
-            ticked[i] = qsizetype(i) < setting.size() && setting[qsizetype(i)] == QLatin1Char('1');
-    };
     std::array<bool, kViewItems> ticked{};
     std::array<bool, kMediaViewItems> media{};
-    ticks(rows, ticked);
-    ticks(mediaRows, media);
+    for (qsizetype i = 0; i < qsizetype(ticked.size()) && i < rows.size(); ++i)
+        ticked[std::size_t(i)] = rows[i] == QLatin1Char('1');
+    for (qsizetype i = 0; i < qsizetype(media.size()) && i < mediaRows.size(); ++i)
+        media[std::size_t(i)] = mediaRows[i] == QLatin1Char('1');
     arrangeColumns(ticked, media);
 }
 

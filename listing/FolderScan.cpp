@@ -3,7 +3,6 @@
 #include "codec/Bytes.h"
 #include "codec/Utf8.h"
 #include "format/EntryFormat.h"
-#include "format/TypeName.h"
 #include "listing/ListingModel.h"
 #include "media/MediaPool.h"
 #include "media/Mp3Info.h"
@@ -94,11 +93,10 @@ private:
         MP3Info info;
         QString bitrateKey;
         MediaInfo media;
-        // A link not followed is the link alone: nothing behind it is read.
-        const bool readable = e.kind == DirEntry::Kind::File ||
-                              (e.kind == DirEntry::Kind::Link && !m_options.walk.noFollow);
+        const bool readable = e.readsAsFile(m_options.walk.noFollow);
         if (m_options.mediaInfo && readable && IsMediaName(name)) {
-            media = ReadMediaInfoIn(folder, e, m_root + folder.relPath, m_options.walk.warning);
+            media = std::move(
+                ReadMediaInfoIn(folder, {&e}, m_root + folder.relPath, m_options.walk.warning)[0]);
             bitrateKey = BitrateKey(media.timing.Bitrate);
             row[ColDuration] = media.timing.Duration;
             row[ColBitrate] = media.timing.Bitrate;

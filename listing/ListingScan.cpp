@@ -109,21 +109,10 @@ ListingScan::ListingScan(QObject* parent) : QObject(parent) {
     connect(&m_poll, &QTimer::timeout, this, &ListingScan::collect);
 }
 
-ListingScan::~ListingScan() {
-    if (m_job) m_job->worker->stop();
-    for (auto& job : m_old)
-        job->worker->stop();
-    waitForThreads();
-}
+ListingScan::~ListingScan() = default; // each job stops and joins its worker as it goes
 
 void ListingScan::cancel() {
     if (m_job) m_job->worker->stop();
-}
-
-void ListingScan::waitForThreads() {
-    if (m_job) m_job->worker->join();
-    m_old.clear(); // each joins its worker
-    m_disposer.wait();
 }
 
 void ListingScan::dispose(ListingModel::Store rows) {

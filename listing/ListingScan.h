@@ -46,8 +46,6 @@ public:
     // the rows found so far have arrived.
     void cancel();
     bool isRunning() const { return m_running; }
-    // Blocks until every worker thread this object started has ended (tests, shutdown).
-    void waitForThreads();
     // Frees `rows` on a thread of its own: freeing a million rows would hold up this one.
     void dispose(ListingModel::Store rows);
 

@@ -362,9 +362,4 @@ std::vector<MediaInfo> ReadMediaInfoIn(const WalkFolder& folder,
     return read;
 }
 
-MediaInfo ReadMediaInfoIn(const WalkFolder& folder, const DirEntry& entry,
-                          const QString& displayFolder, const WarningCallback& warning) {
-    return std::move(ReadMediaInfoIn(folder, {&entry}, displayFolder, warning).front());
-}
-
 } // namespace treelan

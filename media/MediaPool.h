@@ -78,8 +78,6 @@ std::vector<MediaInfo> ReadMediaInfoIn(const WalkFolder& folder,
                                        const std::vector<const DirEntry*>& entries,
                                        const QString& displayFolder,
                                        const WarningCallback& warning);
-MediaInfo ReadMediaInfoIn(const WalkFolder& folder, const DirEntry& entry,
-                          const QString& displayFolder, const WarningCallback& warning);
 
 // The helper's side: serves requests on descriptor `socket` until its peer closes it.
 int ServeMediaRequests(

@@ -35,21 +35,16 @@ public:
           }) {}
     ~BackgroundJob() {
         stop();
-        join();
+        if (m_thread.joinable()) m_thread.join();
     }
-    BackgroundJob(const BackgroundJob&) = delete;
-    BackgroundJob& operator=(const BackgroundJob&) = delete;
 
     void stop() { m_stop = true; }
     bool stopRequested() const { return m_stop; }
     // The work has returned: its result is the owner's to take.
     bool ended() const { return m_ended.load(std::memory_order_acquire); }
-    // Waits for the thread; once ended() it has only to return.
-    void join() {
-        if (m_thread.joinable()) m_thread.join();
-    }
+    // Joins the thread (once ended() it has only to return) and hands the result over; once.
     Result take() {
-        join();
+        m_thread.join();
         return std::move(m_result);
     }
 
@@ -62,11 +57,9 @@ private:
 
 // Frees what it is given on threads of its own: freeing a million rows holds up the thread that
 // does it for tens of milliseconds. Ended threads are joined at the next dispose() or reap(),
-// the rest by wait() and the destructor.
+// the rest by the destructor.
 class Disposer {
 public:
-    ~Disposer() { wait(); }
-
     template <typename Store> void dispose(Store store) {
         reap();
         auto held = std::make_shared<Store>(std::move(store));
@@ -79,7 +72,6 @@ public:
     void reap() {
         std::erase_if(m_jobs, [](const auto& job) { return job->ended(); });
     }
-    void wait() { m_jobs.clear(); }
 
 private:
     std::vector<std::unique_ptr<BackgroundJob<bool>>> m_jobs;

@@ -36,6 +36,11 @@ struct DirEntry {
     quint32 mode = 0;
 
     bool isFolder() const { return kind == Kind::Folder; }
+    // Whether its content may be read: a file, or a link the walk follows (a link not followed is
+    // the link alone).
+    bool readsAsFile(bool noFollow) const {
+        return kind == Kind::File || (kind == Kind::Link && !noFollow);
+    }
     // The name decoded for display and export. Made on demand: a folder of 300,000 files would
     // otherwise hold every name twice.
     QString name() const;

@@ -99,13 +99,12 @@ void frmExport::buildControls() {
     setOuterSizeTwips(7215, 5715); // the design client area
 }
 
-QWidget* frmExport::designed(QWidget* w, const char* name, std::optional<Str> tag,
-                             const QRectF& twips) {
+void frmExport::designed(QWidget* w, const char* name, std::optional<Str> tag,
+                         const QRectF& twips) {
     w->setObjectName(QString::fromLatin1(name));
     if (tag) w->setProperty("tag", KeyText(*tag));
     w->setProperty("charset", kDesignCharset);
     place(w, twips);
-    return w;
 }
 
 void frmExport::buildPathRow() {
@@ -497,6 +496,7 @@ void frmExport::cmdWarnings_Click() {
 }
 
 void frmExport::loadHeader(const ColumnLayout& layout) {
+    if (&layout != &m_model->columns()) m_model->columns() = layout;
     QHeaderView* header = m_lv->horizontalHeader();
     const TwipsScale scale = TwipsScale::of(this);
     for (int c = 0; c < kListingColumns; ++c) {
@@ -585,7 +585,6 @@ void frmExport::mnuView_Click(int index) {
     mnuView(index)->setChecked(ticked);
     layout.applyViewItem(index);
     loadHeader(layout);
-    m_model->columns() = layout;
     SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("Rows"),
                 layout.rowsSetting());
 }
@@ -598,7 +597,6 @@ void frmExport::mnuMediaColumn_Click(int index) {
     mnuMediaColumn(index)->setChecked(ticked);
     layout.applyMediaItem(index);
     loadHeader(layout);
-    m_model->columns() = layout;
     SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("MediaColumns"),
                 layout.mediaRowsSetting());
 }

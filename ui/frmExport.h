@@ -132,7 +132,7 @@ protected:
 private:
     void buildControls();
     // A control of the design: its name, interface-string tag and place in twips.
-    QWidget* designed(QWidget* w, const char* name, std::optional<Str> tag, const QRectF& twips);
+    void designed(QWidget* w, const char* name, std::optional<Str> tag, const QRectF& twips);
     void buildPathRow();
     void buildList();
     void buildScanBar();
@@ -151,7 +151,7 @@ private:
     void updateButtons();
     void updateScanBar();
     // Puts the layout's widths, order and hidden columns into the list's header, which holds
-    // them from then on.
+    // them from then on, and the layout into the model.
     void loadHeader(const ColumnLayout& layout);
     void selectRow(int row);
     void flipSort(int key);

@@ -1,4 +1,4 @@
-#include "format/TypeName.h"
+#include "format/EntryFormat.h"
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
 #include "platform/DirWalker.h"
