@@ -443,30 +443,30 @@ std::vector<std::int64_t> Catalog::completeSnapshots(std::int64_t volume) {
     return out;
 }
 
-SnapshotRow Catalog::resolve(const std::string& spec) {
+SnapshotRow Catalog::resolve(const std::string& name) {
     const auto allDigits = [](const std::string& s) {
         return !s.empty() && s.size() < 18 &&
                std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
     };
-    const std::size_t at = spec.rfind('@');
+    const std::size_t at = name.rfind('@');
     std::optional<SnapshotRow> found;
-    if (allDigits(spec)) {
-        found = snapshot(std::stoll(spec));
-        if (!found) throw CatalogError("no snapshot " + spec + " in the catalogue");
+    if (allDigits(name)) {
+        found = snapshot(std::stoll(name));
+        if (!found) throw CatalogError("no snapshot " + name + " in the catalogue");
     } else if (at != std::string::npos) {
-        const std::string label = spec.substr(0, at), number = spec.substr(at + 1);
+        const std::string label = name.substr(0, at), number = name.substr(at + 1);
         if (!allDigits(number))
-            throw CatalogError("'" + spec + "': a snapshot is N, LABEL or LABEL@N");
+            throw CatalogError("'" + name + "': a snapshot is N, LABEL or LABEL@N");
         const std::optional<VolumeRow> v = volumeByLabel(label);
         if (!v) throw CatalogError("no volume labelled '" + label + "' in the catalogue");
         found = snapshot(std::stoll(number));
         if (!found || found->volume != v->id)
             throw CatalogError("snapshot " + number + " is not one of '" + label + "'");
     } else {
-        const std::optional<VolumeRow> v = volumeByLabel(spec);
-        if (!v) throw CatalogError("no volume labelled '" + spec + "' in the catalogue");
+        const std::optional<VolumeRow> v = volumeByLabel(name);
+        if (!v) throw CatalogError("no volume labelled '" + name + "' in the catalogue");
         found = latest(v->id);
-        if (!found) throw CatalogError("volume '" + spec + "' has no complete snapshot");
+        if (!found) throw CatalogError("volume '" + name + "' has no complete snapshot");
     }
     if (found->state != "complete")
         throw CatalogError("snapshot " + std::to_string(found->id) + " is " + found->state +

@@ -132,7 +132,7 @@ public:
 
     // A snapshot named on the command line: "N", "LABEL" (its latest) or "LABEL@N". Throws
     // CatalogError saying what is wrong with the name. Only complete snapshots are named.
-    SnapshotRow resolve(const std::string& spec);
+    SnapshotRow resolve(const std::string& name);
 
     // The version of `node` valid in snapshot `snapshot`.
     std::optional<Version> versionAt(std::int64_t node, std::int64_t snapshot);

@@ -510,8 +510,8 @@ int runRemove(const QStringList& args, const CatalogCli& cli) {
         Catalog catalog(v.path(cli), Catalog::Mode::Write, v.warning());
         Transaction t(catalog.db());
         std::string out;
-        for (const QString& spec : positional) {
-            const SnapshotRow s = catalog.resolve(spec.toStdString());
+        for (const QString& name : positional) {
+            const SnapshotRow s = catalog.resolve(name.toStdString());
             catalog.dropSnapshot(s);
             out += "removed " + s.label + '@' + std::to_string(s.id) + '\n';
         }

@@ -192,6 +192,10 @@ ExportOutcome RunExportInBackground(QWidget& owner, ExportRequest request,
                                     const std::function<QString()>& chooseTemplate) {
     ExportChannel channel;
     QEventLoop loop;
+    // Made before the worker starts: building the dialog takes longer than a small export, and a
+    // Cancel must reach the worker before the document is in place.
+    QProgressDialog progress(&owner);
+    setUpProgress(progress);
     // Quits the loop once the document is written (the poll finds it too, should that come
     // before the loop runs).
     BackgroundJob<ExportOutcome> job(
@@ -201,8 +205,6 @@ ExportOutcome RunExportInBackground(QWidget& owner, ExportRequest request,
         },
         &loop, "quit");
 
-    QProgressDialog progress(&owner);
-    setUpProgress(progress);
     QObject::connect(&progress, &QProgressDialog::canceled, [&job] { job.stop(); });
     QTimer tick;
     QElapsedTimer clock;

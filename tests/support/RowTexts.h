@@ -11,7 +11,7 @@ struct RowTexts {
     QString typeName, sizeKey, dateKey, bitrateKey;
 
     operator treelan::FileEntryView() const { // NOLINT(google-explicit-constructor)
-        return {name,         folder,      sizeText, dateText, durationText,
-                bitrateText,  typeName,    sizeKey,  dateKey,  bitrateKey};
+        return {name,        folder,   sizeText, dateText, durationText,
+                bitrateText, typeName, sizeKey,  dateKey,  bitrateKey};
     }
 };
