@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QItemSelection>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -68,9 +69,18 @@ int main(int argc, char* argv[]) {
     tree->blockSignals(true);
     tree->setChecked(true);
     tree->blockSignals(false);
+    // The refresh runs in the background: it has ended when the window says so.
+    const auto refreshed = [&window] {
+        if (!window.isScanning()) return;
+        QEventLoop loop;
+        QObject::connect(&window, &frmExport::scanFinished, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    refreshed(); // the listing the window started with
     QElapsedTimer timer;
     timer.start();
     window.RefreshListing();
+    refreshed();
     QApplication::processEvents();
     ok &= report("refresh (subfolders)", timer.elapsed(), model->rowCount());
 
