@@ -119,12 +119,16 @@ struct ExportChannel {
 
     // The worker's side: counts, warnings and the template question go through the channel.
     void attach(ExportRequest& request, const std::atomic<bool>& stop) {
-        request.options.walk.progress = [this, &stop](const WalkProgress& p) {
-            std::lock_guard guard(lock);
-            folders = p.folders;
-            entries = p.entries;
-            return !stop;
-        };
+        // A progress callback the request already has (the window's own) runs first.
+        request.options.walk.progress =
+            [this, &stop,
+             before = std::move(request.options.walk.progress)](const WalkProgress& p) {
+                if (before && !before(p)) return false;
+                std::lock_guard guard(lock);
+                folders = p.folders;
+                entries = p.entries;
+                return !stop;
+            };
         request.options.walk.warning = [this](const QString& path, const QString& reason) {
             std::lock_guard guard(lock);
             warnings.push_back({path, reason});

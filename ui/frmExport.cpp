@@ -344,7 +344,7 @@ bool frmExport::mediaDetails() const {
 }
 
 ExportOptions frmExport::exportOptions() const {
-    ExportOptions options = frmExport::scanOptions(); // what the listing walks, the export walks
+    ExportOptions options = scanOptions(); // what the listing walks, the export walks
     options.selectedOnly = selectedOnly();
     for (const QByteArray& file : m_removedFiles.files())
         options.removed.add(file);

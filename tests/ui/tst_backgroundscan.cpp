@@ -111,13 +111,18 @@ private slots:
     // Cancel as soon as the first rows show: the rows found so far stay, sorted, marked
     // incomplete, and the model's signals stay consistent throughout.
     void cancelMidScan() {
-        frmExport w(m_big->root());
+        HeldWindow w(m_big->root());
         QAbstractItemModelTester tester(w.model(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         QVERIFY(WaitForScan(w));
         auto* scan = w.findChild<ListingScan*>();
         QVERIFY(scan);
-        bool cancelled = false;
+        // The walk waits after its first folders until the cancel, however fast the machine.
+        std::atomic<bool> cancelled = false;
+        w.hold = [&cancelled] {
+            for (int i = 0; i < 2000 && !cancelled; ++i)
+                QThread::msleep(5);
+        };
         connect(scan, &ListingScan::rowsFound, &w, [&] {
             if (!cancelled) w.findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
             cancelled = true;
@@ -311,18 +316,26 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(before);
         }
-        frmExport w(m_big->root(), QStringLiteral(TREELAN_RESOURCE_DIR));
+        HeldWindow w(m_big->root(), QStringLiteral(TREELAN_RESOURCE_DIR));
         QVERIFY(WaitForScan(w));
         w.findChild<QCheckBox*>(QStringLiteral("chkTree"))->setChecked(true);
         QVERIFY(WaitForScan(w));
         ScriptedExport script;
-        // Cancel as soon as the export's dialog exists, long before the tree is written.
-        bool cancelled = false;
+        // The export's walk waits at its first folder until the dialog has been cancelled, so
+        // the cancel always comes before the document is in place, however fast the machine.
+        std::atomic<bool> cancelled = false;
+        w.hold = [&cancelled] {
+            for (int i = 0; i < 2000 && !cancelled; ++i)
+                QThread::msleep(5);
+        };
         QTimer poll;
         connect(&poll, &QTimer::timeout, &w, [&] {
             auto* progress = w.findChild<QProgressDialog*>(QStringLiteral("exportProgress"));
             if (!progress || cancelled) return;
-            progress->cancel();
+            // The user's way: the dialog's button, which stops the worker before it returns.
+            auto* button = progress->findChild<QPushButton*>();
+            QVERIFY(button);
+            button->click();
             cancelled = true;
         });
         poll.start(0);
