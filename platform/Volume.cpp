@@ -1,5 +1,6 @@
 #include "platform/Volume.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -199,7 +200,20 @@ std::string FindVolume(const std::string& id, const std::string& rootInFs) {
         if (::stat(link.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return {};
         uuidDev = st.st_rdev;
     }
-    for (const Mount& m : readMounts()) {
+    std::vector<Mount> mounts = readMounts();
+    // A root that mountinfo does not show (a chroot's) is a mount of its device at "/", as
+    // IdentifyVolume takes it.
+    struct stat rootSt;
+    if (::stat("/", &rootSt) == 0 &&
+        std::none_of(mounts.begin(), mounts.end(),
+                     [&rootSt](const Mount& m) { return m.dev == rootSt.st_dev; })) {
+        Mount root;
+        root.dev = rootSt.st_dev;
+        root.root.assign(1, '/');
+        root.mountPoint.assign(1, '/');
+        mounts.push_back(root);
+    }
+    for (const Mount& m : mounts) {
         if (uuidDev != 0 && m.dev != uuidDev) continue;
         if (id.compare(0, 6, "mount:") == 0 && id != "mount:" + m.source + " " + m.fsType) continue;
         if (!below(rootInFs, m.root)) continue;

@@ -8,6 +8,9 @@
 # missing is left out with a message (its row in the tests then skips). AUDIO_SECONDS and
 # VIDEO_SECONDS make shorter files (the fuzz target's seeds: 0.3 and 0.2).
 set -euo pipefail
+# The encoders read the tags' text in the locale's encoding: a machine without one (a bare
+# root, cron) would turn the emoji into question marks.
+export LC_ALL=C.UTF-8
 audio_seconds=${AUDIO_SECONDS:-7.5}
 video_seconds=${VIDEO_SECONDS:-5.5}
 out=${1:?usage: make-media-corpus.sh OUTPUT_FOLDER}

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
@@ -179,11 +180,16 @@ private slots:
         args.replaceInStrings(QStringLiteral("ROOT"), t.root());
         QString program = TREELAN_CLI;
         std::function<void()> inChild;
+        QTemporaryDir resources; // a copy nobody can read: the build may lie below a private home
         if (tree == QLatin1String("locked")) {
             t.setMode(QString(), 0755); // reachable for nobody
             t.createFile(QStringLiteral("locked/secret.txt"), "s");
             t.setMode(QStringLiteral("locked"), 0);
             if (::geteuid() == 0) { // root reads any folder: the export runs as nobody
+                run(QStringLiteral("cp"),
+                    {"-R", QStringLiteral(TREELAN_RESOURCE_DIR "/."), resources.path()});
+                run(QStringLiteral("chmod"), {"-R", "a+rX", resources.path()});
+                args.insert(1, QStringLiteral("--resources=") + resources.path());
                 args =
                     QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", program} + args;
                 program = QStringLiteral("setpriv");
