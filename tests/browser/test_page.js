@@ -163,14 +163,14 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
 
     // The shared table of name patterns (the window's filter box and the catalogue answer it
     // too): one entry per name, each pattern searched, indexed and scanned.
-    const cases = fs.readFileSync(path.join(__dirname, '..', 'data', 'search-cases.tsv'), 'utf8')
+    const shared = fs.readFileSync(path.join(__dirname, '..', 'data', 'search-cases.tsv'), 'utf8')
       .split('\n').map((line, i) => [line, i + 1]).filter(([line]) => line && !line.startsWith('#'))
       .map(([line, number]) => {
         const [pattern, name, folder, expected] = line.split('\t');
         return { pattern, name, folder: folder === '1', expected: expected === '1', number };
       });
     fs.mkdirSync(casesRoot);
-    for (const c of cases) {
+    for (const c of shared) {
       const at = path.join(casesRoot, c.name);
       if (fs.existsSync(at)) continue;
       if (c.folder) fs.mkdirSync(at); else fs.writeFileSync(at, 'x');
@@ -181,7 +181,7 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
     await page.waitForFunction('treelanPage.indexed > 0', { timeout: 10000 });
     for (const [way, useIndex] of [['indexed', true], ['scanned', false]]) {
       await page.evaluate((u) => { treelanPage.useIndex = u; }, useIndex);
-      for (const c of cases) {
+      for (const c of shared) {
         await search(page, c.pattern);
         const found = (await tableRows(page)).map((r) => r[0]);
         checks.equal('shared case ' + way + ', line ' + c.number + ': ' + JSON.stringify(c.pattern) + ' ~ ' +

@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -301,6 +302,40 @@ private slots:
         box->trigger();
         totals->trigger();
         m_w->mnuView(3)->trigger();
+    }
+
+    // A media column shows after Bitrate, sorts by number from its header and is copied after
+    // the other columns.
+    void mediaColumns() {
+        ListingModel& m = *m_w->model();
+        for (const char* track : {"9", "10", "2/12"}) {
+            FileEntryView row{};
+            const QString name = QStringLiteral("t%1.mp3").arg(QString::fromLatin1(track).at(0));
+            const QString value = QString::fromLatin1(track);
+            row[ColName] = name;
+            row[std::size_t(ColMedia) + std::size_t(MediaField::Track)] = value;
+            m.addRow(row);
+        }
+        const int track = ColMedia + int(MediaField::Track);
+        m_w->mnuView(3)->trigger(); // Bitrate
+        m_w->mnuMediaColumn(int(MediaField::Track))->trigger();
+        QHeaderView* header = m_w->listView()->horizontalHeader();
+        QVERIFY(!header->isSectionHidden(track));
+        QCOMPARE(header->visualIndex(track), header->visualIndex(ColBitrate) + 1);
+        m_w->lv_ColumnClick(track); // the list was ascending by name: now descending by track
+        QCOMPARE(m.text(0, track), QStringLiteral("10"));
+        QCOMPARE(m.text(1, track), QStringLiteral("9"));
+        QCOMPARE(m.text(2, track), QStringLiteral("2/12"));
+        m_w->lv_ColumnClick(track);
+        QCOMPARE(m.text(m.rowCount() - 1, track), QStringLiteral("10"));
+        m_w->findChild<QPushButton*>(QStringLiteral("cmdCopy"))->click();
+        QVERIFY2(
+            QApplication::clipboard()->text().contains(QStringLiteral("t1.mp3\t\t\t\t10\r\n")),
+            qPrintable(QApplication::clipboard()->text()));
+        m_w->mnuMediaColumn(int(MediaField::Track))->trigger();
+        m_w->mnuView(3)->trigger();
+        m_w->RefreshListing();
+        QVERIFY(WaitForScan(*m_w));
     }
 
     // A refresh under a filter shows only the matching rows as they come.
