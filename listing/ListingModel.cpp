@@ -841,8 +841,27 @@ QStringView filterName(QStringView name, QStringView folder, bool subfolder) {
 
 bool nameMatches(const NamePattern& pattern, QStringView name, bool folder, std::string& folded) {
     if (!(folder ? pattern.folders : pattern.files)) return false;
-    FoldText(std::u16string_view(name.utf16(), std::size_t(name.size())), folded);
+    // Most names are ASCII: folded here in one pass, the rest by the full folding.
+    folded.resize(std::size_t(name.size()));
+    char* out = folded.data();
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80) {
+            FoldText(std::u16string_view(name.utf16(), std::size_t(name.size())), folded);
+            break;
+        }
+        *out++ = char(u >= u'A' && u <= u'Z' ? u + 0x20 : u);
+    }
     return pattern.matches(folded);
+}
+
+// Whether every name `narrower` matches is one `wider` matches: a part of a name that holds the
+// other's part, of the same kinds or fewer. Typing on at the end of a pattern narrows it, so its
+// rows are found among those shown rather than among all.
+bool narrows(const NamePattern& narrower, const NamePattern& wider) {
+    return !narrower.glob && !wider.glob && (wider.files || !narrower.files) &&
+           (wider.folders || !narrower.folders) &&
+           narrower.folded.find(wider.folded) != std::string::npos;
 }
 
 } // namespace
@@ -935,24 +954,35 @@ void ListingModel::startFilterJob() {
         std::vector<const Row*> segments;
         std::vector<const char16_t*> chunks;
         std::vector<QStringView> folders;
+        std::vector<quint32> candidates; // the store rows to look at, when not all
+        bool all = true;
     };
     auto snap = std::make_shared<Snapshot>();
     snap->pattern = m_pending;
     snap->rows = m_filterJobRows;
+    if (m_filtered && narrows(m_pending, m_applied)) {
+        snap->candidates = m_shown;
+        snap->all = false;
+    }
     snap->segments = m_s.rows.segmentStarts();
     snap->chunks = m_s.arena.chunkStarts();
     snap->folders.assign(m_s.folders.texts.begin(), m_s.folders.texts.end());
     m_filterJob = std::make_unique<BackgroundJob<FilterJobResult>>(
         [snap](const std::atomic<bool>& stop) {
             constexpr std::size_t kSegment = decltype(m_s.rows)::kSegmentSize;
-            const auto match = [&snap, &stop](std::size_t first, std::size_t last,
-                                              FilterMatch& into) {
+            const auto rowAt = [&snap](std::size_t k) {
+                return snap->all ? k : std::size_t(snap->candidates[k]);
+            };
+            const auto match = [&snap, &stop, &rowAt](std::size_t first, std::size_t last,
+                                                      FilterMatch& into) {
                 std::string folded;
-                for (std::size_t r = first; r < last; ++r) {
-                    if (r % 4096 == 0 && stop.load(std::memory_order_relaxed)) return;
+                for (std::size_t k = first; k < last; ++k) {
+                    if (k % 4096 == 0 && stop.load(std::memory_order_relaxed)) return;
+                    const std::size_t r = rowAt(k);
                     const Row& row = snap->segments[r / kSegment][r % kSegment];
-                    if (r + 16 < last) {
-                        const Row& ahead = snap->segments[(r + 16) / kSegment][(r + 16) % kSegment];
+                    if (k + 16 < last) {
+                        const std::size_t a = rowAt(k + 16);
+                        const Row& ahead = snap->segments[a / kSegment][a % kSegment];
                         __builtin_prefetch(snap->chunks[std::size_t(quint64(ahead.offset) >> 32)] +
                                            (quint64(ahead.offset) & 0xffffffffu));
                     }
@@ -968,7 +998,7 @@ void ListingModel::startFilterJob() {
                 }
             };
             FilterJobResult result;
-            const std::size_t n = snap->rows;
+            const std::size_t n = snap->all ? snap->rows : snap->candidates.size();
             if (n < kTwoThreadRows) {
                 match(0, n, result.match);
             } else {
