@@ -54,7 +54,7 @@ class Display:
         self.app = subprocess.Popen([self.program, self.folder], env=self.env,
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.window = None
-        for _ in range(300):
+        for _ in range(600):
             found = self.xdotool("search", "--onlyvisible", "--pid", str(self.app.pid), check=False)
             if found:
                 self.window = int(found.split()[0])
@@ -101,7 +101,6 @@ def case_typing(program, folder, seconds):
         time.sleep(seconds)
         probe = d.probe(14)
         time.sleep(0.5)
-        d.xdotool("windowactivate", "--sync", str(d.window), check=False)
         d.xdotool("windowfocus", "--sync", str(d.window))
         d.xdotool("key", "--window", str(d.window), "ctrl+f")
         for text in ["file 12", "BackSpace BackSpace", "*.mp3", "Escape", "f:file 0*9", "Escape"]:
