@@ -278,6 +278,7 @@ int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow, RawRowNa
         return int(m_s.rows.size()) - 1;
     }
     FilterPause filterPause(*this);
+    catchUp();
     std::size_t at = m_s.rows.size();
     if (m_sorted) {
         // Find the place by comparing the new row's cell with the others' one by one.
@@ -306,6 +307,7 @@ int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow, RawRowNa
             ++*it;
         FilterMatch match;
         m_s.rows.insert(at, r);
+        m_appliedUpTo = m_s.rows.size();
         matchRows(m_applied, at, at + 1, match);
         if (match.shown.empty()) return -1; // hidden by the filter
         const int shownAt = int(from - m_shown.begin());
@@ -331,6 +333,7 @@ void ListingModel::beginBatch() {
 
 void ListingModel::endBatch() {
     if (m_batch == 0 || --m_batch > 0) return;
+    m_appliedUpTo = m_s.rows.size(); // matched below, all at once, inside the reset
     if (m_sorted) sortRows(false);
     m_s.rows.shrink_to_fit();
     if (m_filtered) {
@@ -339,6 +342,7 @@ void ListingModel::endBatch() {
         m_shown = std::move(match.shown);
         m_shownTotals = match.totals;
     }
+    m_appliedUpTo = m_s.rows.size();
     endResetModel();
     if (m_sorted) settleOwedSort();
 }
@@ -355,6 +359,7 @@ ListingModel::Store ListingModel::takeRows() {
     Store taken = std::exchange(m_s, Store());
     m_shown.clear();
     m_shownTotals = m_allTotals = Totals();
+    m_appliedUpTo = m_tailUpTo = 0;
     if (m_batch == 0) endResetModel();
     return taken;
 }
@@ -364,7 +369,6 @@ void ListingModel::appendRows(Store rows) {
     SortPause pause(*this);
     // A filter being matched goes on: it reads only the rows before these, which stay in place.
     const int at = rowCount();
-    const std::size_t first = m_s.rows.size();
     const bool signal = m_batch == 0 && !m_filtered;
     if (signal) beginInsertRows({}, at, at + int(rows.rows.size()) - 1);
     // The texts stay where they are; only the rows' references to them are renumbered, and the
@@ -398,18 +402,8 @@ void ListingModel::appendRows(Store rows) {
     }
     m_s.nextSeq = seqBase + std::max(lastSeq + 1, rows.nextSeq);
     if (signal) endInsertRows();
-    if (m_filterJob) matchRows(m_pending, first, m_s.rows.size(), m_filterTail);
-    if (m_filtered) {
-        // Rows that arrive while a filter holds are matched as they come.
-        FilterMatch match;
-        matchRows(m_applied, first, m_s.rows.size(), match);
-        if (match.shown.empty()) return;
-        const bool signalShown = m_batch == 0;
-        if (signalShown) beginInsertRows({}, at, at + int(match.shown.size()) - 1);
-        m_shown.insert(m_shown.end(), match.shown.begin(), match.shown.end());
-        m_shownTotals += match.totals;
-        if (signalShown) endInsertRows();
-    }
+    // Rows that arrive while a filter holds are matched as they come, a slice at a time.
+    if (m_filtered || m_filterJob) queueSlice();
 }
 
 QString ListingModel::text(int row, int column) const {
@@ -450,6 +444,7 @@ bool ListingModel::removeRows(int row, int count, const QModelIndex& parent) {
     if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount()) return false;
     SortPause pause(*this);
     FilterPause filterPause(*this);
+    catchUp();
     beginRemoveRows({}, row, row + count - 1);
     Totals removed;
     for (int r = row; r < row + count; ++r) {
@@ -467,6 +462,7 @@ bool ListingModel::removeRows(int row, int count, const QModelIndex& parent) {
         m_s.rows.erase(std::size_t(row), std::size_t(row + count));
     }
     m_allTotals -= removed;
+    m_appliedUpTo = m_s.rows.size();
     endRemoveRows();
     compactArena();
     return true;
@@ -489,6 +485,7 @@ void ListingModel::removeRowsAt(const std::vector<int>& rows) {
     if (rows.empty()) return;
     SortPause pause(*this);
     FilterPause filterPause(*this);
+    catchUp();
     beginResetModel();
     // Shown rows ascending are store rows ascending.
     std::vector<std::size_t> stores;
@@ -503,6 +500,7 @@ void ListingModel::removeRowsAt(const std::vector<int>& rows) {
     removeStoreRows(stores);
     m_allTotals -= removed;
     if (m_filtered) m_shownTotals -= removed;
+    m_appliedUpTo = m_s.rows.size();
     compactArena();
     endResetModel();
 }
@@ -711,6 +709,7 @@ ListingModel::SortedRows ListingModel::sortedRows(const std::atomic<bool>* stop,
 
 void ListingModel::placeSorted(SortedRows& sorted, bool signal) {
     FilterPause filterPause(*this); // it reads the rows in their old places
+    catchUp();                      // the rows that wait are in their old places too
     if (!signal) {
         m_s.rows.swap(sorted.rows);
         followMovedRows(sorted.newRowOf);
@@ -782,6 +781,7 @@ void ListingModel::placeBackgroundSort() {
         // up for tens of milliseconds.
         if (persistentIndexList().isEmpty()) {
             FilterPause filterPause(*this);
+            catchUp();
             m_s.rows.swap(sorted->rows);
             followMovedRows(sorted->newRowOf);
             if (rowCount() > 0)
@@ -940,11 +940,12 @@ void ListingModel::setFilter(const QString& pattern) {
     // Every row: nothing to match.
     m_applied = m_pending;
     if (m_filtered) showRows(false, {}, {});
+    m_appliedUpTo = m_s.rows.size();
     emit filterApplied();
 }
 
 void ListingModel::startFilterJob() {
-    m_filterJobRows = m_s.rows.size();
+    m_filterJobRows = m_tailUpTo = m_s.rows.size();
     m_filterTail = FilterMatch();
     // What the store holds now, as the places it holds it in: rows added meanwhile never move
     // these, and every other change to the rows stops the job first.
@@ -1029,12 +1030,18 @@ void ListingModel::placeFilter() {
     FilterJobResult result = m_filterJob->take();
     m_filterJob.reset();
     if (result.stopped) return;
+    // The rows added meanwhile that still wait for this pattern.
+    if (m_tailUpTo < m_s.rows.size()) {
+        matchRows(m_pending, m_tailUpTo, m_s.rows.size(), m_filterTail);
+        m_tailUpTo = m_s.rows.size();
+    }
     FilterMatch& match = result.match;
     match.shown.insert(match.shown.end(), m_filterTail.shown.begin(), m_filterTail.shown.end());
     match.totals += m_filterTail.totals;
     m_filterTail = FilterMatch();
     m_applied = m_pending;
     showRows(true, std::move(match.shown), match.totals);
+    m_appliedUpTo = m_s.rows.size();
     emit filterApplied();
 }
 
@@ -1079,6 +1086,49 @@ bool ListingModel::isNumericMediaColumn(int column) {
     return column == ColMedia + int(MediaField::Track) ||
            column == ColMedia + int(MediaField::Year) ||
            column == ColMedia + int(MediaField::Dimensions);
+}
+
+void ListingModel::queueSlice() {
+    if (m_sliceQueued) return;
+    m_sliceQueued = true;
+    QMetaObject::invokeMethod(this, "matchSlice", Qt::QueuedConnection);
+}
+
+void ListingModel::matchSlice() {
+    if (!m_sliceQueued) return; // caught up meanwhile
+    m_sliceQueued = false;
+    // A few milliseconds of matching per turn of the event loop.
+    constexpr std::size_t kSliceRows = 16384;
+    catchUp(kSliceRows);
+    const std::size_t size = m_s.rows.size();
+    if ((m_filtered && m_appliedUpTo < size) || (m_filterJob && m_tailUpTo < size)) queueSlice();
+}
+
+void ListingModel::catchUp(std::size_t limit) {
+    const std::size_t size = m_s.rows.size();
+    if (m_filterJob && m_tailUpTo < size) {
+        const std::size_t last = std::min(size, m_tailUpTo + std::min(limit, size));
+        matchRows(m_pending, m_tailUpTo, last, m_filterTail);
+        m_tailUpTo = last;
+    }
+    if (m_filtered && m_appliedUpTo < size) {
+        const std::size_t last = std::min(size, m_appliedUpTo + std::min(limit, size));
+        FilterMatch match;
+        matchRows(m_applied, m_appliedUpTo, last, match);
+        m_appliedUpTo = last;
+        appendShown(match);
+    }
+    if (limit == std::size_t(-1)) m_sliceQueued = false;
+}
+
+void ListingModel::appendShown(const FilterMatch& match) {
+    if (match.shown.empty()) return;
+    const bool signal = m_batch == 0;
+    const int at = rowCount();
+    if (signal) beginInsertRows({}, at, at + int(match.shown.size()) - 1);
+    m_shown.insert(m_shown.end(), match.shown.begin(), match.shown.end());
+    m_shownTotals += match.totals;
+    if (signal) endInsertRows();
 }
 
 } // namespace treelan

@@ -103,7 +103,7 @@ class ListingModel : public QAbstractTableModel {
         PBitrateKey,
         kPackedTexts
     };
-    // About 64 bytes plus the packed texts: a listing of 200,000 files stays within tens of MiB.
+    // About 80 bytes plus the packed texts: a listing of 200,000 files stays within tens of MiB.
     struct Row {
         qsizetype offset = 0;  // first packed text in m_s.arena
         quint64 seq = 0;       // order of adding: ties keep it, so the order is strict
@@ -233,8 +233,8 @@ public:
     // The pattern last given, and whether the one shown hides rows.
     const QString& filter() const { return m_filterText; }
     bool isFiltered() const { return m_filtered; }
-    // A pattern given is still being matched.
-    bool isFilterPending() const { return m_filterJob != nullptr; }
+    // A pattern given is still being matched, or rows added under a filter wait to be.
+    bool isFilterPending() const { return m_filterJob != nullptr || m_sliceQueued; }
     // Rows held, shown or hidden.
     int storedRowCount() const { return int(m_s.rows.size()); }
     // The raw paths (as rawPath gives them) of the rows the filter hides, and whether each is a
@@ -320,6 +320,13 @@ private:
     bool stopFilterJob();
     // Puts a finished filter's rows in place; asked for by name from its thread.
     Q_INVOKABLE void placeFilter();
+    // Matches the next slice of rows that wait, and asks for the next turn while more do.
+    Q_INVOKABLE void matchSlice();
+    void queueSlice();
+    // Matches every row that waits, at once: before rows move or go. `limit`: at most that many.
+    void catchUp(std::size_t limit = std::size_t(-1));
+    // Shows the rows of `match`, all after the shown ones.
+    void appendShown(const FilterMatch& match);
     // Matches store rows [first, last) here, appending to `into`.
     void matchRows(const NamePattern& pattern, std::size_t first, std::size_t last,
                    FilterMatch& into) const;
@@ -372,6 +379,11 @@ private:
     std::unique_ptr<BackgroundJob<FilterJobResult>> m_filterJob;
     std::size_t m_filterJobRows = 0; // the store rows the job matches: those before this
     FilterMatch m_filterTail;        // rows added since, matched here
+    // Rows added while a filter holds are matched here a slice at a time, on later turns of the
+    // event loop (a scan hands over a large folder's rows at once): store rows from
+    // m_appliedUpTo on wait for the shown pattern, from m_tailUpTo on for the one being matched.
+    std::size_t m_appliedUpTo = 0, m_tailUpTo = 0;
+    bool m_sliceQueued = false;
 };
 
 } // namespace treelan

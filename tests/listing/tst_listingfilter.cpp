@@ -79,6 +79,7 @@ private slots:
         staging.addRow(file(QStringLiteral("z.mp3")));
         staging.addRow(file(QStringLiteral("z.txt")));
         m.appendRows(staging.takeRows());
+        QVERIFY(QTest::qWaitFor([&] { return !m.isFilterPending(); }, 10000));
         QCOMPARE(shownNames(m), QStringList({"d.MP3", "c.mp3", "bb.mp3", "b.mp3", "z.mp3"}));
 
         QVERIFY(m.removeRows(1, 2)); // c.mp3, bb.mp3
@@ -128,7 +129,45 @@ private slots:
         staging.addRow(file(QStringLiteral("n6999.mp3")));
         staging.addRow(file(QStringLiteral("x.mp3")));
         m.appendRows(staging.takeRows());
+        QVERIFY(QTest::qWaitFor([&] { return !m.isFilterPending(); }, 10000));
         QCOMPARE(shownNames(m), QStringList({"n6999.mp3"}));
+    }
+
+    // A large batch of rows that arrives under a filter is matched a slice at a time on later
+    // turns of the event loop, not at once; moving the rows first matches what waits.
+    void arrivingRowsMatchedInSlices_data() {
+        QTest::addColumn<bool>("sortAtOnce");
+        QTest::newRow("slices") << false;
+        QTest::newRow("sorted before the slices") << true;
+    }
+    void arrivingRowsMatchedInSlices() {
+        QFETCH(bool, sortAtOnce);
+        ListingModel m;
+        QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        m.addRow(file(QStringLiteral("seven 7")));
+        QVERIFY(filter(m, QStringLiteral("7")));
+        ListingModel staging;
+        QStringList want{QStringLiteral("seven 7")};
+        staging.beginBatch();
+        for (int i = 0; i < 50000; ++i) {
+            const QString name = QStringLiteral("r%1").arg(i);
+            staging.addRow(file(name));
+            if (name.contains(QLatin1Char('7'))) want << name;
+        }
+        staging.endBatch();
+        m.appendRows(staging.takeRows());
+        QCOMPARE(m.rowCount(), 1); // nothing matched on the spot
+        if (sortAtOnce) {
+            m.sort(ColName, Qt::DescendingOrder);
+            std::sort(want.begin(), want.end(), std::greater<>());
+        } else {
+            QVERIFY(m.isFilterPending());
+            QVERIFY(QTest::qWaitFor([&] { return !m.isFilterPending(); }, 10000));
+            want.sort(); // the batch came in name order, after the row before it
+            want.move(want.indexOf(QStringLiteral("seven 7")), 0);
+        }
+        QCOMPARE(shownNames(m), want);
+        QCOMPARE(m.shownTotals().files, qint64(want.size()));
     }
 
     void totals_data() {
