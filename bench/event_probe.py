@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The window's event loop, timed from outside on a real X display (Xvfb, not offscreen).
 
-    event_probe.py BIN_DIR [--files N] [--runs R] [--case scan|typing|catalog|all]
+    event_probe.py BIN_DIR [--files N] [--runs R] [--case scan|scanfilter|typing|catalog|all]
                    [--scan-seconds S]
 
 Each run starts the program under Xvfb on a folder of N files (bench/make_tree.py --flat, made
@@ -9,6 +9,8 @@ once under $TREELAN_BENCH_DIR) and runs ping-probe.py beside it, which sends _NE
 10 ms and times the replies Qt sends from its event loop: the worst reply is the longest the
 window's thread was blocked. Cases:
   scan     while the window lists the N files at start (and sorts them)
+  scanfilter  the same with a pattern typed into the filter box as the window appears: the rows
+           are matched as they arrive
   typing   while a pattern is typed into the filter box over the N rows, key by key, changed and
            cleared
   catalog  while a catalogue search fills the catalogue window's list (to come with that window:
@@ -54,7 +56,7 @@ class Display:
         self.app = subprocess.Popen([self.program, self.folder], env=self.env,
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.window = None
-        for _ in range(600):
+        for _ in range(1200):
             found = self.xdotool("search", "--onlyvisible", "--pid", str(self.app.pid), check=False)
             if found:
                 self.window = int(found.split()[0])
@@ -95,6 +97,16 @@ def case_scan(program, folder, seconds):
     return out
 
 
+def case_scanfilter(program, folder, seconds):
+    with Display(program, folder) as d:
+        probe = d.probe(seconds)
+        d.xdotool("windowfocus", "--sync", str(d.window))
+        d.xdotool("key", "--window", str(d.window), "ctrl+f")
+        d.xdotool("type", "--delay", "150", "*7*.mp3")
+        out = probe.communicate()[0]
+    return out
+
+
 def case_typing(program, folder, seconds):
     with Display(program, folder) as d:
         # The listing first, unprobed; then the keys, one every 150 ms, as a quick typist.
@@ -124,7 +136,7 @@ def main():
     ap.add_argument("bin_dir")
     ap.add_argument("--files", type=int, default=1_000_000)
     ap.add_argument("--runs", type=int, default=3)
-    ap.add_argument("--case", default="all", choices=["scan", "typing", "catalog", "all"])
+    ap.add_argument("--case", default="all", choices=["scan", "scanfilter", "typing", "catalog", "all"])
     ap.add_argument("--scan-seconds", type=float, default=25,
                     help="how long the listing at start takes (and is probed)")
     a = ap.parse_args()
@@ -136,7 +148,8 @@ def main():
     if not os.path.isdir(folder):
         subprocess.run([sys.executable, os.path.join(HERE, "make_tree.py"), folder, "--flat",
                         "--files", str(a.files)], check=True)
-    cases = {"scan": case_scan, "typing": case_typing, "catalog": case_catalog}
+    cases = {"scan": case_scan, "scanfilter": case_scanfilter, "typing": case_typing,
+             "catalog": case_catalog}
     ok = True
     for name in (cases if a.case == "all" else [a.case]):
         results = []
