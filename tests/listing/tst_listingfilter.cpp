@@ -106,33 +106,6 @@ private slots:
         QCOMPARE(m.rowCount(), 6);
     }
 
-    // A newer pattern given before the last one's rows came replaces it; clearing the rows keeps
-    // the filter for the rows of the next scan.
-    void laterPatternWins() {
-        ListingModel m;
-        m.beginBatch();
-        for (int i = 0; i < 70000; ++i) // enough for the matching to take two threads
-            m.addRow(file(QStringLiteral("n%1.txt").arg(i)));
-        m.endBatch();
-        QSignalSpy applied(&m, &ListingModel::filterApplied);
-        m.setFilter(QStringLiteral("n1"));
-        m.setFilter(QStringLiteral("n6999"));
-        QVERIFY(applied.wait(10000));
-        QTest::qWait(50);
-        QCOMPARE(applied.count(), 1);
-        QCOMPARE(shownNames(m), QStringList({"n6999.txt", "n69990.txt", "n69991.txt", "n69992.txt",
-                                             "n69993.txt", "n69994.txt", "n69995.txt", "n69996.txt",
-                                             "n69997.txt", "n69998.txt", "n69999.txt"}));
-        m.clear();
-        QVERIFY(m.isFiltered());
-        ListingModel staging;
-        staging.addRow(file(QStringLiteral("n6999.mp3")));
-        staging.addRow(file(QStringLiteral("x.mp3")));
-        m.appendRows(staging.takeRows());
-        QVERIFY(QTest::qWaitFor([&] { return !m.isFilterPending(); }, 10000));
-        QCOMPARE(shownNames(m), QStringList({"n6999.mp3"}));
-    }
-
     // A large batch of rows that arrives under a filter is matched a slice at a time on later
     // turns of the event loop, not at once; moving the rows first matches what waits.
     void arrivingRowsMatchedInSlices_data() {
