@@ -449,10 +449,9 @@ void frmExport::onScanSorted() {
     m_sortingScan = false;
     m_complete = m_scanOutcome == ListingScan::Outcome::Complete;
     m_scanStopping = false;
-    if (m_model->rowCount() > 0) {
-        m_listingEnabled = true;
-        selectRow(0);
-    }
+    // Rows a filter hides are rows found all the same: clearing the filter shows them.
+    if (m_model->storedRowCount() > 0) m_listingEnabled = true;
+    if (m_model->rowCount() > 0) selectRow(0);
     updateScanBar();
     updateButtons();
     emit scanFinished();
@@ -637,7 +636,8 @@ void frmExport::DeleteSelectedRows() {
 
     const int left = m_model->rowCount();
     if (left == 0) {
-        m_listingEnabled = false;
+        // Emptied, unless a filter hides rows that are left.
+        m_listingEnabled = m_model->storedRowCount() > 0;
         updateButtons();
         return;
     }

@@ -329,9 +329,8 @@ private slots:
         m_w->lv_ColumnClick(track);
         QCOMPARE(m.text(m.rowCount() - 1, track), QStringLiteral("10"));
         m_w->findChild<QPushButton*>(QStringLiteral("cmdCopy"))->click();
-        QVERIFY2(
-            QApplication::clipboard()->text().contains(QStringLiteral("t1.mp3\t\t\t\t10\r\n")),
-            qPrintable(QApplication::clipboard()->text()));
+        QVERIFY2(QApplication::clipboard()->text().contains(QStringLiteral("t1.mp3\t\t\t\t10\r\n")),
+                 qPrintable(QApplication::clipboard()->text()));
         m_w->mnuMediaColumn(int(MediaField::Track))->trigger();
         m_w->mnuView(3)->trigger();
         m_w->RefreshListing();
@@ -345,6 +344,20 @@ private slots:
         QVERIFY(WaitForScan(*m_w));
         QCOMPARE(shownNames(*m_w->model()), QSet<QString>({"track 10.mp3", "track 2.mp3"}));
         QCOMPARE(m_w->model()->storedRowCount(), int(m_entries));
+        // A refresh that shows no row under the filter, then deleting every shown row: Copy
+        // stays for the rows the filter hides.
+        auto* copy = m_w->findChild<QPushButton*>(QStringLiteral("cmdCopy"));
+        QVERIFY(typeFilter(*m_w, QStringLiteral("no such name")));
+        m_w->RefreshListing();
+        QVERIFY(WaitForScan(*m_w));
+        QVERIFY(copy->isEnabled());
+        QVERIFY(typeFilter(*m_w, QStringLiteral("rock.txt")));
+        m_w->listView()->selectAll();
+        m_w->DeleteSelectedRows();
+        QCOMPARE(m_w->model()->rowCount(), 0);
+        QVERIFY(copy->isEnabled());
+        QVERIFY(typeFilter(*m_w, QString()));
+        QCOMPARE(m_w->model()->rowCount(), int(m_entries) - 1);
     }
 };
 
