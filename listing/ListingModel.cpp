@@ -2,7 +2,6 @@
 
 #include "codec/Bytes.h"
 #include "codec/Utf8.h"
-#include "platform/ThreadPriority.h"
 #include "settings/StringTable.h"
 
 #include <algorithm>
@@ -971,7 +970,6 @@ void ListingModel::startFilterJob() {
     snap->folders.assign(m_s.folders.texts.begin(), m_s.folders.texts.end());
     m_filterJob = std::make_unique<BackgroundJob<FilterJobResult>>(
         [snap](const std::atomic<bool>& stop) {
-            LowerThreadPriority(); // the window answers first, even while a million names wait
             constexpr std::size_t kSegment = decltype(m_s.rows)::kSegmentSize;
             const auto rowAt = [&snap](std::size_t k) {
                 return snap->all ? k : std::size_t(snap->candidates[k]);
