@@ -1,7 +1,9 @@
 #pragma once
 
-// Texts of the catalogue in plain C++ (the search runs without Qt): case folding, the search's
-// name patterns, times, sizes and the escapes of its outputs.
+// Texts of the catalogue in plain C++ (the search runs without Qt): times, sizes and the escapes of
+// its outputs.
+
+#include "format/NamePattern.h"
 
 #include <cstdint>
 #include <string>
@@ -9,29 +11,10 @@
 
 namespace treelan::catalog {
 
-// The UTF-8 text with each code point replaced by its simple case folding. Bytes that are not
-// UTF-8 stay as they are.
-std::string FoldText(std::string_view utf8);
-
-// Whether the whole of `text` matches `pattern`: "*" any run of code points, "?" one code point,
-// every other character itself ("[" too). Both are compared as they are: fold them first.
-bool GlobMatch(std::string_view pattern, std::string_view text);
-
-// The search's pattern, as the web page and the window's filter read it: surrounding blanks
-// dropped, an opening "f:" (files) or "d:" (folders) in any case, then a part of a name, or a
-// whole name when it holds "*" or "?"; case folded.
-struct NamePattern {
-    bool files = true;
-    bool folders = true;
-    bool glob = false;
-    std::string folded; // the pattern, folded
-    // The longest run of the folded pattern without "*" or "?": what an index can look up.
-    std::string longestPiece;
-
-    static NamePattern parse(std::string_view text);
-    // Whether a name (folded with FoldText) matches.
-    bool matches(std::string_view foldedName) const;
-};
+// The name patterns and case folding live below the listing, which filters with them too.
+using treelan::FoldText;
+using treelan::GlobMatch;
+using treelan::NamePattern;
 
 // "2024-05-01T10:20:30.5Z": nanoseconds since 1970 in UTC, cut to `resolutionNs` (which must
 // divide a second or be whole seconds), fraction digits as many as needed and no more.

@@ -11,6 +11,10 @@
 
 namespace treelan {
 
+namespace {
+std::array<quint64, 2> mediaNumber(int column, QStringView text);
+} // namespace
+
 ListingModel::Store::Store() {
     types.intern(QString()); // type 0: no type name
 }
@@ -31,14 +35,31 @@ private:
     bool m_resume;
 };
 
+// Stops a filter's matching for a change to the rows, and starts it again once the change is made.
+class ListingModel::FilterPause {
+public:
+    explicit FilterPause(ListingModel& model) : m_model(model), m_resume(model.stopFilterJob()) {}
+    ~FilterPause() {
+        if (m_resume) m_model.startFilterJob();
+    }
+    FilterPause(const FilterPause&) = delete;
+    FilterPause& operator=(const FilterPause&) = delete;
+
+private:
+    ListingModel& m_model;
+    bool m_resume;
+};
+
 ListingModel::ListingModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 ListingModel::~ListingModel() {
+    stopFilterJob();
     stopBackgroundSort();
 }
 
 int ListingModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(m_s.rows.size());
+    if (parent.isValid()) return 0;
+    return int(m_filtered ? m_shown.size() : m_s.rows.size());
 }
 
 int ListingModel::columnCount(const QModelIndex& parent) const {
@@ -50,7 +71,7 @@ QVariant ListingModel::data(const QModelIndex& index, int role) const {
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        return view(m_s.rows[std::size_t(index.row())], index.column()).toString();
+        return view(m_s.rows[storeRow(index.row())], index.column()).toString();
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(m_layout.columnAlignment(index.column()) | Qt::AlignVCenter);
     default:
@@ -132,6 +153,25 @@ ListingModel::Row ListingModel::makeRow(const FileEntryView& e, bool subfolder, 
         out += text.size();
     }
     m_s.liveChars += total;
+    if (!subfolder) {
+        for (const QChar c : e[ColSizeKey]) {
+            if (c < u'0' || c > u'9') break;
+            r.bytes = r.bytes * 10 + quint64(c.unicode() - u'0');
+        }
+        // "h:mm:ss", the hours as many digits as they take.
+        quint32 seconds = 0, part = 0;
+        for (const QChar c : e[ColDuration]) {
+            if (c == u':') {
+                seconds = (seconds + part) * 60, part = 0;
+            } else if (c >= u'0' && c <= u'9') {
+                part = part * 10 + quint32(c.unicode() - u'0');
+            } else {
+                seconds = part = 0;
+                break;
+            }
+        }
+        r.seconds = seconds + part;
+    }
     return r;
 }
 
@@ -232,25 +272,50 @@ std::vector<quint32> ListingModel::ranks(const std::vector<QString>& texts) cons
 int ListingModel::addRow(const FileEntryView& entry, bool subfolderRow, RawRowNames raw) {
     SortPause pause(*this);
     Row r = makeRow(entry, subfolderRow, raw);
+    addToTotals(r, m_allTotals);
     if (m_batch > 0) {
         m_s.rows.push_back(r);
         return int(m_s.rows.size()) - 1;
     }
+    FilterPause filterPause(*this);
+    catchUp();
     std::size_t at = m_s.rows.size();
     if (m_sorted) {
         // Find the place by comparing the new row's cell with the others' one by one.
         const bool desc = m_sortOrder == Qt::DescendingOrder;
         const bool key = m_sortKey >= ColSizeKey && m_sortKey <= ColBitrateKey;
+        const bool number = isNumericMediaColumn(m_sortKey);
         const QStringView mine = view(r, m_sortKey);
+        const auto mineNumber = number ? mediaNumber(m_sortKey, mine) : std::array<quint64, 2>{};
+        const auto compare = [&](QStringView t) {
+            if (!number) return key ? compareKeys(t, mine) : compareTexts(t, mine);
+            const auto n = mediaNumber(m_sortKey, t);
+            return n < mineNumber ? -1 : (mineNumber < n ? 1 : 0);
+        };
         at = std::size_t(std::partition_point(m_s.rows.begin(), m_s.rows.end(),
                                               [&](const Row& other) {
-                                                  const QStringView t = view(other, m_sortKey);
-                                                  int c = key ? compareKeys(t, mine)
-                                                              : compareTexts(t, mine);
+                                                  int c = compare(view(other, m_sortKey));
                                                   if (desc) c = -c;
                                                   return c <= 0;
                                               }) -
                          m_s.rows.begin());
+    }
+    if (m_filtered) {
+        // The shown rows from `at` on move down one in the store.
+        const auto from = std::lower_bound(m_shown.begin(), m_shown.end(), quint32(at));
+        for (auto it = from; it != m_shown.end(); ++it)
+            ++*it;
+        FilterMatch match;
+        m_s.rows.insert(at, r);
+        m_appliedUpTo = m_s.rows.size();
+        matchRows(m_applied, at, at + 1, match);
+        if (match.shown.empty()) return -1; // hidden by the filter
+        const int shownAt = int(from - m_shown.begin());
+        beginInsertRows({}, shownAt, shownAt);
+        m_shown.insert(m_shown.begin() + shownAt, quint32(at));
+        m_shownTotals += match.totals;
+        endInsertRows();
+        return shownAt;
     }
     beginInsertRows({}, int(at), int(at));
     m_s.rows.insert(at, r);
@@ -268,8 +333,16 @@ void ListingModel::beginBatch() {
 
 void ListingModel::endBatch() {
     if (m_batch == 0 || --m_batch > 0) return;
+    m_appliedUpTo = m_s.rows.size(); // matched below, all at once, inside the reset
     if (m_sorted) sortRows(false);
     m_s.rows.shrink_to_fit();
+    if (m_filtered) {
+        FilterMatch match;
+        matchRows(m_applied, 0, m_s.rows.size(), match);
+        m_shown = std::move(match.shown);
+        m_shownTotals = match.totals;
+    }
+    m_appliedUpTo = m_s.rows.size();
     endResetModel();
     if (m_sorted) settleOwedSort();
 }
@@ -281,8 +354,12 @@ void ListingModel::clear() {
 ListingModel::Store ListingModel::takeRows() {
     stopBackgroundSort(); // the rows it sorts are leaving
     m_sortOwed = false;
+    FilterPause filterPause(*this); // the filter holds for the rows to come
     if (m_batch == 0) beginResetModel();
     Store taken = std::exchange(m_s, Store());
+    m_shown.clear();
+    m_shownTotals = m_allTotals = Totals();
+    m_appliedUpTo = m_tailUpTo = 0;
     if (m_batch == 0) endResetModel();
     return taken;
 }
@@ -290,8 +367,9 @@ ListingModel::Store ListingModel::takeRows() {
 void ListingModel::appendRows(Store rows) {
     if (rows.rows.empty()) return;
     SortPause pause(*this);
+    // A filter being matched goes on: it reads only the rows before these, which stay in place.
     const int at = rowCount();
-    const bool signal = m_batch == 0;
+    const bool signal = m_batch == 0 && !m_filtered;
     if (signal) beginInsertRows({}, at, at + int(rows.rows.size()) - 1);
     // The texts stay where they are; only the rows' references to them are renumbered, and the
     // shared texts are looked up once each rather than once per row.
@@ -319,24 +397,27 @@ void ListingModel::appendRows(Store rows) {
         r.rawFolder = rawFolderOf[r.rawFolder];
         lastSeq = std::max(lastSeq, r.seq);
         r.seq += seqBase;
+        addToTotals(r, m_allTotals);
         m_s.rows.push_back(r);
     }
     m_s.nextSeq = seqBase + std::max(lastSeq + 1, rows.nextSeq);
     if (signal) endInsertRows();
+    // Rows that arrive while a filter holds are matched as they come, a slice at a time.
+    if (m_filtered || m_filterJob) queueSlice();
 }
 
 QString ListingModel::text(int row, int column) const {
     if (row < 0 || row >= rowCount() || column < 0 || column >= kListingColumns) return {};
-    return view(m_s.rows[std::size_t(row)], column).toString();
+    return view(m_s.rows[storeRow(row)], column).toString();
 }
 
 QStringView ListingModel::cell(int row, int column) const {
     if (row < 0 || row >= rowCount() || column < 0 || column >= kListingColumns) return {};
-    return view(m_s.rows[std::size_t(row)], column);
+    return view(m_s.rows[storeRow(row)], column);
 }
 
 bool ListingModel::isSubfolderRow(int row) const {
-    return row >= 0 && row < rowCount() && m_s.rows[std::size_t(row)].subfolder;
+    return row >= 0 && row < rowCount() && m_s.rows[storeRow(row)].subfolder;
 }
 
 quint32 ListingModel::internRawFolder(const QByteArray& bytes) {
@@ -350,7 +431,10 @@ quint32 ListingModel::internRawFolder(const QByteArray& bytes) {
 
 QByteArray ListingModel::rawPath(int row) const {
     if (row < 0 || row >= rowCount()) return {};
-    const Row& r = m_s.rows[std::size_t(row)];
+    return rawPathOf(m_s.rows[storeRow(row)]);
+}
+
+QByteArray ListingModel::rawPathOf(const Row& r) const {
     QByteArray path = r.rawFolder != 0 ? m_s.rawFolders[r.rawFolder] : ToUTF8(view(r, ColFolder));
     if (!r.subfolder) path += r.rawName ? m_s.rawNames.value(r.seq) : ToUTF8(view(r, ColName));
     return path;
@@ -359,29 +443,64 @@ QByteArray ListingModel::rawPath(int row) const {
 bool ListingModel::removeRows(int row, int count, const QModelIndex& parent) {
     if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount()) return false;
     SortPause pause(*this);
+    FilterPause filterPause(*this);
+    catchUp();
     beginRemoveRows({}, row, row + count - 1);
-    for (int r = row; r < row + count; ++r)
-        m_s.liveChars -= packedLength(m_s.rows[std::size_t(r)]);
-    m_s.rows.erase(std::size_t(row), std::size_t(row + count));
+    Totals removed;
+    for (int r = row; r < row + count; ++r) {
+        const Row& gone = m_s.rows[storeRow(r)];
+        m_s.liveChars -= packedLength(gone);
+        addToTotals(gone, removed);
+    }
+    if (m_filtered) {
+        std::vector<std::size_t> stores;
+        for (int r = row; r < row + count; ++r)
+            stores.push_back(storeRow(r));
+        removeStoreRows(stores);
+        m_shownTotals -= removed;
+    } else {
+        m_s.rows.erase(std::size_t(row), std::size_t(row + count));
+    }
+    m_allTotals -= removed;
+    m_appliedUpTo = m_s.rows.size();
     endRemoveRows();
     compactArena();
     return true;
 }
 
-void ListingModel::removeRowsAt(const std::vector<int>& rows) {
-    if (rows.empty()) return;
-    SortPause pause(*this);
-    beginResetModel();
+void ListingModel::removeStoreRows(const std::vector<std::size_t>& rows) {
     std::size_t next = 0, kept = 0;
     for (std::size_t r = 0; r < m_s.rows.size(); ++r) {
-        if (next < rows.size() && std::size_t(rows[next]) == r) {
+        if (next < rows.size() && rows[next] == r) {
             ++next;
-            m_s.liveChars -= packedLength(m_s.rows[r]);
             continue;
         }
         m_s.rows[kept++] = m_s.rows[r];
     }
     m_s.rows.resize(kept);
+    followRemovedRows(rows);
+}
+
+void ListingModel::removeRowsAt(const std::vector<int>& rows) {
+    if (rows.empty()) return;
+    SortPause pause(*this);
+    FilterPause filterPause(*this);
+    catchUp();
+    beginResetModel();
+    // Shown rows ascending are store rows ascending.
+    std::vector<std::size_t> stores;
+    stores.reserve(rows.size());
+    Totals removed;
+    for (const int row : rows) {
+        stores.push_back(storeRow(row));
+        const Row& gone = m_s.rows[stores.back()];
+        m_s.liveChars -= packedLength(gone);
+        addToTotals(gone, removed);
+    }
+    removeStoreRows(stores);
+    m_allTotals -= removed;
+    if (m_filtered) m_shownTotals -= removed;
+    m_appliedUpTo = m_s.rows.size();
     compactArena();
     endResetModel();
 }
@@ -440,6 +559,25 @@ bool numericKey(QStringView text, std::array<quint64, 2>& prefix) {
     return true;
 }
 
+// A media field that holds a number, as numbers order: empty first, then by value (a track's
+// "3/12" by its 3, dimensions "1920x1080" by area, then width), then texts that hold none.
+std::array<quint64, 2> mediaNumber(int column, QStringView text) {
+    if (text.isEmpty()) return {0, 0};
+    const auto number = [&text](qsizetype& at, quint64& value) {
+        const qsizetype start = at;
+        value = 0;
+        while (at < text.size() && text[at] >= u'0' && text[at] <= u'9' && at - start < 18)
+            value = value * 10 + quint64(text[at++].unicode() - u'0');
+        return at > start;
+    };
+    qsizetype at = 0;
+    quint64 first = 0, second = 0;
+    if (!number(at, first)) return {~quint64(0), 0};
+    if (column != ColMedia + int(MediaField::Dimensions)) return {first + 1, 0};
+    if (at >= text.size() || text[at] != u'x' || !number(++at, second)) return {~quint64(0), 0};
+    return {first * second + 1, first};
+}
+
 // Thrown from within a sort that was asked to stop.
 struct SortStopped {};
 
@@ -475,6 +613,7 @@ std::vector<ListingModel::SortItem> ListingModel::sortItems(SortSteps& step) con
     std::vector<SortItem> items(n);
     const bool shared = m_sortKey == ColFolder || m_sortKey == ColTypeName;
     const bool key = m_sortKey >= ColSizeKey && m_sortKey <= ColBitrateKey;
+    const bool number = isNumericMediaColumn(m_sortKey);
     std::vector<quint32> rank;
     if (shared) rank = ranks(m_sortKey == ColFolder ? m_s.folders.texts : m_s.types.texts);
     for (std::size_t r = 0; r < n; ++r) {
@@ -485,6 +624,9 @@ std::vector<ListingModel::SortItem> ListingModel::sortItems(SortSteps& step) con
         item.seq = row.seq;
         if (shared) {
             item.prefix = {rank[m_sortKey == ColFolder ? row.folder : row.type], 0};
+            item.exact = item.complete = true;
+        } else if (number) {
+            item.prefix = mediaNumber(m_sortKey, view(row, m_sortKey));
             item.exact = item.complete = true;
         } else if (key) {
             item.exact = item.complete = numericKey(view(row, m_sortKey), item.prefix);
@@ -566,18 +708,26 @@ ListingModel::SortedRows ListingModel::sortedRows(const std::atomic<bool>* stop,
 }
 
 void ListingModel::placeSorted(SortedRows& sorted, bool signal) {
+    FilterPause filterPause(*this); // it reads the rows in their old places
+    catchUp();                      // the rows that wait are in their old places too
     if (!signal) {
         m_s.rows.swap(sorted.rows);
+        followMovedRows(sorted.newRowOf);
         return;
     }
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList before = persistentIndexList();
+    std::vector<std::size_t> stores;
+    stores.reserve(std::size_t(before.size()));
+    for (const QModelIndex& i : before)
+        stores.push_back(sorted.newRowOf[storeRow(i.row())]);
     m_s.rows.swap(sorted.rows);
+    followMovedRows(sorted.newRowOf);
     if (!before.isEmpty()) {
         QModelIndexList after;
         after.reserve(before.size());
-        for (const QModelIndex& i : before)
-            after.append(index(int(sorted.newRowOf[std::size_t(i.row())]), i.column()));
+        for (qsizetype k = 0; k < before.size(); ++k)
+            after.append(index(shownRow(stores[std::size_t(k)]), before[k].column()));
         changePersistentIndexList(before, after);
     }
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
@@ -630,8 +780,12 @@ void ListingModel::placeBackgroundSort() {
         // data: a view redraws what it shows, where a layout change of a million rows holds it
         // up for tens of milliseconds.
         if (persistentIndexList().isEmpty()) {
+            FilterPause filterPause(*this);
+            catchUp();
             m_s.rows.swap(sorted->rows);
-            emit dataChanged(index(0, 0), index(rowCount() - 1, kListingColumns - 1));
+            followMovedRows(sorted->newRowOf);
+            if (rowCount() > 0)
+                emit dataChanged(index(0, 0), index(rowCount() - 1, kListingColumns - 1));
         } else {
             placeSorted(*sorted, true);
         }
@@ -672,6 +826,309 @@ void ListingModel::setSorted(bool sorted) {
     m_sorted = sorted;
     if (m_sorted && m_batch == 0) sortRows();
     settleOwedSort();
+}
+
+// --- filtering ---
+
+namespace {
+
+// The name a filter matches: a file's own, a subfolder row's folder's last part ("Sub/" -> "Sub").
+QStringView filterName(QStringView name, QStringView folder, bool subfolder) {
+    if (!subfolder) return name;
+    if (folder.endsWith(u'/')) folder.chop(1);
+    return folder.sliced(folder.lastIndexOf(u'/') + 1);
+}
+
+bool nameMatches(const NamePattern& pattern, QStringView name, bool folder, std::string& folded) {
+    if (!(folder ? pattern.folders : pattern.files)) return false;
+    // Most names are ASCII: folded here in one pass, the rest by the full folding.
+    folded.resize(std::size_t(name.size()));
+    char* out = folded.data();
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80) {
+            FoldText(std::u16string_view(name.utf16(), std::size_t(name.size())), folded);
+            break;
+        }
+        *out++ = char(u >= u'A' && u <= u'Z' ? u + 0x20 : u);
+    }
+    return pattern.matches(folded);
+}
+
+// Whether every name `narrower` matches is one `wider` matches: a part of a name that holds the
+// other's part, of the same kinds or fewer. Typing on at the end of a pattern narrows it, so its
+// rows are found among those shown rather than among all.
+bool narrows(const NamePattern& narrower, const NamePattern& wider) {
+    return !narrower.glob && !wider.glob && (wider.files || !narrower.files) &&
+           (wider.folders || !narrower.folders) &&
+           narrower.folded.find(wider.folded) != std::string::npos;
+}
+
+} // namespace
+
+void ListingModel::addToTotals(const Row& row, Totals& totals) {
+    if (row.subfolder) {
+        ++totals.folders;
+        return;
+    }
+    ++totals.files;
+    totals.bytes += row.bytes;
+    totals.seconds += row.seconds;
+}
+
+ListingModel::Totals ListingModel::totals(int first, int last) const {
+    Totals sum;
+    first = std::max(first, 0);
+    last = std::min(last, rowCount() - 1);
+    for (int row = first; row <= last; ++row)
+        addToTotals(m_s.rows[storeRow(row)], sum);
+    return sum;
+}
+
+int ListingModel::shownRow(std::size_t storeRow) const {
+    if (!m_filtered) return storeRow < m_s.rows.size() ? int(storeRow) : -1;
+    const auto it = std::lower_bound(m_shown.begin(), m_shown.end(), quint32(storeRow));
+    return it != m_shown.end() && *it == storeRow ? int(it - m_shown.begin()) : -1;
+}
+
+void ListingModel::followMovedRows(const std::vector<quint32>& newRowOf) {
+    if (!m_filtered || m_shown.empty()) return;
+    // A mark per store row, read in order: linear, where sorting the shown rows would not be.
+    std::vector<bool> shown(m_s.rows.size());
+    for (const quint32 row : m_shown)
+        shown[newRowOf[row]] = true;
+    std::size_t k = 0;
+    for (std::size_t row = 0; row < shown.size(); ++row)
+        if (shown[row]) m_shown[k++] = quint32(row);
+}
+
+void ListingModel::followRemovedRows(const std::vector<std::size_t>& removed) {
+    if (!m_filtered) return;
+    std::size_t gone = 0, kept = 0;
+    for (const quint32 row : m_shown) {
+        while (gone < removed.size() && removed[gone] < row)
+            ++gone;
+        if (gone < removed.size() && removed[gone] == row) continue;
+        m_shown[kept++] = quint32(row - gone);
+    }
+    m_shown.resize(kept);
+}
+
+void ListingModel::matchRows(const NamePattern& pattern, std::size_t first, std::size_t last,
+                             FilterMatch& into) const {
+    std::string folded;
+    for (std::size_t r = first; r < last; ++r) {
+        const Row& row = m_s.rows[r];
+        if (nameMatches(
+                pattern,
+                filterName(packed(row, PName), m_s.folders.texts[row.folder], row.subfolder),
+                row.subfolder, folded)) {
+            into.shown.push_back(quint32(r));
+            addToTotals(row, into.totals);
+        }
+    }
+}
+
+void ListingModel::setFilter(const QString& pattern) {
+    m_filterText = pattern;
+    stopFilterJob();
+    m_pending = NamePattern::parse(pattern.toStdString());
+    if (!m_pending.matchesAll()) {
+        startFilterJob();
+        return;
+    }
+    // Every row: nothing to match.
+    m_applied = m_pending;
+    if (m_filtered) showRows(false, {}, {});
+    m_appliedUpTo = m_s.rows.size();
+    emit filterApplied();
+}
+
+void ListingModel::startFilterJob() {
+    m_filterJobRows = m_tailUpTo = m_s.rows.size();
+    m_filterTail = FilterMatch();
+    // What the store holds now, as the places it holds it in: rows added meanwhile never move
+    // these, and every other change to the rows stops the job first.
+    struct Snapshot {
+        NamePattern pattern;
+        std::size_t rows;
+        std::vector<const Row*> segments;
+        std::vector<const char16_t*> chunks;
+        std::vector<QStringView> folders;
+        std::vector<quint32> candidates; // the store rows to look at, when not all
+        bool all = true;
+    };
+    auto snap = std::make_shared<Snapshot>();
+    snap->pattern = m_pending;
+    snap->rows = m_filterJobRows;
+    if (m_filtered && narrows(m_pending, m_applied)) {
+        snap->candidates = m_shown;
+        snap->all = false;
+    }
+    snap->segments = m_s.rows.segmentStarts();
+    snap->chunks = m_s.arena.chunkStarts();
+    snap->folders.assign(m_s.folders.texts.begin(), m_s.folders.texts.end());
+    m_filterJob = std::make_unique<BackgroundJob<FilterJobResult>>(
+        [snap](const std::atomic<bool>& stop) {
+            constexpr std::size_t kSegment = decltype(m_s.rows)::kSegmentSize;
+            const auto rowAt = [&snap](std::size_t k) {
+                return snap->all ? k : std::size_t(snap->candidates[k]);
+            };
+            const auto match = [&snap, &stop, &rowAt](std::size_t first, std::size_t last,
+                                                      FilterMatch& into) {
+                std::string folded;
+                for (std::size_t k = first; k < last; ++k) {
+                    if (k % 4096 == 0 && stop.load(std::memory_order_relaxed)) return;
+                    const std::size_t r = rowAt(k);
+                    const Row& row = snap->segments[r / kSegment][r % kSegment];
+                    if (k + 16 < last) {
+                        const std::size_t a = rowAt(k + 16);
+                        const Row& ahead = snap->segments[a / kSegment][a % kSegment];
+                        __builtin_prefetch(snap->chunks[std::size_t(quint64(ahead.offset) >> 32)] +
+                                           (quint64(ahead.offset) & 0xffffffffu));
+                    }
+                    const QStringView name(snap->chunks[std::size_t(quint64(row.offset) >> 32)] +
+                                               (quint64(row.offset) & 0xffffffffu),
+                                           qsizetype(row.length[PName]));
+                    if (nameMatches(snap->pattern,
+                                    filterName(name, snap->folders[row.folder], row.subfolder),
+                                    row.subfolder, folded)) {
+                        into.shown.push_back(quint32(r));
+                        addToTotals(row, into.totals);
+                    }
+                }
+            };
+            FilterJobResult result;
+            const std::size_t n = snap->all ? snap->rows : snap->candidates.size();
+            if (n < kTwoThreadRows) {
+                match(0, n, result.match);
+            } else {
+                // Two halves at once, joined in order.
+                FilterMatch upper;
+                std::thread other([&] { match(n / 2, n, upper); });
+                match(0, n / 2, result.match);
+                other.join();
+                result.match.shown.insert(result.match.shown.end(), upper.shown.begin(),
+                                          upper.shown.end());
+                result.match.totals += upper.totals;
+            }
+            result.stopped = stop;
+            return result;
+        },
+        this, "placeFilter");
+}
+
+bool ListingModel::stopFilterJob() {
+    if (!m_filterJob) return false;
+    m_filterJob.reset(); // stops and joins it
+    return true;
+}
+
+void ListingModel::placeFilter() {
+    // A stopped job's late word finds another job, not yet done, or none.
+    if (!m_filterJob || !m_filterJob->ended()) return;
+    FilterJobResult result = m_filterJob->take();
+    m_filterJob.reset();
+    if (result.stopped) return;
+    // The rows added meanwhile that still wait for this pattern.
+    if (m_tailUpTo < m_s.rows.size()) {
+        matchRows(m_pending, m_tailUpTo, m_s.rows.size(), m_filterTail);
+        m_tailUpTo = m_s.rows.size();
+    }
+    FilterMatch& match = result.match;
+    match.shown.insert(match.shown.end(), m_filterTail.shown.begin(), m_filterTail.shown.end());
+    match.totals += m_filterTail.totals;
+    m_filterTail = FilterMatch();
+    m_applied = m_pending;
+    showRows(true, std::move(match.shown), match.totals);
+    m_appliedUpTo = m_s.rows.size();
+    emit filterApplied();
+}
+
+void ListingModel::showRows(bool filtered, std::vector<quint32> shown, const Totals& totals) {
+    // The rows keep their order: for the views (and the selection) rows go and come as in a sort.
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<std::size_t> stores;
+    stores.reserve(std::size_t(before.size()));
+    for (const QModelIndex& i : before)
+        stores.push_back(storeRow(i.row()));
+    m_filtered = filtered;
+    m_shown = std::move(shown);
+    m_shownTotals = totals;
+    if (!before.isEmpty()) {
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (qsizetype k = 0; k < before.size(); ++k) {
+            const int row = shownRow(stores[std::size_t(k)]);
+            after.append(row >= 0 ? index(row, before[k].column()) : QModelIndex());
+        }
+        changePersistentIndexList(before, after);
+    }
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void ListingModel::forEachHiddenRow(
+    const std::function<void(const QByteArray&, bool)>& visit) const {
+    if (!m_filtered) return;
+    std::size_t next = 0;
+    for (std::size_t r = 0; r < m_s.rows.size(); ++r) {
+        if (next < m_shown.size() && m_shown[next] == r) {
+            ++next;
+            continue;
+        }
+        const Row& row = m_s.rows[r];
+        visit(rawPathOf(row), row.subfolder);
+    }
+}
+
+bool ListingModel::isNumericMediaColumn(int column) {
+    return column == ColMedia + int(MediaField::Track) ||
+           column == ColMedia + int(MediaField::Year) ||
+           column == ColMedia + int(MediaField::Dimensions);
+}
+
+void ListingModel::queueSlice() {
+    if (m_sliceQueued) return;
+    m_sliceQueued = true;
+    QMetaObject::invokeMethod(this, "matchSlice", Qt::QueuedConnection);
+}
+
+void ListingModel::matchSlice() {
+    if (!m_sliceQueued) return; // caught up meanwhile
+    m_sliceQueued = false;
+    // A few milliseconds of matching per turn of the event loop.
+    constexpr std::size_t kSliceRows = 16384;
+    catchUp(kSliceRows);
+    const std::size_t size = m_s.rows.size();
+    if ((m_filtered && m_appliedUpTo < size) || (m_filterJob && m_tailUpTo < size)) queueSlice();
+}
+
+void ListingModel::catchUp(std::size_t limit) {
+    const std::size_t size = m_s.rows.size();
+    if (m_filterJob && m_tailUpTo < size) {
+        const std::size_t last = std::min(size, m_tailUpTo + std::min(limit, size));
+        matchRows(m_pending, m_tailUpTo, last, m_filterTail);
+        m_tailUpTo = last;
+    }
+    if (m_filtered && m_appliedUpTo < size) {
+        const std::size_t last = std::min(size, m_appliedUpTo + std::min(limit, size));
+        FilterMatch match;
+        matchRows(m_applied, m_appliedUpTo, last, match);
+        m_appliedUpTo = last;
+        appendShown(match);
+    }
+    if (limit == std::size_t(-1)) m_sliceQueued = false;
+}
+
+void ListingModel::appendShown(const FilterMatch& match) {
+    if (match.shown.empty()) return;
+    const bool signal = m_batch == 0;
+    const int at = rowCount();
+    if (signal) beginInsertRows({}, at, at + int(match.shown.size()) - 1);
+    m_shown.insert(m_shown.end(), match.shown.begin(), match.shown.end());
+    m_shownTotals += match.totals;
+    if (signal) endInsertRows();
 }
 
 } // namespace treelan

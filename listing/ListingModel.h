@@ -1,5 +1,6 @@
 #pragma once
 
+#include "format/NamePattern.h"
 #include "listing/ColumnLayout.h"
 #include "listing/SegmentedVector.h"
 #include "platform/BackgroundJob.h"
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -51,6 +53,15 @@ public:
     }
     // Characters allocated so far.
     std::size_t size() const { return m_size; }
+    // Where each chunk starts: a reader on another thread finds the texts that were there when
+    // it took them while more are added (chunks never move).
+    std::vector<const char16_t*> chunkStarts() const {
+        std::vector<const char16_t*> starts;
+        starts.reserve(m_chunks.size());
+        for (const auto& chunk : m_chunks)
+            starts.push_back(chunk.get());
+        return starts;
+    }
     // Takes over the chunks of `other` (left empty) after its own, without copying a character;
     // returns the value to add to an offset of `other` to find its text here.
     qsizetype adopt(TextArena&& other) {
@@ -92,7 +103,7 @@ class ListingModel : public QAbstractTableModel {
         PBitrateKey,
         kPackedTexts
     };
-    // About 64 bytes plus the packed texts: a listing of 200,000 files stays within tens of MiB.
+    // About 80 bytes plus the packed texts: a listing of 200,000 files stays within tens of MiB.
     struct Row {
         qsizetype offset = 0;  // first packed text in m_s.arena
         quint64 seq = 0;       // order of adding: ties keep it, so the order is strict
@@ -103,6 +114,8 @@ class ListingModel : public QAbstractTableModel {
         bool subfolder = false;
         bool rawName = false; // the name's bytes are in Store::rawNames under seq
         bool media = false;   // media fields in Store::media under seq
+        quint32 seconds = 0;  // the playing time's, for the totals
+        quint64 bytes = 0;    // the size key's, for the totals
     };
     // A heading text the window's localisation set, in place of the one looked up by tag.
     struct Heading {
@@ -183,8 +196,8 @@ public:
     // texts lie in the order they were added, and reading them in list order would otherwise
     // wait on memory for nearly every row.
     void prefetch(int row) const {
-        if (row >= 0 && std::size_t(row) < m_s.rows.size())
-            __builtin_prefetch(m_s.arena.at(m_s.rows[std::size_t(row)].offset));
+        if (row >= 0 && row < rowCount())
+            __builtin_prefetch(m_s.arena.at(m_s.rows[storeRow(row)].offset));
     }
     bool isSubfolderRow(int row) const;
     // The row's path relative to the root in raw bytes: folder + name, or a subfolder row's
@@ -208,13 +221,59 @@ public:
     // larger numbers, so a size of 1 TB or more does not sort before 999 GB.
     static int compareKeys(QStringView a, QStringView b);
 
+    // --- filtering ---
+    // Shows only the rows whose name matches `pattern` (NamePattern's syntax; a subfolder row goes
+    // by its folder's own name); a pattern that matches everything shows every row again. Row
+    // numbers everywhere (rowCount, text, rawPath, removeRows...) are then those of the shown rows.
+    // The rows are matched on a thread of their own while the last filter's rows stay shown;
+    // filterApplied() follows, and the shown rows change in one layout change that keeps the
+    // persistent indexes (the selection) of the rows that stay. Rows added meanwhile are matched
+    // as they come. Sorting and removing keep the filter.
+    void setFilter(const QString& pattern);
+    // The pattern last given, and whether the one shown hides rows.
+    const QString& filter() const { return m_filterText; }
+    bool isFiltered() const { return m_filtered; }
+    // A pattern given is still being matched, or rows added under a filter wait to be.
+    bool isFilterPending() const { return m_filterJob != nullptr || m_sliceQueued; }
+    // Rows held, shown or hidden.
+    int storedRowCount() const { return int(m_s.rows.size()); }
+    // The raw paths (as rawPath gives them) of the rows the filter hides, and whether each is a
+    // subfolder row.
+    void forEachHiddenRow(const std::function<void(const QByteArray&, bool)>& visit) const;
+
+    // --- totals ---
+    struct Totals {
+        qint64 files = 0;
+        qint64 folders = 0;  // subfolder rows
+        quint64 bytes = 0;   // the files' sizes
+        quint64 seconds = 0; // their playing times
+        Totals& operator+=(const Totals& o) {
+            files += o.files, folders += o.folders, bytes += o.bytes, seconds += o.seconds;
+            return *this;
+        }
+        Totals& operator-=(const Totals& o) {
+            files -= o.files, folders -= o.folders, bytes -= o.bytes, seconds -= o.seconds;
+            return *this;
+        }
+        bool operator==(const Totals&) const = default;
+    };
+    // Of all shown rows: kept as rows come, go and are filtered.
+    const Totals& shownTotals() const { return m_filtered ? m_shownTotals : m_allTotals; }
+    // Of the shown rows first to last.
+    Totals totals(int first, int last) const;
+
     // --- columns ---
     ColumnLayout& columns() { return m_layout; }
     const ColumnLayout& columns() const { return m_layout; }
+    // Whether sorting by a column compares numbers (track, year, dimensions by area) rather than
+    // texts; the key columns' numbers are compareKeys'.
+    static bool isNumericMediaColumn(int column);
 
 signals:
     // The rows sortInBackground() was asked to order are in order.
     void backgroundSortDone();
+    // The rows of the pattern setFilter() was last given are the ones shown.
+    void filterApplied();
 
 private:
     // The rows in sort order and, per row, its place among them; empty when `stop` was set.
@@ -245,7 +304,50 @@ private:
     // Puts a finished background sort's rows in place; asked for by name from its thread.
     Q_INVOKABLE void placeBackgroundSort();
 
+    // The rows a filter shows and their totals.
+    struct FilterMatch {
+        std::vector<quint32> shown; // store rows, ascending
+        Totals totals;
+    };
+    // A filter's matching on its own thread, over what the store held when it started.
+    struct FilterJobResult {
+        FilterMatch match;
+        bool stopped = false;
+    };
+    // Stops a filter's matching for a change to the rows and starts it again afterwards.
+    class FilterPause;
+    void startFilterJob();
+    bool stopFilterJob();
+    // Puts a finished filter's rows in place; asked for by name from its thread.
+    Q_INVOKABLE void placeFilter();
+    // Matches the next slice of rows that wait, and asks for the next turn while more do.
+    Q_INVOKABLE void matchSlice();
+    void queueSlice();
+    // Matches every row that waits, at once: before rows move or go. `limit`: at most that many.
+    void catchUp(std::size_t limit = std::size_t(-1));
+    // Shows the rows of `match`, all after the shown ones.
+    void appendShown(const FilterMatch& match);
+    // Matches store rows [first, last) here, appending to `into`.
+    void matchRows(const NamePattern& pattern, std::size_t first, std::size_t last,
+                   FilterMatch& into) const;
+    // Shows the store rows `shown` (ascending), or all when `filtered` is false, in one layout
+    // change; persistent indexes follow their rows.
+    void showRows(bool filtered, std::vector<quint32> shown, const Totals& totals);
+    // The store row of a shown row, and the shown row of a store row (-1: hidden).
+    std::size_t storeRow(int row) const {
+        return m_filtered ? std::size_t(m_shown[std::size_t(row)]) : std::size_t(row);
+    }
+    int shownRow(std::size_t storeRow) const;
+    // After store rows moved (`newRowOf`: old store row -> new): the shown list follows them.
+    void followMovedRows(const std::vector<quint32>& newRowOf);
+    // After the store rows `removed` (ascending) left: the shown list drops and renumbers them.
+    void followRemovedRows(const std::vector<std::size_t>& removed);
+    static void addToTotals(const Row& row, Totals& totals);
+    // Drops the store rows `rows` (ascending) and follows with the shown list.
+    void removeStoreRows(const std::vector<std::size_t>& rows);
+
     Row makeRow(const FileEntryView& e, bool subfolder, RawRowNames raw);
+    QByteArray rawPathOf(const Row& row) const;
     quint32 internRawFolder(const QByteArray& bytes);
     QStringView packed(const Row& row, int text) const;
     QStringView view(const Row& row, int column) const;
@@ -267,6 +369,21 @@ private:
     std::unique_ptr<BackgroundJob<std::unique_ptr<SortedRows>>> m_background;
     Disposer m_disposer;     // frees the rows a background sort replaced
     bool m_sortOwed = false; // a background sort was stopped and its done signal not yet sent
+
+    QString m_filterText;
+    NamePattern m_applied;   // the pattern of the rows shown
+    NamePattern m_pending;   // the pattern being matched
+    bool m_filtered = false; // m_shown holds the shown rows; else every row is shown
+    std::vector<quint32> m_shown;
+    Totals m_allTotals, m_shownTotals;
+    std::unique_ptr<BackgroundJob<FilterJobResult>> m_filterJob;
+    std::size_t m_filterJobRows = 0; // the store rows the job matches: those before this
+    FilterMatch m_filterTail;        // rows added since, matched here
+    // Rows added while a filter holds are matched here a slice at a time, on later turns of the
+    // event loop (a scan hands over a large folder's rows at once): store rows from
+    // m_appliedUpTo on wait for the shown pattern, from m_tailUpTo on for the one being matched.
+    std::size_t m_appliedUpTo = 0, m_tailUpTo = 0;
+    bool m_sliceQueued = false;
 };
 
 } // namespace treelan

@@ -96,6 +96,16 @@ public:
         m_segments.resize((m_size + SegmentSize - 1) / SegmentSize);
         m_segments.shrink_to_fit();
     }
+    static constexpr std::size_t kSegmentSize = SegmentSize;
+    // Where each segment starts: a reader on another thread finds the elements that were there
+    // when it took them while more are pushed (segments never move).
+    std::vector<const T*> segmentStarts() const {
+        std::vector<const T*> starts;
+        starts.reserve(m_segments.size());
+        for (const auto& segment : m_segments)
+            starts.push_back(segment.get());
+        return starts;
+    }
     void swap(SegmentedVector& other) noexcept {
         m_segments.swap(other.m_segments);
         std::swap(m_size, other.m_size);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ThreadPriority.h"
+
 #include <QMetaObject>
 #include <QObject>
 
@@ -11,7 +13,8 @@
 
 namespace treelan {
 
-// One piece of work on a thread of its own: the thread, the stop flag the work looks at, and the
+// One piece of work on a thread of its own, at a lower priority than the interface's (and the
+// threads it starts with it): the thread, the stop flag the work looks at, and the
 // hand-over of its result to the thread that owns the job, which the work wakes when it ends. The
 // owner's destructor ends the job: it asks the work to stop and joins the thread.
 //
@@ -29,6 +32,8 @@ public:
     // queued, on the receiver's thread; the receiver outlives the job.
     explicit BackgroundJob(Work work, QObject* receiver = nullptr, const char* slot = nullptr)
         : m_thread([this, work = std::move(work), receiver, slot] {
+              // Work in the background yields to the thread that owns the window.
+              LowerThreadPriority();
               m_result = work(m_stop);
               m_ended.store(true, std::memory_order_release);
               if (receiver) QMetaObject::invokeMethod(receiver, slot, Qt::QueuedConnection);

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Writes catalog/FoldTable.inc: each code point whose case folds to one other code point, and
+"""Writes format/FoldTable.inc: each code point whose case folds to one other code point, and
 that code point. The catalogue's search folds names and patterns with this table, one code point
 at a time (simple case folding): full folding would change lengths ("ß" to "ss"), and a table of
 our own, kept in the sources, folds alike in every build, whatever Qt or ICU the build uses, so
 an index written by one build is searched correctly by another.
 
-    make-fold-table.py > catalog/FoldTable.inc
+    make-fold-table.py > format/FoldTable.inc
 """
 import sys
 import unicodedata

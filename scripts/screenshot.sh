@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Screenshot of the main window on a virtual X display.
-# Usage: screenshot.sh FOLDER OUT.png [--menu | --scan]
+# Usage: screenshot.sh FOLDER OUT.png [--menu | --scan | --filter=PATTERN | --select]
 #   FOLDER   the folder the program lists at start
 #   OUT.png  the picture to write (the screen trimmed to the windows shown)
 #   --menu   also open the list's pop-up menu (right click on the list) before the shot
 #   --scan   tick "Browse subfolders" and take the shot while that refresh runs (a large FOLDER
 #            keeps it running long enough: bench/make_tree.py makes one)
+#   --filter=PATTERN  open the filter box (Ctrl+F) and type PATTERN into it
+#   --select the list's first row clicked, then the fifth with Shift: the foot strip's totals of
+#            a selection
 # Environment: TREELAN (program, default build/bin/treelan), SHOT_SIZE (screen, default
 # 1024x768), SHOT_DELAY (seconds to let the window draw, default 1).
 set -euo pipefail
@@ -13,16 +16,20 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 "$here/install-deps.sh" shots
 
-usage() { echo "usage: $0 FOLDER OUT.png [--menu | --scan]" >&2; exit 2; }
+usage() { echo "usage: $0 FOLDER OUT.png [--menu | --scan | --filter=PATTERN | --select]" >&2; exit 2; }
 [ $# -ge 2 ] && [ $# -le 3 ] || usage
 folder="$1"
 out="$2"
 menu=0
 scan=0
+filter=""
+select=0
 if [ $# -eq 3 ]; then
     case "$3" in
         --menu) menu=1 ;;
         --scan) scan=1 ;;
+        --filter=?*) filter="${3#--filter=}" ;;
+        --select) select=1 ;;
         *) usage ;;
     esac
 fi
@@ -96,6 +103,21 @@ if [ "$scan" -eq 1 ]; then
     read -r height < <(xdotool getwindowgeometry --shell "$window" | awk -F= '/^HEIGHT/{print $2}')
     xdotool mousemove --window "$window" 20 $((height - 68)) click 1
     sleep "${SCAN_DELAY:-1.5}"
+fi
+
+if [ -n "$filter" ]; then
+    xdotool windowfocus --sync "$window" 2>/dev/null || true
+    xdotool key --window "$window" ctrl+f
+    xdotool type --window "$window" --delay 100 "$filter"
+    sleep "$delay"
+fi
+
+if [ "$select" -eq 1 ]; then
+    # The list's rows begin under its header, 56 + 22 pixels down at 96 dots per inch; rows are
+    # about 17 pixels apart.
+    xdotool mousemove --window "$window" 60 84 click 1
+    xdotool keydown shift mousemove --window "$window" 60 152 click 1 keyup shift
+    sleep "$delay"
 fi
 
 import -window root -trim +repage "$out"

@@ -2,6 +2,7 @@
 
 #include "TreelanConfig.h"
 #include "export/ExportDocument.h"
+#include "format/EntryFormat.h"
 #include "listing/Clipboard.h"
 #include "listing/FolderScan.h"
 #include "listing/ListingModel.h"
@@ -10,7 +11,9 @@
 #include "settings/StringTable.h"
 #include "ui/Dialogs.h"
 #include "ui/ExportCommand.h"
+#include "ui/FilterStrip.h"
 #include "ui/FolderDialog.h"
+#include "ui/FootStrip.h"
 #include "ui/LocalizeForm.h"
 #include "ui/Startup.h"
 #include "ui/Twips.h"
@@ -34,7 +37,9 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableView>
+#include <QTimer>
 
 #include <algorithm>
 #include <optional>
@@ -90,7 +95,7 @@ void frmExport::buildControls() {
     m_model = new ListingModel(this);
     buildPathRow();
     buildList();
-    buildScanBar();
+    buildStrips();
     buildOptions();
     connectCommands();
 
@@ -155,28 +160,36 @@ void frmExport::buildList() {
     delete old;
 }
 
-void frmExport::buildScanBar() {
-    // Over the foot of the list while a scan runs or something could not be read; the window's
-    // own controls keep their places.
-    m_scanBar = new QFrame(this);
-    m_scanBar->setObjectName(QStringLiteral("scanBar"));
-    m_scanBar->setFrameShape(QFrame::StyledPanel);
-    m_scanBar->setAutoFillBackground(true);
-    m_lblScan = new QLabel(m_scanBar);
-    m_lblScan->setObjectName(QStringLiteral("lblScan"));
-    m_lblScan->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_cmdWarnings = new QPushButton(tr("Warnings..."), m_scanBar);
-    m_cmdWarnings->setObjectName(QStringLiteral("cmdWarnings"));
-    m_cmdCancel = new QPushButton(tr("Cancel"), m_scanBar);
-    m_cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    auto* bar = new QHBoxLayout(m_scanBar);
-    bar->setContentsMargins(4, 1, 1, 1);
-    bar->addWidget(m_lblScan, 1);
-    bar->addWidget(m_cmdWarnings);
-    bar->addWidget(m_cmdCancel);
-    m_scanBar->hide();
+void frmExport::buildStrips() {
+    m_foot = new FootStrip(this);
+    m_lblScan = m_foot->scanLabel();
+    m_cmdWarnings = m_foot->warningsButton();
+    m_cmdCancel = m_foot->cancelButton();
+    m_foot->hide();
     connect(m_cmdCancel, &QPushButton::clicked, this, &frmExport::cmdCancel_Click);
     connect(m_cmdWarnings, &QPushButton::clicked, this, &frmExport::cmdWarnings_Click);
+
+    m_filter = new FilterStrip(this);
+    m_filter->hide();
+    connect(m_filter, &FilterStrip::filterChanged, this, &frmExport::onFilterChanged);
+    connect(m_filter, &FilterStrip::wantedChanged, this, &frmExport::layoutListArea);
+    connect(m_filter, &FilterStrip::leaveToList, this, [this] { m_lv->setFocus(); });
+    connect(m_model, &ListingModel::filterApplied, this, &frmExport::onFilterApplied);
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    find->setContext(Qt::WindowShortcut);
+    connect(find, &QShortcut::activated, m_filter, &FilterStrip::focusBox);
+
+    // The totals follow every change of the rows and of the selection.
+    m_totalsTimer = new QTimer(this);
+    m_totalsTimer->setSingleShot(true);
+    m_totalsTimer->setInterval(0);
+    connect(m_totalsTimer, &QTimer::timeout, this, &frmExport::updateTotals);
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(m_model, signal, this, &frmExport::scheduleTotals);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &frmExport::scheduleTotals);
+    connect(m_model, &QAbstractItemModel::layoutChanged, this, &frmExport::scheduleTotals);
+    connect(m_lv->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &frmExport::scheduleTotals);
 
     m_scan = new ListingScan(this);
     connect(m_model, &ListingModel::backgroundSortDone, this, &frmExport::onScanSorted);
@@ -273,6 +286,7 @@ void frmExport::buildMenus() {
                     read ? QStringLiteral("1") : QStringLiteral("0"));
         RefreshListing();
     });
+    buildStripMenuItems(mnuV);
     QMenu* mnuS = m_mnuPopUp->addMenu(KeyText(Str::SortBy));
     mnuS->setObjectName(QStringLiteral("mnuS"));
     for (int i = 0; i < int(kSortKeys.size()); ++i) {
@@ -303,6 +317,7 @@ void frmExport::Form_Load(const QString& startPath) {
     m_mnuMedia->setChecked(GetSetting(settingsApp(), QStringLiteral("Startup"),
                                       QStringLiteral("Media"),
                                       QStringLiteral("0")) == QStringLiteral("1"));
+    loadStripSettings();
     RefreshListing();
     ColumnLayout& layout = m_model->columns();
     layout.arrangeColumns(GetSetting(settingsApp(), QStringLiteral("Startup"),
@@ -354,6 +369,9 @@ ExportOptions frmExport::exportOptions() const {
         for (const int row : selectedRows())
             options.selected.add(m_model->rawPath(row));
     }
+    // While a filter holds, the rows it hides are left out as deleted ones are.
+    m_model->forEachHiddenRow(
+        [&options](const QByteArray& path, bool) { options.removed.add(path); });
     return options;
 }
 
@@ -431,10 +449,9 @@ void frmExport::onScanSorted() {
     m_sortingScan = false;
     m_complete = m_scanOutcome == ListingScan::Outcome::Complete;
     m_scanStopping = false;
-    if (m_model->rowCount() > 0) {
-        m_listingEnabled = true;
-        selectRow(0);
-    }
+    // Rows a filter hides are rows found all the same: clearing the filter shows them.
+    if (m_model->storedRowCount() > 0) m_listingEnabled = true;
+    if (m_model->rowCount() > 0) selectRow(0);
     updateScanBar();
     updateButtons();
     emit scanFinished();
@@ -448,12 +465,15 @@ void frmExport::updateButtons() {
     // While a scan runs the list is not yet what Copy and Export would use: they wait, disabled,
     // and their tip says why.
     const bool scanning = isScanning();
+    const QString filtered =
+        m_model->isFiltered() ? tr("Rows the filter hides are left out") : QString();
     const QString tip =
-        scanning ? tr("Available when the listing is complete or stopped") : QString();
+        scanning ? tr("Available when the listing is complete or stopped") : filtered;
     for (QPushButton* button : {m_cmdCopy, m_cmdExport}) {
         button->setEnabled(m_listingEnabled && !scanning);
         button->setToolTip(tip);
     }
+    m_chkSelected->setToolTip(filtered);
 }
 
 QString frmExport::scanStatusText() const {
@@ -482,12 +502,8 @@ QString frmExport::scanStatusText() const {
 void frmExport::updateScanBar() {
     const bool scanning = isScanning();
     const QString text = scanStatusText();
-    m_lblScan->setText(text);
-    m_cmdCancel->setVisible(scanning);
-    m_cmdCancel->setEnabled(m_scan->isRunning() && !m_scanStopping);
-    m_cmdWarnings->setVisible(!m_warnings.empty());
-    m_scanBar->setVisible(!text.isEmpty());
-    if (m_scanBar->isVisible()) m_scanBar->raise();
+    m_foot->setScan(text, scanning, m_scan->isRunning() && !m_scanStopping, !m_warnings.empty());
+    layoutListArea();
 }
 
 void frmExport::cmdWarnings_Click() {
@@ -570,6 +586,8 @@ void frmExport::flipSort(int key) {
 void frmExport::lv_ColumnClick(int column) {
     if (column >= 0 && column < int(kColumnSortKeys.size()))
         flipSort(kColumnSortKeys[std::size_t(column)]);
+    else if (column >= ColMedia && column < kListingColumns)
+        flipSort(column); // a media column sorts by itself
 }
 
 void frmExport::mnuSort_Click(int index) {
@@ -618,7 +636,8 @@ void frmExport::DeleteSelectedRows() {
 
     const int left = m_model->rowCount();
     if (left == 0) {
-        m_listingEnabled = false;
+        // Emptied, unless a filter hides rows that are left.
+        m_listingEnabled = m_model->storedRowCount() > 0;
         updateButtons();
         return;
     }
@@ -764,9 +783,7 @@ void frmExport::Form_Resize() {
     lv.setHeight(H - 1750 - lv.top());
     place(m_lv, lv);
 
-    const QRect list = m_lv->geometry();
-    const int barHeight = m_cmdCancel->sizeHint().height() + 2;
-    m_scanBar->setGeometry(list.left() + 1, list.bottom() - barHeight, list.width() - 2, barHeight);
+    layoutListArea();
 
     QRectF browse = m_twips.value(m_cmdBrowse);
     browse.moveLeft(logo.left() - 600);
@@ -793,6 +810,142 @@ void frmExport::Form_Resize() {
         place(box, r);
         top += pitch;
     }
+}
+
+// --- filter and totals ---
+
+namespace {
+
+// Hours, minutes and seconds; the hours as many digits as they take, at least two.
+QString playingTime(quint64 seconds) {
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+// In the Size column's units: "12 288 kB".
+QString sizeTotal(quint64 bytes) {
+    QByteArray text;
+    AppendSizeText(text, qint64(std::min<quint64>(bytes, quint64(INT64_MAX))));
+    return QString::fromLatin1(text);
+}
+
+} // namespace
+
+void frmExport::buildStripMenuItems(QMenu* view) {
+    m_mnuFilterBox = view->addAction(tr("Filter box"));
+    m_mnuFilterBox->setObjectName(QStringLiteral("mnuFilterBox"));
+    m_mnuFilterBox->setCheckable(true);
+    connect(m_mnuFilterBox, &QAction::triggered, this, [this](bool shown) {
+        SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("FilterBox"),
+                    shown ? QStringLiteral("1") : QStringLiteral("0"));
+        m_filter->setAlwaysShown(shown);
+    });
+    m_mnuTotals = view->addAction(tr("Totals"));
+    m_mnuTotals->setObjectName(QStringLiteral("mnuTotals"));
+    m_mnuTotals->setCheckable(true);
+    connect(m_mnuTotals, &QAction::triggered, this, [this](bool shown) {
+        SaveSetting(settingsApp(), QStringLiteral("Startup"), QStringLiteral("Totals"),
+                    shown ? QStringLiteral("1") : QStringLiteral("0"));
+        updateTotals();
+    });
+}
+
+void frmExport::loadStripSettings() {
+    // The filter box shows when used unless asked for always; the totals show unless unticked.
+    m_mnuFilterBox->setChecked(GetSetting(settingsApp(), QStringLiteral("Startup"),
+                                          QStringLiteral("FilterBox"),
+                                          QStringLiteral("0")) == QStringLiteral("1"));
+    m_mnuTotals->setChecked(GetSetting(settingsApp(), QStringLiteral("Startup"),
+                                       QStringLiteral("Totals"),
+                                       QStringLiteral("1")) != QStringLiteral("0"));
+    m_filter->setAlwaysShown(m_mnuFilterBox->isChecked());
+}
+
+void frmExport::layoutListArea() {
+    if (!m_foot || !m_filter) return;
+    // The list's own place; the strips take their rows from it, the list keeps the rest.
+    const QRect area = TwipsScale::of(this).toPixels(m_twips.value(m_lv));
+    const int stripHeight = m_cmdCancel->sizeHint().height() + 2;
+    const bool filterShown = m_filter->wanted();
+    int top = area.top(), bottom = area.top() + area.height();
+    if (filterShown) {
+        m_filter->setGeometry(area.left(), top, area.width(), stripHeight);
+        top += stripHeight;
+    }
+    // The totals want room for a few rows besides; a scan's news shows whatever the room.
+    const int rowsRoom = bottom - top - stripHeight - m_lv->horizontalHeader()->sizeHint().height();
+    const bool totalsRoom = rowsRoom >= 3 * m_lv->verticalHeader()->defaultSectionSize();
+    const QString totals = totalsRoom ? totalsText() : QString();
+    if (totals != m_foot->totalsLabel()->text()) m_foot->setTotals(totals);
+    const bool footShown = m_foot->hasScan() || m_foot->hasTotals();
+    if (footShown) {
+        bottom -= stripHeight;
+        m_foot->setGeometry(area.left(), bottom, area.width(), stripHeight);
+    }
+    m_filter->setVisible(filterShown);
+    m_foot->setVisible(footShown);
+    const QRect list(area.left(), top, area.width(), bottom - top);
+    if (m_lv->geometry() != list) m_lv->setGeometry(list);
+}
+
+void frmExport::onFilterChanged(const QString& pattern) {
+    m_model->setFilter(pattern);
+    layoutListArea();
+}
+
+void frmExport::onFilterApplied() {
+    const QLocale locale;
+    m_filter->setFound(m_model->isFiltered() ? tr("%1 of %2")
+                                                   .arg(locale.toString(m_model->rowCount()),
+                                                        locale.toString(m_model->storedRowCount()))
+                                             : QString());
+    // The current row may have been hidden: one that stays shown takes its place.
+    if (m_model->rowCount() > 0 && !m_lv->currentIndex().isValid() &&
+        !m_lv->selectionModel()->hasSelection())
+        m_lv->selectionModel()->setCurrentIndex(m_model->index(0, 0),
+                                                QItemSelectionModel::NoUpdate);
+    updateButtons();
+    updateTotals();
+}
+
+void frmExport::scheduleTotals() {
+    if (!m_totalsTimer->isActive()) m_totalsTimer->start();
+}
+
+QString frmExport::totalsText() const {
+    if (!m_mnuTotals || !m_mnuTotals->isChecked()) return {};
+    const QLocale locale;
+    const ListingModel::Totals& shown = m_model->shownTotals();
+    QString text = tr("%1 files, %2 folders: %3, %4")
+                       .arg(locale.toString(shown.files), locale.toString(shown.folders),
+                            sizeTotal(shown.bytes), playingTime(shown.seconds));
+    // Runs of selected rows, each counted once however many column ranges cover it.
+    std::vector<std::pair<int, int>> runs;
+    for (const QItemSelectionRange& range : m_lv->selectionModel()->selection())
+        runs.emplace_back(range.top(), range.bottom());
+    std::sort(runs.begin(), runs.end());
+    ListingModel::Totals selected;
+    qint64 count = 0;
+    int next = 0; // the first row not yet counted
+    for (const auto& [top, bottom] : runs) {
+        const int from = std::max(top, next);
+        if (from > bottom) continue;
+        selected += m_model->totals(from, bottom);
+        count += bottom - from + 1;
+        next = bottom + 1;
+    }
+    if (count > 0)
+        text += QStringLiteral("; ") + tr("%1 selected: %2, %3")
+                                           .arg(locale.toString(count), sizeTotal(selected.bytes),
+                                                playingTime(selected.seconds));
+    return text;
+}
+
+void frmExport::updateTotals() {
+    m_totalsTimer->stop();
+    layoutListArea();
 }
 
 } // namespace treelan

@@ -23,9 +23,12 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTableView;
+class QTimer;
 
 namespace treelan {
 
+class FilterStrip;
+class FootStrip;
 class ListingModel;
 class frmExport;
 
@@ -71,8 +74,14 @@ public:
     const std::vector<Warning>& warnings() const { return m_warnings; }
     // Adds what an export could not read to the warnings the window counts and lists.
     void addWarnings(const std::vector<Warning>& warnings);
-    // What the bar over the list says; empty when it is hidden.
+    // What the strip at the list's foot says of a scan; empty when there is nothing to say.
     QString scanStatusText() const;
+    // What it says of the shown and the selected rows: "12 files, 3 folders: 1 234 kB, 00:10:02;
+    // 2 selected: 12 kB, 00:03:00"; empty when the View menu's Totals item is unticked.
+    QString totalsText() const;
+    // The filter box above the list, and the strip at its foot.
+    FilterStrip* filterStrip() const { return m_filter; }
+    FootStrip* footStrip() const { return m_foot; }
 
     // The column layout as the list's header has it now: widths and order the user dragged.
     ColumnLayout columnLayout() const;
@@ -86,6 +95,8 @@ public:
     QAction* mnuHidden() const { return m_mnuHidden; }
     QAction* mnuFollow() const { return m_mnuFollow; }
     QAction* mnuMedia() const { return m_mnuMedia; }
+    QAction* mnuFilterBox() const { return m_mnuFilterBox; }
+    QAction* mnuTotals() const { return m_mnuTotals; }
     QAction* mnuMediaColumn(int index) const { return m_mnuMediaColumn.at(std::size_t(index)); }
     QMenu* popupMenu() const { return m_mnuPopUp; }
 
@@ -135,7 +146,18 @@ private:
     void designed(QWidget* w, const char* name, std::optional<Str> tag, const QRectF& twips);
     void buildPathRow();
     void buildList();
-    void buildScanBar();
+    // The filter strip over the rows and the strip at their foot, inside the list's place.
+    void buildStrips();
+    void buildStripMenuItems(QMenu* view);
+    void loadStripSettings();
+    // Lays the strips and the rows out in the list's place.
+    void layoutListArea();
+    void onFilterChanged(const QString& pattern);
+    void onFilterApplied();
+    // Asks for the totals to be counted again on the next turn of the event loop, once however
+    // many changes come in this one.
+    void scheduleTotals();
+    void updateTotals();
     void buildOptions();
     void connectCommands();
     void buildMenus();
@@ -172,7 +194,11 @@ private:
     QCheckBox* m_chkmp3 = nullptr;
     QLabel* m_imgLogo = nullptr;
     QMenu* m_mnuPopUp = nullptr;
-    QFrame* m_scanBar = nullptr;
+    FootStrip* m_foot = nullptr;
+    FilterStrip* m_filter = nullptr;
+    QTimer* m_totalsTimer = nullptr;
+    QAction* m_mnuFilterBox = nullptr;
+    QAction* m_mnuTotals = nullptr;
     QLabel* m_lblScan = nullptr;
     QPushButton* m_cmdCancel = nullptr;
     QPushButton* m_cmdWarnings = nullptr;

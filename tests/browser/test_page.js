@@ -35,6 +35,7 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
   const bomRoot = root + '-bom', bomPage = root + '-bom.html';
   const bigRoot = root + '-big', bigPage = root + '-big.html';
   const mediaRoot = root + '-media', mediaPage = root + '-media.html';
+  const casesRoot = root + '-cases', casesPage = root + '-cases.html';
   let bigMounted = false;
   execFileSync(cli, ['export', '-r', '-q', root, out]);
   const browser = await launch();
@@ -160,6 +161,36 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
     checks.equal('still no page error', seen.errors, []);
     checks.equal('still no console message', seen.console.map((m) => m.type + ': ' + m.text), []);
 
+    // The shared table of name patterns (the window's filter box and the catalogue answer it
+    // too): one entry per name, each pattern searched, indexed and scanned.
+    const shared = fs.readFileSync(path.join(__dirname, '..', 'data', 'search-cases.tsv'), 'utf8')
+      .split('\n').map((line, i) => [line, i + 1]).filter(([line]) => line && !line.startsWith('#'))
+      .map(([line, number]) => {
+        const [pattern, name, folder, expected] = line.split('\t');
+        return { pattern, name, folder: folder === '1', expected: expected === '1', number };
+      });
+    fs.mkdirSync(casesRoot);
+    for (const c of shared) {
+      const at = path.join(casesRoot, c.name);
+      if (fs.existsSync(at)) continue;
+      if (c.folder) fs.mkdirSync(at); else fs.writeFileSync(at, 'x');
+    }
+    execFileSync(cli, ['export', '-q', '-f', 'html', casesRoot, casesPage]);
+    await page.goto('file://' + casesPage + '#treelan-probe');
+    await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)');
+    await page.waitForFunction('treelanPage.indexed > 0', { timeout: 10000 });
+    for (const [way, useIndex] of [['indexed', true], ['scanned', false]]) {
+      await page.evaluate((u) => { treelanPage.useIndex = u; }, useIndex);
+      for (const c of shared) {
+        await search(page, c.pattern);
+        const found = (await tableRows(page)).map((r) => r[0]);
+        checks.equal('shared case ' + way + ', line ' + c.number + ': ' + JSON.stringify(c.pattern) + ' ~ ' +
+          JSON.stringify(c.name), found.includes(c.folder ? c.name + '/' : c.name), c.expected);
+      }
+    }
+    await page.goto('file://' + out + '#treelan-probe');
+    await page.waitForFunction('window.treelanPage && (treelanPage.shown > 0 || treelanPage.error)');
+
     // Filters leave entries out of the page and show in its header, with script and without.
     execFileSync(cli, ['export', '-r', '-q', '-f', 'html', '--exclude-pattern', '*.mp3',
                        '--max-depth', '0', '--exclude', 'big.bin', root, filtered]);
@@ -265,6 +296,8 @@ const clickTree = (page, name, part) => page.evaluate((n, p) => {
     fs.rmSync(bigPage, { force: true });
     fs.rmSync(mediaRoot, { recursive: true, force: true });
     fs.rmSync(mediaPage, { force: true });
+    fs.rmSync(casesRoot, { recursive: true, force: true });
+    fs.rmSync(casesPage, { force: true });
   }
   checks.done();
 })().catch((e) => { console.log('FAIL ' + (e && e.stack || e)); process.exit(1); });
