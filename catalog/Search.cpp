@@ -1,6 +1,7 @@
 #include "catalog/Search.h"
 
 #include "catalog/Text.h"
+#include "media/MediaInfo.h"
 #include "platform/Volume.h"
 
 #include <sqlite3.h>
@@ -30,6 +31,9 @@ struct Hit {
     std::int64_t size = 0;
     std::int64_t mtime = 0;
     std::int64_t resolution = 1;
+    // --json: what the version keeps of a media file, and whether the snapshot read it.
+    std::optional<std::string> mp3, media;
+    bool mediaRead = false;
 };
 
 std::string extensionOf(std::string_view foldedName) {
@@ -164,7 +168,7 @@ private:
             where += (where.empty() ? "" : " AND ") + t;
         const std::string columns =
             "names.id, names.raw, names.text, n.id, n.parent, v.first, v.last, v.kind, "
-            "v.size, v.mtime";
+            "v.size, v.mtime, v.mp3, v.media";
         const std::string joins =
             " JOIN nodes n ON n.name = names.id JOIN versions v ON v.node = n.id ";
         Statement s = where.empty() ? m_db.prepare("SELECT " + columns + " FROM names" + joins +
@@ -193,6 +197,10 @@ private:
             h.mtime = mtime;
             h.path = std::string(s.isNull(1) ? text : s.blob(1));
             if (kind == Kind::Folder) h.path += '/';
+            if (m_options.format == SearchOptions::Format::Json) {
+                if (!s.isNull(10)) h.mp3 = std::string(s.text(10));
+                if (!s.isNull(11)) h.media = std::string(s.blob(11));
+            }
             m_rows.push_back(std::move(h));
         }
     }
@@ -254,6 +262,7 @@ private:
             h.last = to->id;
             h.rootPath = to->rootPath;
             h.resolution = to->resolution;
+            h.mediaRead = to->media;
             h.path = f.path + h.path;
             m_found.push_back(std::move(h));
         }
@@ -337,9 +346,34 @@ private:
             b += KindName(h.kind);
             b += "\",\"size\":" + std::to_string(h.size) + ",\"mtime\":\"" +
                  IsoTime(h.mtime, h.resolution) + '"';
+            writeMedia(b, h);
             b += online(h.volume) ? "}\n" : ",\"offline\":true}\n";
             return;
         }
+    }
+
+    // A file's playing time and bit rate as the listing shows them, then its media fields by
+    // their shared names; from a snapshot that read no media details, the MP3 fields alone.
+    static void writeMedia(std::string& b, const Hit& h) {
+        const MediaTexts texts = UnpackMedia(h.mediaRead ? h.media : std::nullopt, h.mp3);
+        const char* const timing[] = {"duration", "bitrate"};
+        for (std::size_t i = 0; i < 2; ++i)
+            if (!texts[i].empty()) {
+                b += ",\"";
+                b += timing[i];
+                b += "\":";
+                AppendJson(b, texts[i]);
+            }
+        bool first = true;
+        for (std::size_t i = 2; i < kMediaTexts; ++i) {
+            if (texts[i].empty()) continue;
+            b += first ? ",\"media\":{\"" : ",\"";
+            b += kMediaFieldNames[i - 2].key;
+            b += "\":";
+            AppendJson(b, texts[i]);
+            first = false;
+        }
+        if (!first) b += '}';
     }
 
     static void flush(std::string& b, std::FILE* out) {
