@@ -109,10 +109,10 @@ private:
 
 // One write of an add, handed from the walk to the writer.
 struct Op {
-    enum class Type : unsigned char { Node, Version, Close } type = Type::Node;
+    enum class Type : unsigned char { Node, Version, Close, Folder } type = Type::Node;
     std::int64_t node = 0;
-    std::int64_t parent = 0; // Node: 0 for a root
-    QByteArray raw;          // Node: its name
+    std::int64_t parent = 0; // Node: 0 for a root; Folder: the volume's root
+    QByteArray raw;          // Node: its name; Folder: its path below the root
     Version version;         // Version
 };
 
@@ -129,7 +129,9 @@ public:
                      "hash, digest, children, flags, born, media)",
                      16),
           m_readName(db.prepare("SELECT raw, text FROM names WHERE id = ?1")),
-          m_close(db.prepare("UPDATE versions SET last = ?2 WHERE node = ?1 AND last IS NULL")) {
+          m_close(db.prepare("UPDATE versions SET last = ?2 WHERE node = ?1 AND last IS NULL")),
+          m_folder(
+              db.prepare("INSERT OR IGNORE INTO folders(node, root, path) VALUES(?1, ?2, ?3)")) {
         m_nextName = db.number("SELECT coalesce(max(id), 0) FROM names") + 1;
         m_firstNewName = m_pendingName = m_nextName;
         m_current.reserve(kChunk);
@@ -228,6 +230,12 @@ private:
         case Op::Type::Close:
             m_close.bind(1, op.node).bind(2, m_previous).run();
             break;
+        case Op::Type::Folder:
+            m_folder.bind(1, op.node)
+                .bind(2, op.parent)
+                .bindBlob(3, std::string_view(op.raw.constData(), std::size_t(op.raw.size())))
+                .run();
+            break;
         }
     }
 
@@ -314,7 +322,7 @@ private:
     BatchInsert m_names, m_nodes, m_versions;
     std::int64_t m_nextName = 1, m_firstNewName = 1, m_pendingName = 1;
     std::int64_t m_written = 0;
-    Statement m_readName, m_close;
+    Statement m_readName, m_close, m_folder;
 
     std::thread m_thread;
     std::mutex m_mutex;
@@ -354,6 +362,16 @@ public:
         op.type = Op::Type::Version;
         op.node = node;
         op.version = std::move(v);
+        m_writer.push(std::move(op));
+    }
+
+    // Notes the path of a node that is a folder in this snapshot (kept once per node).
+    void folder(std::int64_t node, std::int64_t root, QByteArray path) {
+        Op op;
+        op.type = Op::Type::Folder;
+        op.node = node;
+        op.parent = root;
+        op.raw = std::move(path);
         m_writer.push(std::move(op));
     }
 
@@ -563,6 +581,7 @@ private:
             if (e.isFolder()) {
                 // Its own version is written when the walk is done with it.
                 if (previous && !previous->isFolder()) m_store.close(node);
+                m_store.folder(node, m_rootNode, folder.rawRelPath + e.rawName + '/');
                 continue;
             }
             if (previous && previous->isFolder()) {
@@ -753,6 +772,9 @@ AddResult AddSnapshot(Catalog& catalog, const AddOptions& options) {
             // A root has no name of its own (name 0): its path is the snapshot's.
             db.exec("INSERT INTO nodes(parent, name) VALUES(NULL, 0)");
             v.rootNode = db.lastInsertId();
+            db.prepare("INSERT INTO folders(node, root, path) VALUES(?1, ?1, x'')")
+                .bind(1, v.rootNode)
+                .run();
             db.prepare(
                   "INSERT INTO volumes(label, identity, root_in_fs, fs_type, fs_label, root_node) "
                   "VALUES(?1, ?2, ?3, ?4, ?5, ?6)")

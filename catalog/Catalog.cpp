@@ -60,6 +60,13 @@ CREATE TABLE nodes(
     parent INTEGER,                -- NULL for a volume's root
     name INTEGER NOT NULL);
 CREATE INDEX nodes_name ON nodes(name, parent); -- with the parent: a search needs no more
+-- Each folder node's path below its volume's root, so that a search finds a hit's path in one
+-- look-up instead of walking up its folders. A node keeps its parent and name, so its path never
+-- changes.
+CREATE TABLE folders(
+    node INTEGER PRIMARY KEY,
+    root INTEGER NOT NULL,         -- the volume's root node
+    path BLOB NOT NULL);           -- "" for the root, else "a/b/"
 CREATE TABLE versions(
     node INTEGER NOT NULL,
     first INTEGER NOT NULL,        -- the first snapshot it holds in
@@ -91,7 +98,14 @@ CREATE INDEX versions_last ON versions(last, first, kind, size, mtime, hash, fla
 // row written before reads them as their default without being rewritten.
 const char* const kUpgrades[] = {
     "ALTER TABLE versions ADD COLUMN media BLOB; "
-    "ALTER TABLE snapshots ADD COLUMN media INTEGER NOT NULL DEFAULT 0;",
+    "ALTER TABLE snapshots ADD COLUMN media INTEGER NOT NULL DEFAULT 0; "
+    "CREATE TABLE folders(node INTEGER PRIMARY KEY, root INTEGER NOT NULL, path BLOB NOT NULL); "
+    // Down from each root through the nodes that have entries, the paths' bytes as they are.
+    "INSERT INTO folders WITH RECURSIVE p(node, root, path) AS ("
+    "SELECT root_node, root_node, CAST('' AS BLOB) FROM volumes UNION ALL "
+    "SELECT n.id, p.root, CAST(p.path || CAST(coalesce(m.raw, m.text) AS BLOB) || '/' AS BLOB) "
+    "FROM p JOIN nodes n ON n.parent = p.node JOIN names m ON m.id = n.name "
+    "WHERE n.id IN (SELECT parent FROM nodes)) SELECT * FROM p;",
 };
 static_assert(std::size(kUpgrades) == kSchemaVersion - 1);
 
@@ -100,7 +114,8 @@ static_assert(std::size(kUpgrades) == kSchemaVersion - 1);
 // before the file's, so every statement reads through them.
 const char* const kOlderViews[] = {
     "CREATE TEMP VIEW versions AS SELECT *, NULL AS media FROM main.versions; "
-    "CREATE TEMP VIEW snapshots AS SELECT *, 0 AS media FROM main.snapshots;",
+    "CREATE TEMP VIEW snapshots AS SELECT *, 0 AS media FROM main.snapshots; "
+    "CREATE TEMP VIEW folders AS SELECT 0 AS node, 0 AS root, x'' AS path WHERE 0;",
 };
 
 std::string uriOf(const std::string& path, bool immutable) {
@@ -681,6 +696,7 @@ void Catalog::dropSnapshot(const SnapshotRow& s) {
     // Nodes and names that no snapshot uses any more.
     m_db.exec("DELETE FROM nodes WHERE id NOT IN (SELECT node FROM versions) AND id NOT IN "
               "(SELECT root_node FROM volumes)");
+    m_db.exec("DELETE FROM folders WHERE node NOT IN (SELECT id FROM nodes)");
     Statement unused =
         m_db.prepare("SELECT id, text FROM names WHERE id NOT IN (SELECT name FROM nodes)");
     Statement unindex =

@@ -7,6 +7,10 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace catalogtest;
 
 namespace {
@@ -20,6 +24,10 @@ void makeTree(TempTree& t) {
     QVERIFY(QFile::copy(QStringLiteral(TREELAN_TEST_DATA "/mp3/vbr-id3v2-cover.mp3"),
                         t.path(QStringLiteral("tone.mp3"))));
     t.setTime(QStringLiteral("tone.mp3"), TempTree::defaultTime());
+    // A folder whose name is not UTF-8, with a file in it: its path is kept as bytes.
+    const QByteArray odd = QFile::encodeName(t.root()) + "odd-\xff\xfe";
+    QVERIFY(::mkdir(odd.constData(), 0755) == 0);
+    QVERIFY(::close(::open((odd + "/inner.txt").constData(), O_CREAT | O_WRONLY, 0644)) == 0);
 }
 
 // The first schema's columns of the tables that grew since.
@@ -83,6 +91,8 @@ private slots:
         QTest::newRow("search, json") << QStringList{"search", "--json", "t"} << false;
         QTest::newRow("search, glob, tsv") << QStringList{"search", "--tsv", "*.txt"} << false;
         QTest::newRow("search, folders") << QStringList{"search", "d:su"} << false;
+        QTest::newRow("search, below a name not UTF-8")
+            << QStringList{"search", "--json", "inner"} << false;
         QTest::newRow("diff with the folder") << QStringList{"diff", "1"} << false;
         QTest::newRow("check") << QStringList{"check"} << false;
         QTest::newRow("search, read-only file") << QStringList{"search", "--json", "a"} << true;
@@ -142,6 +152,21 @@ private slots:
         QCOMPARE(sqlite(m_older, QStringLiteral("PRAGMA integrity_check")).out.trimmed(),
                  QByteArray("ok"));
         QCOMPARE(exported(m_older, m_home->path(), form), before);
+        // The paths the upgrade worked out are those an add writes.
+        for (const char* pattern : {"inner", "z.dat", "a"}) {
+            const QStringList search{QStringLiteral("search"), QStringLiteral("--json"),
+                                     QStringLiteral("--snapshot"), QStringLiteral("1"),
+                                     QLatin1String(pattern)};
+            const Run older = catalog(m_older, search);
+            QVERIFY(!older.out.isEmpty());
+            QCOMPARE(older.out, catalog(m_today, search).out);
+        }
+        QCOMPARE(sqlite(m_older, QStringLiteral("SELECT count(*), sum(length(path)) FROM folders "
+                                                "WHERE node IN (SELECT parent FROM nodes)"))
+                     .out,
+                 sqlite(m_today, QStringLiteral("SELECT count(*), sum(length(path)) FROM folders "
+                                                "WHERE node IN (SELECT parent FROM nodes)"))
+                     .out);
         const QList<QByteArray> lines =
             catalog(m_older, {QStringLiteral("list"), QStringLiteral("--json")}).out.split('\n');
         const QJsonObject added = QJsonDocument::fromJson(lines.value(1)).object();
