@@ -173,18 +173,6 @@ private slots:
         QCOMPARE(added[u"state"].toString(), QStringLiteral("complete"));
         if (written >= 0) QCOMPARE(added[u"written"].toInt(), written);
         QCOMPARE(added[u"media"].toBool(), args.contains(QLatin1String("-M")));
-        // The media snapshot serves export -M; the first one, read without, refuses it.
-        const QString out = m_home->path() + QStringLiteral("/media.json");
-        QCOMPARE(
-            catalog(m_older, {QStringLiteral("export"), QStringLiteral("2"), out,
-                              QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("-M")})
-                .status,
-            args.contains(QLatin1String("-M")) ? 0 : 2);
-        QCOMPARE(
-            catalog(m_older, {QStringLiteral("export"), QStringLiteral("1"), out,
-                              QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("-M")})
-                .status,
-            2);
     }
 
 private:
