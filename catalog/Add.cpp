@@ -6,6 +6,7 @@
 #include "codec/Utf8.h"
 #include "export/TreeWriter.h"
 #include "format/Sort.h"
+#include "media/MediaPool.h"
 #include "media/Mp3Info.h"
 #include "platform/FileError.h"
 #include "platform/FileHash.h"
@@ -108,10 +109,10 @@ private:
 
 // One write of an add, handed from the walk to the writer.
 struct Op {
-    enum class Type : unsigned char { Node, Version, Close } type = Type::Node;
+    enum class Type : unsigned char { Node, Version, Close, Folder } type = Type::Node;
     std::int64_t node = 0;
-    std::int64_t parent = 0; // Node: 0 for a root
-    QByteArray raw;          // Node: its name
+    std::int64_t parent = 0; // Node: 0 for a root; Folder: the volume's root
+    QByteArray raw;          // Node: its name; Folder: its path below the root
     Version version;         // Version
 };
 
@@ -125,10 +126,12 @@ public:
           m_names(db, "names(id, text, raw)", 3), m_nodes(db, "nodes(id, parent, name)", 3),
           m_versions(db,
                      "versions(node, first, kind, size, mtime, ctime, inode, mode, error, mp3, "
-                     "hash, digest, children, flags, born)",
-                     15),
+                     "hash, digest, children, flags, born, media)",
+                     16),
           m_readName(db.prepare("SELECT raw, text FROM names WHERE id = ?1")),
-          m_close(db.prepare("UPDATE versions SET last = ?2 WHERE node = ?1 AND last IS NULL")) {
+          m_close(db.prepare("UPDATE versions SET last = ?2 WHERE node = ?1 AND last IS NULL")),
+          m_folder(
+              db.prepare("INSERT OR IGNORE INTO folders(node, root, path) VALUES(?1, ?2, ?3)")) {
         m_nextName = db.number("SELECT coalesce(max(id), 0) FROM names") + 1;
         m_firstNewName = m_pendingName = m_nextName;
         m_current.reserve(kChunk);
@@ -227,6 +230,12 @@ private:
         case Op::Type::Close:
             m_close.bind(1, op.node).bind(2, m_previous).run();
             break;
+        case Op::Type::Folder:
+            m_folder.bind(1, op.node)
+                .bind(2, op.parent)
+                .bindBlob(3, std::string_view(op.raw.constData(), std::size_t(op.raw.size())))
+                .run();
+            break;
         }
     }
 
@@ -271,6 +280,7 @@ private:
         if (v.isFolder() && v.digest) b.setBlob(12, v.children);
         if (v.flags != 0) b.set(13, v.flags);
         if (m_previous <= 0) b.set(14, 1);
+        if (v.media) b.setBlob(15, *v.media);
         ++m_written;
     }
 
@@ -312,7 +322,7 @@ private:
     BatchInsert m_names, m_nodes, m_versions;
     std::int64_t m_nextName = 1, m_firstNewName = 1, m_pendingName = 1;
     std::int64_t m_written = 0;
-    Statement m_readName, m_close;
+    Statement m_readName, m_close, m_folder;
 
     std::thread m_thread;
     std::mutex m_mutex;
@@ -352,6 +362,16 @@ public:
         op.type = Op::Type::Version;
         op.node = node;
         op.version = std::move(v);
+        m_writer.push(std::move(op));
+    }
+
+    // Notes the path of a node that is a folder in this snapshot (kept once per node).
+    void folder(std::int64_t node, std::int64_t root, QByteArray path) {
+        Op op;
+        op.type = Op::Type::Folder;
+        op.node = node;
+        op.parent = root;
+        op.raw = std::move(path);
         m_writer.push(std::move(op));
     }
 
@@ -420,9 +440,10 @@ private:
 
 class AddVisitor final : public WalkVisitor {
 public:
-    AddVisitor(Store& store, const AddOptions& options, std::int64_t rootNode, bool reuse)
+    AddVisitor(Store& store, const AddOptions& options, std::int64_t rootNode, bool reuse,
+               bool previousMedia)
         : m_store(store), m_options(options), m_disk(options.root), m_rootNode(rootNode),
-          m_reuse(reuse) {}
+          m_reuse(reuse), m_previousMedia(previousMedia) {}
 
     void folderOpened(WalkFolder& folder, std::vector<std::size_t>& children) override {
         const std::size_t depth = std::size_t(folder.depth);
@@ -560,6 +581,7 @@ private:
             if (e.isFolder()) {
                 // Its own version is written when the walk is done with it.
                 if (previous && !previous->isFolder()) m_store.close(node);
+                m_store.folder(node, m_rootNode, folder.rawRelPath + e.rawName + '/');
                 continue;
             }
             if (previous && previous->isFolder()) {
@@ -570,16 +592,50 @@ private:
             Version v = VersionOf(e);
             const bool same = previous && SameMetadata(*previous, v);
             contents(folder, e, v, same ? &*previous : nullptr);
-            if (same && (!v.hash || v.hash == previous->hash) && (!v.mp3 || v.mp3 == previous->mp3))
-                continue;
-            if (previous) m_store.close(node);
-            m_store.insert(node, std::move(v));
+            if (m_options.media && e.readsAsFile(m_options.walk.noFollow) &&
+                IsMediaName(e.name())) {
+                if (same && m_previousMedia) {
+                    v.media = previous->media;
+                } else {
+                    m_pendingMedia.push_back({&e, node, std::move(v), std::move(previous)});
+                    if (m_pendingMedia.size() >= kMediaBatch) readMedia(folder);
+                    continue;
+                }
+            }
+            keep(node, std::move(v), previous, same);
         }
+        readMedia(folder);
         for (const Store::Known& k : std::as_const(known)) {
             if (k.seen) continue;
             m_store.close(k.node);
             m_store.closeSubtree(k.version);
         }
+    }
+
+    // Writes the file's version unless the previous one (`same` metadata) holds all of it.
+    void keep(std::int64_t node, Version&& v, const std::optional<Version>& previous, bool same) {
+        if (same && (!v.hash || v.hash == previous->hash) && (!v.mp3 || v.mp3 == previous->mp3) &&
+            (!m_options.media || v.media == previous->media))
+            return;
+        if (previous) m_store.close(node);
+        m_store.insert(node, std::move(v));
+    }
+
+    // The media details of the files waiting for them, read side by side by the helpers.
+    void readMedia(const WalkFolder& folder) {
+        if (m_pendingMedia.empty()) return;
+        std::vector<const DirEntry*> entries;
+        for (const PendingMedia& p : m_pendingMedia)
+            entries.push_back(p.entry);
+        const std::vector<MediaInfo> read = ReadMediaInfoIn(
+            folder, entries, m_options.root.display() + folder.relPath, m_options.walk.warning);
+        for (std::size_t i = 0; i < m_pendingMedia.size(); ++i) {
+            PendingMedia& p = m_pendingMedia[i];
+            if (i < read.size()) p.version.media = PackMediaInfo(read[i], p.version.mp3);
+            const bool same = p.previous && SameMetadata(*p.previous, p.version);
+            keep(p.node, std::move(p.version), p.previous, same);
+        }
+        m_pendingMedia.clear();
     }
 
     // The hash and MP3 fields the options ask for: the previous snapshot's when the file is
@@ -622,12 +678,24 @@ private:
         if (m_options.walk.warning) m_options.walk.warning(displayPath(folder, e), reason);
     }
 
+    // Files open at once for the media helpers, as the export's walk has them.
+    static constexpr std::size_t kMediaBatch = 32;
+
     Store& m_store;
     const AddOptions& m_options;
     DiskTreeSource m_disk;
     std::int64_t m_rootNode;
     bool m_reuse;
+    bool m_previousMedia; // the previous snapshot read media details: its versions hold them
     quint64 m_rootDevice = 0;
+    // Files of the folder being compared whose media details are read in one batch.
+    struct PendingMedia {
+        const DirEntry* entry;
+        std::int64_t node;
+        Version version;
+        std::optional<Version> previous;
+    };
+    std::vector<PendingMedia> m_pendingMedia;
     std::vector<Level> m_levels;
 };
 
@@ -704,6 +772,9 @@ AddResult AddSnapshot(Catalog& catalog, const AddOptions& options) {
             // A root has no name of its own (name 0): its path is the snapshot's.
             db.exec("INSERT INTO nodes(parent, name) VALUES(NULL, 0)");
             v.rootNode = db.lastInsertId();
+            db.prepare("INSERT INTO folders(node, root, path) VALUES(?1, ?1, x'')")
+                .bind(1, v.rootNode)
+                .run();
             db.prepare(
                   "INSERT INTO volumes(label, identity, root_in_fs, fs_type, fs_label, root_node) "
                   "VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
@@ -726,8 +797,10 @@ AddResult AddSnapshot(Catalog& catalog, const AddOptions& options) {
         }
         const std::optional<SnapshotRow> previous = catalog.latest(volume->id);
 
-        db.prepare("INSERT INTO snapshots(volume, state, started, root_path, options, "
-                   "time_resolution, hashed, mp3) VALUES(?1, 'running', ?2, ?3, ?4, ?5, ?6, ?7)")
+        db.prepare(
+              "INSERT INTO snapshots(volume, state, started, root_path, options, "
+              "time_resolution, hashed, mp3, media) VALUES(?1, 'running', ?2, ?3, ?4, ?5, ?6, ?7, "
+              "?8)")
             .bind(1, volume->id)
             .bind(2, nowNs())
             .bindBlob(3, rootPath)
@@ -735,6 +808,7 @@ AddResult AddSnapshot(Catalog& catalog, const AddOptions& options) {
             .bind(5, id.timeResolutionNs)
             .bind(6, std::int64_t(options.hash))
             .bind(7, std::int64_t(options.mp3))
+            .bind(8, std::int64_t(options.media))
             .run();
         snapshotId = db.lastInsertId();
 
@@ -745,8 +819,9 @@ AddResult AddSnapshot(Catalog& catalog, const AddOptions& options) {
         Store store(*reader, writer, firstNode, previousId);
         // The previous snapshot's versions serve as they are unless this one asks for more.
         const bool reuse = previous && (!options.hash || previous->hashed) &&
-                           (!options.mp3 || previous->mp3) && !options.rehash;
-        AddVisitor visitor(store, options, volume->rootNode, reuse);
+                           (!options.mp3 || previous->mp3) && (!options.media || previous->media) &&
+                           !options.rehash;
+        AddVisitor visitor(store, options, volume->rootNode, reuse, previous && previous->media);
         WalkTree(options.root, visitor, options.walk);
 
         if (visitor.trouble != 0)

@@ -12,6 +12,7 @@ struct AddOptions {
     RootPath root;
     std::string label;   // empty: the volume's label, or for a new volume a default one
     bool mp3 = false;    // read MP3 playing time and bit rate
+    bool media = false;  // read media details (with `mp3`: a plain MP3 reading is kept too)
     bool hash = false;   // keep each file's SHA-256
     bool rehash = false; // read every file again, even where size, times and inode are unchanged
     WalkOptions walk;    // filters, progress, warnings

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <tuple>
 #include <unordered_map>
 
 namespace treelan::catalog {
@@ -41,7 +43,8 @@ CREATE TABLE snapshots(
     folders INTEGER NOT NULL DEFAULT 0,
     bytes INTEGER NOT NULL DEFAULT 0,
     written INTEGER NOT NULL DEFAULT 0,
-    reason TEXT);
+    reason TEXT,
+    media INTEGER NOT NULL DEFAULT 0); -- added with --media
 CREATE INDEX snapshots_volume ON snapshots(volume, id);
 -- Each name once; an add finds a name's id in a table of its own in memory (an index here, filled
 -- in random order, cost more than all the rest of an add).
@@ -57,6 +60,13 @@ CREATE TABLE nodes(
     parent INTEGER,                -- NULL for a volume's root
     name INTEGER NOT NULL);
 CREATE INDEX nodes_name ON nodes(name, parent); -- with the parent: a search needs no more
+-- Each folder node's path below its volume's root, so that a search finds a hit's path in one
+-- look-up instead of walking up its folders. A node keeps its parent and name, so its path never
+-- changes.
+CREATE TABLE folders(
+    node INTEGER PRIMARY KEY,
+    root INTEGER NOT NULL,         -- the volume's root node
+    path BLOB NOT NULL);           -- "" for the root, else "a/b/"
 CREATE TABLE versions(
     node INTEGER NOT NULL,
     first INTEGER NOT NULL,        -- the first snapshot it holds in
@@ -74,6 +84,7 @@ CREATE TABLE versions(
     children BLOB,                 -- folders: node ids in enumeration order
     flags INTEGER,                 -- folders: unreadable 1, loop 2, other file system 4, not entered 8
     born INTEGER,                  -- 1: written by the volume's first snapshot
+    media BLOB,                    -- media details, packed; NULL when none
     PRIMARY KEY(node, first)) WITHOUT ROWID;
 -- What a snapshot changed, for diffs: the versions that begin and end there, with what a diff
 -- compares, so it reads nothing else. The first snapshot of a volume is never what changed.
@@ -83,8 +94,29 @@ CREATE INDEX versions_last ON versions(last, first, kind, size, mtime, hash, fla
     WHERE last IS NOT NULL;
 )sql";
 
-// Steps from schema version N (the index + 1) to N + 1; none yet.
-const char* const kUpgrades[] = {nullptr};
+// Steps from schema version N (the index + 1) to N + 1. Columns are added at the end, where a
+// row written before reads them as their default without being rewritten.
+const char* const kUpgrades[] = {
+    "ALTER TABLE versions ADD COLUMN media BLOB; "
+    "ALTER TABLE snapshots ADD COLUMN media INTEGER NOT NULL DEFAULT 0; "
+    "CREATE TABLE folders(node INTEGER PRIMARY KEY, root INTEGER NOT NULL, path BLOB NOT NULL); "
+    // Down from each root through the nodes that have entries, the paths' bytes as they are.
+    "INSERT INTO folders WITH RECURSIVE p(node, root, path) AS ("
+    "SELECT root_node, root_node, CAST('' AS BLOB) FROM volumes UNION ALL "
+    "SELECT n.id, p.root, CAST(p.path || CAST(coalesce(m.raw, m.text) AS BLOB) || '/' AS BLOB) "
+    "FROM p JOIN nodes n ON n.parent = p.node JOIN names m ON m.id = n.name "
+    "WHERE n.id IN (SELECT parent FROM nodes)) SELECT * FROM p;",
+};
+static_assert(std::size(kUpgrades) == kSchemaVersion - 1);
+
+// What an older catalogue opened for reading lacks (it is upgraded on its first write only), as
+// views of the same names that add the missing columns empty; the temporary schema is searched
+// before the file's, so every statement reads through them.
+const char* const kOlderViews[] = {
+    "CREATE TEMP VIEW versions AS SELECT *, NULL AS media FROM main.versions; "
+    "CREATE TEMP VIEW snapshots AS SELECT *, 0 AS media FROM main.snapshots; "
+    "CREATE TEMP VIEW folders AS SELECT 0 AS node, 0 AS root, x'' AS path WHERE 0;",
+};
 
 std::string uriOf(const std::string& path, bool immutable) {
     std::string uri = "file:";
@@ -137,6 +169,64 @@ const char* KindName(Kind kind) {
         return "unexamined";
     }
     return "file";
+}
+
+namespace {
+void appendVarint(std::string& out, std::uint64_t z) {
+    while (z >= 0x80) {
+        out += char((z & 0x7F) | 0x80);
+        z >>= 7;
+    }
+    out += char(z);
+}
+
+std::uint64_t readVarint(std::string_view in, std::size_t& at) {
+    std::uint64_t z = 0;
+    for (int shift = 0; at < in.size() && shift < 64; shift += 7) {
+        const auto b = static_cast<unsigned char>(in[at++]);
+        z |= std::uint64_t(b & 0x7F) << shift;
+        if (!(b & 0x80)) break;
+    }
+    return z;
+}
+
+std::pair<std::string, std::string> splitMp3(const std::optional<std::string>& mp3) {
+    if (!mp3) return {};
+    const std::size_t tab = mp3->find('\t');
+    if (tab == std::string::npos) return {*mp3, {}};
+    return {mp3->substr(0, tab), mp3->substr(tab + 1)};
+}
+} // namespace
+
+std::optional<std::string> PackMedia(const MediaTexts& texts,
+                                     const std::optional<std::string>& mp3) {
+    const auto [duration, bitrate] = splitMp3(mp3);
+    const bool timing = texts[0] != duration || texts[1] != bitrate;
+    std::size_t end = kMediaTexts;
+    while (end > 2 && texts[end - 1].empty())
+        --end;
+    if (!timing && end == 2) return std::nullopt;
+    std::string out(1, timing ? '\1' : '\0');
+    for (std::size_t i = timing ? 0 : 2; i < end; ++i) {
+        appendVarint(out, texts[i].size());
+        out += texts[i];
+    }
+    return out;
+}
+
+MediaTexts UnpackMedia(const std::optional<std::string>& media,
+                       const std::optional<std::string>& mp3) {
+    MediaTexts texts;
+    std::tie(texts[0], texts[1]) = splitMp3(mp3);
+    if (!media || media->empty()) return texts;
+    const std::string_view in(*media);
+    std::size_t at = 1;
+    for (std::size_t i = (in[0] & 1) ? 0 : 2; i < kMediaTexts && at < in.size(); ++i) {
+        const std::uint64_t n = std::min<std::uint64_t>(readVarint(in, at), in.size() - at);
+        texts[i] = std::string(in.substr(at, std::size_t(n)));
+        at += std::size_t(n);
+    }
+    return texts;
 }
 
 std::string PackIds(const std::vector<std::int64_t>& ids) {
@@ -262,10 +352,18 @@ void Catalog::checkIdentity(bool forWriting) {
                            std::to_string(kSchemaVersion) + "): not changed");
     if (version < 1) throw CatalogError(m_path + ": not a catalogue (no schema version)");
     if (version < kSchemaVersion && forWriting) upgrade(version);
+    if (version < kSchemaVersion && !forWriting)
+        for (std::int64_t v = version; v < kSchemaVersion; ++v)
+            m_db.exec(kOlderViews[v - 1]);
 }
 
 void Catalog::create() {
     // Two first writers at once: the second finds the schema made when it gets the lock.
+    // 16 KiB pages: a first add writes a quarter of the pages and write calls (into the log and
+    // again into the file), and a search touches fewer. Larger ones cost more than they save
+    // where an add meets an index page it no longer holds (a name met before, in an index ordered
+    // by name), which it reads again whole.
+    m_db.exec("PRAGMA page_size = 16384");
     m_db.exec("PRAGMA journal_mode = WAL");
     Transaction t(m_db);
     if (m_db.number("SELECT count(*) FROM sqlite_schema") > 0) {
@@ -308,7 +406,7 @@ void Catalog::rollBackRunning() {
 
 const char* Catalog::versionColumns() {
     return "v.node, v.first, v.last, v.kind, v.size, v.mtime, v.ctime, v.inode, v.mode, v.error, "
-           "v.mp3, v.hash, v.digest, v.children, v.flags";
+           "v.mp3, v.hash, v.digest, v.children, v.flags, v.media";
 }
 
 Version Catalog::readVersion(const Statement& s, int at) {
@@ -334,6 +432,7 @@ Version Catalog::readVersion(const Statement& s, int at) {
     if (!s.isNull(at + 12)) v.digest = s.integer(at + 12);
     v.children = std::string(s.blob(at + 13));
     v.flags = int(s.integer(at + 14));
+    if (!s.isNull(at + 15)) v.media = std::string(s.blob(at + 15));
     return v;
 }
 
@@ -355,14 +454,15 @@ SnapshotRow Catalog::readSnapshot(const Statement& s) {
     r.bytes = s.integer(13);
     r.written = s.integer(14);
     r.reason = std::string(s.text(15));
+    r.media = s.integer(16) != 0;
     return r;
 }
 
 namespace {
 const char kSnapshotQuery[] =
     "SELECT s.id, s.volume, v.label, s.state, s.started, s.finished, s.root_path, s.options, "
-    "s.time_resolution, s.hashed, s.mp3, s.files, s.folders, s.bytes, s.written, s.reason "
-    "FROM snapshots s JOIN volumes v ON v.id = s.volume ";
+    "s.time_resolution, s.hashed, s.mp3, s.files, s.folders, s.bytes, s.written, s.reason, "
+    "s.media FROM snapshots s JOIN volumes v ON v.id = s.volume ";
 
 VolumeRow readVolume(const Statement& s) {
     VolumeRow v;
@@ -601,6 +701,7 @@ void Catalog::dropSnapshot(const SnapshotRow& s) {
     // Nodes and names that no snapshot uses any more.
     m_db.exec("DELETE FROM nodes WHERE id NOT IN (SELECT node FROM versions) AND id NOT IN "
               "(SELECT root_node FROM volumes)");
+    m_db.exec("DELETE FROM folders WHERE node NOT IN (SELECT id FROM nodes)");
     Statement unused =
         m_db.prepare("SELECT id, text FROM names WHERE id NOT IN (SELECT name FROM nodes)");
     Statement unindex =

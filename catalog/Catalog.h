@@ -11,6 +11,7 @@
 
 #include "catalog/Sqlite.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,7 +23,7 @@
 namespace treelan::catalog {
 
 constexpr std::int64_t kApplicationId = 0x54726c43; // "TrlC"
-constexpr std::int64_t kSchemaVersion = 1;
+constexpr std::int64_t kSchemaVersion = 2;          // 2: media details
 
 // Entry kinds as stored; the numbers are DirEntry::Kind's.
 enum class Kind : int { File = 0, Folder = 1, Link = 2, Special = 3, Unexamined = 4 };
@@ -59,6 +60,7 @@ struct SnapshotRow {
     std::int64_t resolution = 1; // the file system's time step in ns
     bool hashed = false;         // added with --hash
     bool mp3 = false;            // added with -m
+    bool media = false;          // added with --media
     std::int64_t files = 0, folders = 0, bytes = 0;
     std::int64_t written = 0; // versions the snapshot wrote
     std::string reason;       // why it was aborted
@@ -76,8 +78,10 @@ struct Version {
     std::int64_t ctime = 0;
     std::int64_t inode = 0;
     std::int64_t mode = 0;
-    int error = 0;                   // errno: an entry not examined, a folder not read
-    std::optional<std::string> mp3;  // "duration\tbitrate" when read
+    int error = 0;                  // errno: an entry not examined, a folder not read
+    std::optional<std::string> mp3; // "duration\tbitrate" when read
+    // With --media, a media file's details that are not empty (PackMedia); none otherwise.
+    std::optional<std::string> media;
     std::optional<std::string> hash; // 32 bytes of SHA-256 when hashed
     // Folders, when entered: the digest of their entries and the node ids in enumeration order.
     std::optional<std::int64_t> digest;
@@ -95,6 +99,16 @@ struct Child {
     std::string text; // the name as shown (UTF-8)
     Version version;
 };
+
+// A media file's texts as kept: playing time, bit rate, then the fields in MediaField's order.
+constexpr std::size_t kMediaTexts = 13;
+using MediaTexts = std::array<std::string, kMediaTexts>;
+// Packed as a flag byte (1: playing time and bit rate follow, because `mp3` does not hold them)
+// and varint-prefixed texts, trailing empty ones left out; none when there is nothing to keep.
+std::optional<std::string> PackMedia(const MediaTexts& texts,
+                                     const std::optional<std::string>& mp3);
+MediaTexts UnpackMedia(const std::optional<std::string>& media,
+                       const std::optional<std::string>& mp3);
 
 // Node ids in enumeration order, as zig-zag varint steps from one to the next.
 std::string PackIds(const std::vector<std::int64_t>& ids);

@@ -5,6 +5,8 @@
 
 namespace treelan::catalog {
 
+static_assert(kMediaTexts == kMediaFieldCount + 2);
+
 namespace {
 
 // The FILETIME of nanoseconds since 1970, as the walk makes it.
@@ -91,6 +93,27 @@ std::int64_t DigestOf(const std::vector<DirEntry>& entries) {
         m.add(std::uint64_t(e.fileTime));
     }
     return m.value();
+}
+
+std::optional<std::string> PackMediaInfo(const MediaInfo& info,
+                                         const std::optional<std::string>& mp3) {
+    MediaTexts texts;
+    texts[0] = info.timing.Duration.toStdString();
+    texts[1] = info.timing.Bitrate.toStdString();
+    for (std::size_t i = 0; i < kMediaFieldCount; ++i)
+        texts[i + 2] = info.fields[i].toStdString();
+    return PackMedia(texts, mp3);
+}
+
+MediaInfo UnpackMediaInfo(const std::optional<std::string>& media,
+                          const std::optional<std::string>& mp3) {
+    const MediaTexts texts = UnpackMedia(media, mp3);
+    MediaInfo info;
+    info.timing.Duration = QString::fromStdString(texts[0]);
+    info.timing.Bitrate = QString::fromStdString(texts[1]);
+    for (std::size_t i = 0; i < kMediaFieldCount; ++i)
+        info.fields[i] = QString::fromStdString(texts[i + 2]);
+    return info;
 }
 
 bool SameMetadata(const Version& a, const Version& b) {

@@ -1,6 +1,7 @@
 #include "catalog/Search.h"
 
 #include "catalog/Text.h"
+#include "media/MediaFieldKeys.h"
 #include "platform/Volume.h"
 
 #include <sqlite3.h>
@@ -21,6 +22,7 @@ struct Selected {
 
 struct Hit {
     std::int64_t parent = 0; // the folder's node
+    std::int64_t root = 0;   // its volume's root node, once known
     std::size_t volume = 0;  // index into the selection
     std::int64_t first = 0;  // the snapshots it holds in, of those selected
     std::int64_t last = 0;
@@ -30,6 +32,9 @@ struct Hit {
     std::int64_t size = 0;
     std::int64_t mtime = 0;
     std::int64_t resolution = 1;
+    // --json: what the version keeps of a media file, and whether the snapshot read it.
+    std::optional<std::string> mp3, media;
+    bool mediaRead = false;
 };
 
 std::string extensionOf(std::string_view foldedName) {
@@ -109,6 +114,8 @@ private:
         m_selected.push_back({v, std::move(snapshots), -1});
     }
 
+    static constexpr std::int64_t kFewNames = 300, kSomeNames = 8192;
+
     // The trigrams of the pattern's longest plain piece that the fewest names hold, at most
     // three; none when the piece is shorter than a trigram. Counting stops at a limit, so a
     // trigram that every name holds costs little to find out about.
@@ -120,7 +127,8 @@ private:
         starts.push_back(piece.size());
         std::vector<std::pair<std::int64_t, std::string>> counted;
         Statement count = m_db.prepare("SELECT count(*) FROM (SELECT rowid FROM names_fts WHERE "
-                                       "names_fts MATCH ?1 LIMIT 300)");
+                                       "names_fts MATCH ?1 LIMIT ?2)");
+        std::int64_t limit = kFewNames;
         for (std::size_t i = 0; i + 3 < starts.size(); ++i) {
             std::string phrase = "\"";
             for (const char c : piece.substr(starts[i], starts[i + 3] - starts[i])) {
@@ -131,16 +139,30 @@ private:
             if (std::any_of(counted.begin(), counted.end(),
                             [&](const auto& c) { return c.second == phrase; }))
                 continue;
-            count.bind(1, phrase);
+            count.bind(1, phrase).bind(2, limit);
             const std::int64_t n = count.step() ? count.integer(0) : 0;
             count.reset();
             counted.emplace_back(n, phrase);
             if (n == 0) break; // no name holds it
         }
+        // Every trigram common at the first count: the rare ones among them are told apart at a
+        // higher limit, where the common ones still stop early.
+        if (!counted.empty() && std::all_of(counted.begin(), counted.end(),
+                                            [&](const auto& c) { return c.first >= limit; })) {
+            limit = kSomeNames;
+            for (auto& [n, phrase] : counted) {
+                count.bind(1, phrase).bind(2, limit);
+                n = count.step() ? count.integer(0) : 0;
+                count.reset();
+            }
+        }
         std::sort(counted.begin(), counted.end());
+        // A common trigram beside a rarer one costs more to intersect (its whole list of names)
+        // than the few names it would leave out: the rarest, and those under the limit.
         std::vector<std::string> out;
         for (std::size_t i = 0; i < counted.size() && i < 3; ++i)
-            out.push_back(counted[i].second);
+            if (i == 0 || counted[i].first < limit || counted[0].first >= limit)
+                out.push_back(counted[i].second);
         return out;
     }
 
@@ -164,9 +186,10 @@ private:
             where += (where.empty() ? "" : " AND ") + t;
         const std::string columns =
             "names.id, names.raw, names.text, n.id, n.parent, v.first, v.last, v.kind, "
-            "v.size, v.mtime";
+            "v.size, v.mtime, v.mp3, v.media, f.root, f.path";
         const std::string joins =
-            " JOIN nodes n ON n.name = names.id JOIN versions v ON v.node = n.id ";
+            " JOIN nodes n ON n.name = names.id JOIN versions v ON v.node = n.id "
+            "LEFT JOIN folders f ON f.node = n.parent ";
         Statement s = where.empty() ? m_db.prepare("SELECT " + columns + " FROM names" + joins +
                                                    "WHERE treelan_match(names.text)")
                                     : m_db.prepare("SELECT " + columns +
@@ -193,6 +216,14 @@ private:
             h.mtime = mtime;
             h.path = std::string(s.isNull(1) ? text : s.blob(1));
             if (kind == Kind::Folder) h.path += '/';
+            if (!s.isNull(12)) {
+                h.root = s.integer(12);
+                h.path.insert(0, s.blob(13));
+            }
+            if (m_options.format == SearchOptions::Format::Json) {
+                if (!s.isNull(10)) h.mp3 = std::string(s.text(10));
+                if (!s.isNull(11)) h.media = std::string(s.blob(11));
+            }
             m_rows.push_back(std::move(h));
         }
     }
@@ -219,26 +250,21 @@ private:
     void resolvePaths() {
         std::string ids = "[";
         for (const Hit& h : m_rows)
-            if (!m_folders.count(h.parent)) {
+            if (h.root == 0 && !m_folders.count(h.parent)) {
                 if (ids.size() > 1) ids += ',';
                 ids += std::to_string(h.parent);
             }
         ids += ']';
-        Statement up = m_db.prepare(
-            "WITH RECURSIVE up(id) AS (SELECT value FROM json_each(?1) UNION SELECT n.parent FROM "
-            "nodes n JOIN up ON n.id = up.id WHERE n.parent IS NOT NULL) "
-            "SELECT n.id, n.parent, m.raw, m.text FROM up JOIN nodes n ON n.id = up.id "
-            "LEFT JOIN names m ON m.id = n.name");
-        up.bind(1, ids);
         std::unordered_map<std::int64_t, std::pair<std::int64_t, std::string>>
             nodes; // parent, name
-        while (up.step())
-            nodes.emplace(up.integer(0),
-                          std::make_pair(up.isNull(1) ? 0 : up.integer(1),
-                                         std::string(up.isNull(2) ? up.text(3) : up.blob(2))));
+        if (ids.size() > 2) walkUp(ids, nodes);
         for (Hit& h : m_rows) {
-            const Folder& f = folder(h.parent, nodes);
-            const auto sel = m_byRoot.find(f.root);
+            if (h.root == 0) {
+                const Folder& f = folder(h.parent, nodes);
+                h.root = f.root;
+                h.path = f.path + h.path;
+            }
+            const auto sel = m_byRoot.find(h.root);
             if (sel == m_byRoot.end()) continue;
             const Selected& s = m_selected[sel->second];
             const SnapshotRow* from = nullptr;
@@ -254,9 +280,25 @@ private:
             h.last = to->id;
             h.rootPath = to->rootPath;
             h.resolution = to->resolution;
-            h.path = f.path + h.path;
+            h.mediaRead = to->media;
             m_found.push_back(std::move(h));
         }
+    }
+
+    // The folders `ids` (a JSON array) and everything above them, for the paths the catalogue
+    // does not keep (a file of the first schema read as it is).
+    void walkUp(const std::string& ids,
+                std::unordered_map<std::int64_t, std::pair<std::int64_t, std::string>>& nodes) {
+        Statement up = m_db.prepare(
+            "WITH RECURSIVE up(id) AS (SELECT value FROM json_each(?1) UNION SELECT n.parent FROM "
+            "nodes n JOIN up ON n.id = up.id WHERE n.parent IS NOT NULL) "
+            "SELECT n.id, n.parent, m.raw, m.text FROM up JOIN nodes n ON n.id = up.id "
+            "LEFT JOIN names m ON m.id = n.name");
+        up.bind(1, ids);
+        while (up.step())
+            nodes.emplace(up.integer(0),
+                          std::make_pair(up.isNull(1) ? 0 : up.integer(1),
+                                         std::string(up.isNull(2) ? up.text(3) : up.blob(2))));
     }
 
     struct Folder {
@@ -337,9 +379,34 @@ private:
             b += KindName(h.kind);
             b += "\",\"size\":" + std::to_string(h.size) + ",\"mtime\":\"" +
                  IsoTime(h.mtime, h.resolution) + '"';
+            writeMedia(b, h);
             b += online(h.volume) ? "}\n" : ",\"offline\":true}\n";
             return;
         }
+    }
+
+    // A file's playing time and bit rate as the listing shows them, then its media fields by
+    // their shared names; from a snapshot that read no media details, the MP3 fields alone.
+    static void writeMedia(std::string& b, const Hit& h) {
+        const MediaTexts texts = UnpackMedia(h.mediaRead ? h.media : std::nullopt, h.mp3);
+        const char* const timing[] = {"duration", "bitrate"};
+        for (std::size_t i = 0; i < 2; ++i)
+            if (!texts[i].empty()) {
+                b += ",\"";
+                b += timing[i];
+                b += "\":";
+                AppendJson(b, texts[i]);
+            }
+        bool first = true;
+        for (std::size_t i = 2; i < kMediaTexts; ++i) {
+            if (texts[i].empty()) continue;
+            b += first ? ",\"media\":{\"" : ",\"";
+            b += kMediaFieldKeys[i - 2];
+            b += "\":";
+            AppendJson(b, texts[i]);
+            first = false;
+        }
+        if (!first) b += '}';
     }
 
     static void flush(std::string& b, std::FILE* out) {

@@ -122,4 +122,16 @@ MP3Info SnapshotTreeSource::mp3Info(const WalkFolder& folder, const DirEntry& en
     return info;
 }
 
+std::vector<MediaInfo> SnapshotTreeSource::mediaInfo(const WalkFolder& folder,
+                                                     const std::vector<const DirEntry*>& entries,
+                                                     const QString&, const WarningCallback&) const {
+    std::vector<MediaInfo> out;
+    out.reserve(entries.size());
+    for (const DirEntry* e : entries) {
+        const Version* v = versionOf(folder, *e);
+        out.push_back(v && m_snapshot.media ? UnpackMediaInfo(v->media, v->mp3) : MediaInfo());
+    }
+    return out;
+}
+
 } // namespace treelan::catalog

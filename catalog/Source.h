@@ -21,6 +21,11 @@ public:
     // The MP3 fields kept with the file; empty when the snapshot read none.
     MP3Info mp3Info(const WalkFolder& folder, const DirEntry& entry, const QString& displayPath,
                     const WarningCallback& warning) const override;
+    // The media details kept with the files; empty where the snapshot read none.
+    std::vector<MediaInfo> mediaInfo(const WalkFolder& folder,
+                                     const std::vector<const DirEntry*>& entries,
+                                     const QString& displayFolder,
+                                     const WarningCallback& warning) const override;
 
     // The stored version and node of an entry of the folder the walk is in now (during the
     // visitor's folderOpened).

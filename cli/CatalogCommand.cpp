@@ -39,6 +39,7 @@ const char kUsage[] =
     "      --label L          the volume's label (default: the file system's label, else the\n"
     "                         folder's name); not digits only, no \"@\"\n"
     "  -m, --mp3              keep MP3 playing time and bit rate (export -m needs them)\n"
+    "  -M, --media            also keep every media file's details (export -M needs them)\n"
     "      --hash sha256      keep each file's SHA-256 (verify needs them); an unchanged file\n"
     "                         (size, modification and change time, inode) keeps its hash\n"
     "      --rehash           read every file again for its hash\n"
@@ -151,9 +152,10 @@ int runAdd(const QStringList& args, const CatalogCli& cli) {
     VerbParser v;
     const QCommandLineOption label(QStringList{"label"}, "", "L");
     const QCommandLineOption mp3({"m", "mp3"}, "");
+    const QCommandLineOption media({"M", "media"}, "");
     const QCommandLineOption hash(QStringList{"hash"}, "", "ALGORITHM");
     const QCommandLineOption rehash(QStringList{"rehash"}, "");
-    v.parser.addOptions({label, mp3, hash, rehash});
+    v.parser.addOptions({label, mp3, media, hash, rehash});
     cli.addFilters(v.parser);
     int status = 0;
     if (!v.parse(args, status)) return status;
@@ -168,7 +170,8 @@ int runAdd(const QStringList& args, const CatalogCli& cli) {
     if (!options.root.isFolder())
         return usageError(QStringLiteral("%1: not a folder").arg(positional[0]));
     options.label = v.parser.value(label).toStdString();
-    options.mp3 = v.parser.isSet(mp3);
+    options.media = v.parser.isSet(media);
+    options.mp3 = v.parser.isSet(mp3) || options.media;
     options.hash = v.parser.isSet(hash) || v.parser.isSet(rehash);
     options.rehash = v.parser.isSet(rehash);
     if (const QString error = cli.applyFilters(v.parser, options.walk); !error.isEmpty())
@@ -223,6 +226,7 @@ int runList(const QStringList& args, const CatalogCli& cli) {
             std::string options;
             if (s.hashed) options += " sha256";
             if (s.mp3) options += " mp3";
+            if (s.media) options += " media";
             if (s.options != "{}") options += " filters";
             if (json) {
                 out += "{\"snapshot\":" + std::to_string(s.id) + ",\"volume\":";
@@ -240,7 +244,8 @@ int runList(const QStringList& args, const CatalogCli& cli) {
                        ",\"bytes\":" + std::to_string(s.bytes) +
                        ",\"written\":" + std::to_string(s.written);
                 out += std::string(",\"sha256\":") + (s.hashed ? "true" : "false") +
-                       ",\"mp3\":" + (s.mp3 ? "true" : "false") + ",\"options\":" + s.options;
+                       ",\"mp3\":" + (s.mp3 ? "true" : "false") +
+                       ",\"media\":" + (s.media ? "true" : "false") + ",\"options\":" + s.options;
                 out += std::string(",\"online\":") + (online[s.volume] ? "true" : "false");
                 if (!s.reason.empty()) {
                     out += ",\"reason\":";
@@ -478,6 +483,8 @@ int runExport(const QStringList& args, const CatalogCli& cli) {
         try {
             holder.catalog = std::make_unique<Catalog>(db, Catalog::Mode::Read);
             const SnapshotRow s = holder.catalog->resolve(first.toStdString());
+            if (request.options.mediaInfo && !s.media)
+                return QStringLiteral("-M: snapshot %1 was added without -M").arg(s.id);
             if (request.options.mp3Info && !s.mp3)
                 return QStringLiteral("-m: snapshot %1 was added without -m").arg(s.id);
             if (const QString problem = mergeFilters(s, request.options.walk); !problem.isEmpty())

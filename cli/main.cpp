@@ -475,7 +475,9 @@ int runList(const QStringList& args) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+// The command line's entry, loaded by treelan-cli (cli/Launcher.cpp) for every command but a
+// catalogue search.
+extern "C" __attribute__((visibility("default"))) int treelan_cli_main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     RestoreBrokenPipeDefault();
     QCoreApplication::setApplicationName(QStringLiteral("treelan-cli"));

@@ -374,7 +374,7 @@ private:
         std::vector<const DirEntry*> entries;
         for (const PendingMedia& p : m_mediaPending)
             entries.push_back(&folder.entries[p.entry]);
-        std::vector<MediaInfo> read = ReadMediaInfoIn(
+        std::vector<MediaInfo> read = m_source.mediaInfo(
             folder, entries, m_root.display() + folder.relPath, m_options.walk.warning);
         for (std::size_t i = 0; i < read.size(); ++i) {
             const PendingMedia& p = m_mediaPending[i];
@@ -442,6 +442,13 @@ void DiskTreeSource::walk(WalkVisitor& visitor, const WalkOptions& options) cons
 MP3Info DiskTreeSource::mp3Info(const WalkFolder& folder, const DirEntry& entry,
                                 const QString& displayPath, const WarningCallback& warning) const {
     return ReadMP3InfoIn(folder, entry, displayPath, warning);
+}
+
+std::vector<MediaInfo> DiskTreeSource::mediaInfo(const WalkFolder& folder,
+                                                 const std::vector<const DirEntry*>& entries,
+                                                 const QString& displayFolder,
+                                                 const WarningCallback& warning) const {
+    return ReadMediaInfoIn(folder, entries, displayFolder, warning);
 }
 
 void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& writer,

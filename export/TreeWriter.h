@@ -14,6 +14,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <vector>
+
 namespace treelan {
 
 // MP3 data of a file, as the texts the listing shows and as numbers.
@@ -116,6 +118,12 @@ public:
     // Failures go to `warning` (which may be empty) and give empty texts.
     virtual MP3Info mp3Info(const WalkFolder& folder, const DirEntry& entry,
                             const QString& displayPath, const WarningCallback& warning) const = 0;
+    // The media details of `entries`, files of `folder`, during the folder's folderOpened; the
+    // same warnings and empty fields as mp3Info's when one fails.
+    virtual std::vector<MediaInfo> mediaInfo(const WalkFolder& folder,
+                                             const std::vector<const DirEntry*>& entries,
+                                             const QString& displayFolder,
+                                             const WarningCallback& warning) const = 0;
 };
 
 // The folder on disk: WalkTree, and MP3 information read from the files.
@@ -125,6 +133,10 @@ public:
     void walk(WalkVisitor& visitor, const WalkOptions& options) const override;
     MP3Info mp3Info(const WalkFolder& folder, const DirEntry& entry, const QString& displayPath,
                     const WarningCallback& warning) const override;
+    std::vector<MediaInfo> mediaInfo(const WalkFolder& folder,
+                                     const std::vector<const DirEntry*>& entries,
+                                     const QString& displayFolder,
+                                     const WarningCallback& warning) const override;
 
 private:
     const RootPath& m_root;

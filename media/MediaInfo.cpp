@@ -1,5 +1,7 @@
 #include "media/MediaInfo.h"
 
+#include "media/MediaFieldKeys.h"
+
 #include <QDataStream>
 #include <QIODevice>
 
@@ -7,19 +9,20 @@
 
 namespace treelan {
 
+static_assert(kMediaFieldKeys.size() == kMediaFieldCount);
+
 const std::array<MediaFieldName, kMediaFieldCount> kMediaFieldNames = {{
-    // Not "title": the XML's file element names its file with that attribute.
-    {MediaField::Title, "mediaTitle", "Title"},
-    {MediaField::Artist, "artist", "Artist"},
-    {MediaField::Album, "album", "Album"},
-    {MediaField::Track, "track", "Track"},
-    {MediaField::Year, "year", "Year"},
-    {MediaField::Genre, "genre", "Genre"},
-    {MediaField::Dimensions, "dimensions", "Dimensions"},
-    {MediaField::Codec, "codec", "Codec"},
-    {MediaField::Taken, "dateTaken", "Date taken"},
-    {MediaField::Make, "cameraMake", "Camera make"},
-    {MediaField::Model, "cameraModel", "Camera model"},
+    {MediaField::Title, kMediaFieldKeys[0].data(), "Title"},
+    {MediaField::Artist, kMediaFieldKeys[1].data(), "Artist"},
+    {MediaField::Album, kMediaFieldKeys[2].data(), "Album"},
+    {MediaField::Track, kMediaFieldKeys[3].data(), "Track"},
+    {MediaField::Year, kMediaFieldKeys[4].data(), "Year"},
+    {MediaField::Genre, kMediaFieldKeys[5].data(), "Genre"},
+    {MediaField::Dimensions, kMediaFieldKeys[6].data(), "Dimensions"},
+    {MediaField::Codec, kMediaFieldKeys[7].data(), "Codec"},
+    {MediaField::Taken, kMediaFieldKeys[8].data(), "Date taken"},
+    {MediaField::Make, kMediaFieldKeys[9].data(), "Camera make"},
+    {MediaField::Model, kMediaFieldKeys[10].data(), "Camera model"},
 }};
 
 int MediaFieldByKey(QStringView key) {

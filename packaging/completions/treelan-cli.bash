@@ -20,6 +20,62 @@ _treelan_cli_resources()
     fi
 }
 
+# `catalog VERB ...`: the verbs, their options and those of every verb. The catalogue's export
+# takes every option of export, so it continues as export does (command=export).
+_treelan_cli_catalog()
+{
+    local first=$1 verb="" i
+    for ((i = first; i < cword; i++)); do
+        case ${words[i]} in
+            add | list | search | diff | verify | export | remove | check)
+                verb=${words[i]}
+                break
+                ;;
+        esac
+    done
+    if [[ -z $verb ]]; then
+        COMPREPLY=($(compgen -W 'add list search diff verify export remove check --help -h' -- "$cur"))
+        return
+    fi
+    case $prev in
+        --db)
+            _filedir
+            return
+            ;;
+        --hash)
+            COMPREPLY=($(compgen -W 'sha256' -- "$cur"))
+            return
+            ;;
+        --label | --volume | --snapshot | --size | --newer | --older | --type | --only)
+            return
+            ;;
+    esac
+    if [[ $verb == export ]]; then
+        command=export
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W '--db --json --tsv' -- "$cur"))
+        fi
+        return
+    fi
+    if [[ $cur == -* ]]; then
+        local options='--db --json --tsv --quiet --help -q -h'
+        case $verb in
+            add)
+                options+=' --label --mp3 --media --hash --rehash -m -M --exclude-pattern
+                    --include-pattern --no-hidden --max-depth --one-file-system'
+                ;;
+            search)
+                options+=' --volume --snapshot --all-snapshots --size --newer --older --type -0'
+                ;;
+            diff) options+=' --only' ;;
+            verify) options+=' --rehash' ;;
+        esac
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        return
+    fi
+    _filedir
+}
+
 _treelan_cli()
 {
     local cur prev words cword
@@ -29,7 +85,7 @@ _treelan_cli()
     local i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            export | list)
+            export | list | catalog)
                 command=${words[i]}
                 break
                 ;;
@@ -37,8 +93,13 @@ _treelan_cli()
     done
 
     if [[ -z $command ]]; then
-        COMPREPLY=($(compgen -W 'export list --help --version' -- "$cur"))
+        COMPREPLY=($(compgen -W 'export list catalog --help --version' -- "$cur"))
         return
+    fi
+
+    if [[ $command == catalog ]]; then
+        _treelan_cli_catalog $((i + 1))
+        [[ $command == catalog ]] && return
     fi
 
     case $prev in
@@ -84,7 +145,7 @@ _treelan_cli()
         local walk_options='--exclude-pattern --include-pattern --no-hidden --max-depth
             --one-file-system --no-follow'
         if [[ $command == export ]]; then
-            COMPREPLY=($(compgen -W '--recursive --mp3 --media --format --template --only --exclude
+            COMPREPLY+=($(compgen -W '--recursive --mp3 --media --format --template --only --exclude
                 --resources --strings --totals --bom --quiet --help -r -m -M -f -t -q -h
                 $walk_options' -- "$cur"))
         else

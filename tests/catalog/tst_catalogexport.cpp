@@ -7,8 +7,12 @@
 #include "export/Formats.h"
 #include "settings/StringTable.h"
 
+#include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -57,6 +61,8 @@ void applyArguments(const QStringList& args, ExportRequest& r) {
             o.browseSubfolders = true;
         else if (a == QLatin1String("-m"))
             o.mp3Info = true;
+        else if (a == QLatin1String("-M"))
+            o.mp3Info = o.mediaInfo = true;
         else if (a == QLatin1String("--totals"))
             r.folderTotals = true;
         else if (a == QLatin1String("--bom"))
@@ -76,12 +82,54 @@ void applyArguments(const QStringList& args, ExportRequest& r) {
     }
 }
 
+// The direct export by treelan-cli (the media readers run beside it), at `time`.
+Run exportDirect(const QString& folder, const QString& target, const QString& format,
+                 const QStringList& args, const QDateTime& time) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("SOURCE_DATE_EPOCH"), QString::number(time.toSecsSinceEpoch()));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(TREELAN_CLI), QStringList{QStringLiteral("export"), QStringLiteral("-q"),
+                                                     QStringLiteral("-f"), format} +
+                                             args + QStringList{folder, target});
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
 } // namespace
 
 class CatalogExportTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { LoadDefaultStrings(); }
+    void initTestCase() {
+        LoadDefaultStrings();
+        // Media files of every kind the readers know, made by Debian's encoders.
+        for (const char* tool :
+             {"ffmpeg", "exiftool", "lame", "flac", "oggenc", "opusenc", "wavpack", "convert"})
+            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty()) {
+                m_noCorpus = QStringLiteral("%1 is not installed").arg(QLatin1String(tool));
+                return;
+            }
+        QProcess make;
+        make.start(QStringLiteral(TREELAN_SOURCE_DIR "/scripts/make-media-corpus.sh"),
+                   {m_corpusDir.path()});
+        QVERIFY(make.waitForFinished(300000));
+        QVERIFY2(make.exitCode() == 0, make.readAllStandardError().constData());
+    }
+
+    // The corpus's media files (not its damaged copies) into the tree's folder "media".
+    void addCorpus(TempTree& t) {
+        const QDir corpus(m_corpusDir.path());
+        for (const QString& name : corpus.entryList(QDir::Files)) {
+            if (name.endsWith(QLatin1String(".wav")) && name.startsWith(QLatin1String("src")))
+                continue; // the encoders' sources
+            const QString to = t.path(QStringLiteral("media/") + name);
+            QDir().mkpath(t.path(QStringLiteral("media")));
+            QVERIFY(QFile::copy(corpus.filePath(name), to));
+        }
+        QVERIFY(QDir(t.path(QStringLiteral("media"))).count() > 10);
+    }
 
     void roundTrip_data() {
         QTest::addColumn<QString>("format");
@@ -107,6 +155,18 @@ private slots:
             << QStringList{"-r", "--exclude-pattern", "*.mp3"};
         QTest::newRow("json, depth")
             << "json" << QStringList{"--max-depth", "2"} << QStringList{"-r", "--max-depth", "1"};
+        // Media details kept by add -M: every form that shows them, and -m alone from the same
+        // snapshot (an MP3 of changing bit rate without a Xing header: -m leaves it empty).
+        const QStringList media{"-M"}, mediaExport{"-r", "-M"};
+        for (const char* format : {"json", "csv", "tsv", "xml", "ncdu", "html", "mht"})
+            QTest::newRow(qPrintable(QStringLiteral("%1, media").arg(QLatin1String(format))))
+                << format << media << mediaExport;
+        QTest::newRow("json, mp3 of a media snapshot")
+            << "json" << media << QStringList{"-r", "-m"};
+        QTest::newRow("xml, media, totals")
+            << "xml" << media << QStringList{"-r", "-M", "--totals"};
+        QTest::newRow("csv, media, a folder excluded")
+            << "csv" << media << QStringList{"-r", "-M", "--exclude", "music/"};
     }
 
     void roundTrip() {
@@ -116,6 +176,11 @@ private slots:
         TempTree t;
         const RemoveAfter cleanup{t.root()};
         makeTree(t);
+        const bool media = addArgs.contains(QLatin1String("-M"));
+        if (media) {
+            if (!m_noCorpus.isEmpty()) QSKIP(qPrintable(m_noCorpus));
+            addCorpus(t);
+        }
         QTemporaryDir home;
         const QString db = home.path() + QStringLiteral("/c.db");
         const Run added = catalog(
@@ -132,6 +197,16 @@ private slots:
         const Run listed = catalog(db, {QStringLiteral("list"), QStringLiteral("--json")});
         const QJsonObject snapshot =
             QJsonDocument::fromJson(listed.out.split('\n').first()).object();
+        if (media) {
+            const QString target = home.path() + QStringLiteral("/direct.out");
+            const Run direct =
+                exportDirect(t.root(), target, format, exportArgs,
+                             QDateTime::fromString(snapshot[u"started"].toString(), Qt::ISODate));
+            QVERIFY2(direct.status == 0, direct.all().constData());
+            QVERIFY(readAll(target).size() > 100);
+            QCOMPARE(readAll(fromCatalog), readAll(target));
+            return;
+        }
         ExportRequest r;
         r.rootPath = RootPath::fromBytes(QFile::encodeName(t.root()));
         r.targetPath = home.path() + QStringLiteral("/direct.out");
@@ -156,6 +231,8 @@ private slots:
         QTest::addColumn<QByteArray>("said");
         QTest::newRow("mp3 not read")
             << QStringList() << QStringList{"-r", "-m"} << QByteArray("-m: snapshot 1");
+        QTest::newRow("media not read")
+            << QStringList{"-m"} << QStringList{"-r", "-M"} << QByteArray("-M: snapshot 1");
         QTest::newRow("deeper than kept")
             << QStringList{"--max-depth", "1"} << QStringList{"-r", "--max-depth", "3"}
             << QByteArray("--max-depth");
@@ -187,6 +264,78 @@ private slots:
                  r.err.constData());
         QVERIFY(!QFile::exists(out));
     }
+
+    // search --json shows what a direct export -M says of each file: the same fields by the same
+    // names, and the playing time and bit rate behind its numbers; a later add of the unchanged
+    // tree writes nothing for them.
+    void searchShowsMedia() {
+        if (!m_noCorpus.isEmpty()) QSKIP(qPrintable(m_noCorpus));
+        TempTree t;
+        const RemoveAfter cleanup{t.root()};
+        addCorpus(t);
+        QTemporaryDir home;
+        const QString db = home.path() + QStringLiteral("/c.db");
+        for (int round = 0; round < 2; ++round) {
+            const Run added = catalog(
+                db, {QStringLiteral("add"), QStringLiteral("-q"), QStringLiteral("-M"), t.root()});
+            QVERIFY2(added.status == 0, added.all().constData());
+        }
+        const QList<QByteArray> snapshots =
+            catalog(db, {QStringLiteral("list"), QStringLiteral("--json")}).out.split('\n');
+        QCOMPARE(QJsonDocument::fromJson(snapshots.value(1)).object()[u"written"].toInt(), 0);
+        QVERIFY(QJsonDocument::fromJson(snapshots.value(1)).object()[u"media"].toBool());
+
+        const QString target = home.path() + QStringLiteral("/direct.json");
+        const Run direct = exportDirect(t.root(), target, QStringLiteral("json"),
+                                        {QStringLiteral("-r"), QStringLiteral("-M")},
+                                        QDateTime::currentDateTimeUtc());
+        QVERIFY2(direct.status == 0, direct.all().constData());
+        QHash<QString, QJsonObject> expected; // by name: the export's media object
+        QList<QJsonObject> todo{
+            QJsonDocument::fromJson(readAll(target)).object()[u"root"].toObject()};
+        while (!todo.isEmpty()) {
+            const QJsonObject e = todo.takeLast();
+            for (const QJsonValue c : e[u"children"].toArray())
+                todo << c.toObject();
+            if (e[u"kind"].toString() == QLatin1String("file"))
+                expected.insert(e[u"name"].toString(), e[u"media"].toObject());
+        }
+        const Run found = catalog(
+            db, {QStringLiteral("search"), QStringLiteral("--json"), QStringLiteral("f:*")});
+        QCOMPARE(found.status, 0);
+        int withFields = 0, timed = 0, hits = 0;
+        for (const QByteArray& line : found.out.split('\n')) {
+            if (line.isEmpty()) continue;
+            ++hits;
+            const QJsonObject hit = QJsonDocument::fromJson(line).object();
+            const QString name = hit[u"path"].toString().section(QLatin1Char('/'), -1);
+            QVERIFY2(expected.contains(name), qPrintable(name));
+            const QJsonObject want = expected.value(name);
+            QJsonObject fields = hit[u"media"].toObject();
+            QJsonObject wantFields = want;
+            wantFields.remove(QStringLiteral("durationSeconds"));
+            wantFields.remove(QStringLiteral("bitrateKbps"));
+            wantFields.remove(QStringLiteral("vbr"));
+            QCOMPARE(fields, wantFields);
+            withFields += fields.isEmpty() ? 0 : 1;
+            // "00:00:07" and "64 kbps" against the export's numbers.
+            const QStringList hms = hit[u"duration"].toString().split(QLatin1Char(':'));
+            const int seconds =
+                hms.size() == 3 ? hms[0].toInt() * 3600 + hms[1].toInt() * 60 + hms[2].toInt() : -1;
+            QCOMPARE(seconds,
+                     want.contains(u"durationSeconds") ? want[u"durationSeconds"].toInt() : -1);
+            QCOMPARE(hit[u"bitrate"].toString().section(QLatin1Char(' '), 0, 0).toInt(),
+                     want[u"bitrateKbps"].toInt());
+            timed += seconds > 0 ? 1 : 0;
+        }
+        QCOMPARE(hits, expected.size());
+        QVERIFY2(withFields >= 10 && timed >= 10,
+                 qPrintable(QStringLiteral("%1 with fields, %2 timed").arg(withFields).arg(timed)));
+    }
+
+private:
+    QTemporaryDir m_corpusDir;
+    QString m_noCorpus; // why there is no corpus
 };
 
 QTEST_GUILESS_MAIN(CatalogExportTest)

@@ -1,7 +1,9 @@
 // The catalogue under trouble: killed writers, two writers, files that are not catalogues or are
 // newer, read-only catalogues, a full disk, odd names, coarse file times, a volume that goes away.
 #include "CatalogTest.h"
+
 #include "TempTree.h"
+#include <QFileInfo>
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -199,13 +201,17 @@ private slots:
                 f.write("a shopping list, not a catalogue\n");
             } else {
                 QCOMPARE(catalog(db, add).status, 0);
+                // The third page on, in the file's own page size.
+                const qint64 page =
+                    sqlite(db, QStringLiteral("PRAGMA page_size")).out.trimmed().toLongLong();
+                QVERIFY(page >= 512);
                 QFile f(db);
                 QVERIFY(f.open(QIODevice::ReadWrite));
                 if (Fault(fault) == Fault::Truncated) {
                     QVERIFY(f.resize(3 * 4096));
                 } else {
-                    f.seek(2 * 4096);
-                    f.write(QByteArray(4 * 4096, '\x5a'));
+                    f.seek(2 * page);
+                    f.write(QByteArray(4 * page, '\x5a'));
                 }
             }
             const QByteArray kept = readAll(db);
@@ -278,11 +284,20 @@ private slots:
             const QString mount = home.path() + QStringLiteral("/small");
             QDir().mkpath(mount);
             if (!mountAt(QStringLiteral("tmpfs"), QStringLiteral("tmpfs"), mount,
-                         QStringLiteral("size=300k")))
+                         QStringLiteral("size=8m")))
                 QSKIP("mounting a tmpfs is refused here");
             const QString small = mount + QStringLiteral("/c.db");
             makeFiles(t, 2);
             QCOMPARE(catalog(small, add).status, 0);
+            // Then just room for the catalogue and a few pages more.
+            const qint64 page =
+                sqlite(small, QStringLiteral("PRAGMA page_size")).out.trimmed().toLongLong();
+            const qint64 room = (QFileInfo(small).size() + 3 * page) / 1024 + 1;
+            QCOMPARE(
+                run(QStringLiteral("mount"),
+                    {QStringLiteral("-o"), QStringLiteral("remount,size=%1k").arg(room), mount})
+                    .status,
+                0);
             const QByteArray before = sqlite(small, QStringLiteral(".dump")).out;
             for (int i = 0; i < 3000; ++i)
                 t.createFile(QStringLiteral("long/%1").arg(i, 200, 10, QLatin1Char('n')), "");

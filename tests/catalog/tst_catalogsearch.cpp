@@ -138,6 +138,49 @@ private slots:
                  QByteArray("ok"));
     }
 
+    // treelan-cli answers a search before it loads the full command line; the full one (which a
+    // "--" before the pattern asks for) must answer every form alike, errors included.
+    void plainAndFullAgree_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<int>("status");
+        QTest::newRow("text") << QStringList() << "report" << 0;
+        QTest::newRow("json, folded") << QStringList{"--json"} << "ÉtÉ" << 0;
+        QTest::newRow("tsv, glob") << QStringList{"--tsv"} << "*.pdf" << 0;
+        QTest::newRow("nul, files") << QStringList{"-0", "-q"} << "f:o" << 0;
+        QTest::newRow("size joined") << QStringList{"--size=+1k"} << "f:*" << 0;
+        QTest::newRow("size below") << QStringList{"--size", "-10"} << "img" << 0;
+        QTest::newRow("types, dots and commas")
+            << QStringList{"--type", ".JPG,,pdf", "--type=md"} << "*" << 0;
+        QTest::newRow("dates") << QStringList{"--newer", "2010-01-01",
+                                              "--older=2030-01-01T00:00+02:00"}
+                               << "t" << 0;
+        QTest::newRow("snapshot, volume")
+            << QStringList{"--snapshot", "1", "--volume", "none", "--all-snapshots"} << "r" << 0;
+        QTest::newRow("no such volume") << QStringList{"--volume", "none"} << "r" << 2;
+        QTest::newRow("no such snapshot") << QStringList{"--snapshot=9"} << "r" << 2;
+        QTest::newRow("two formats") << QStringList{"--json", "-0"} << "r" << 2;
+        QTest::newRow("bad size") << QStringList{"--size", "1Q"} << "r" << 2;
+        QTest::newRow("not a catalogue")
+            << QStringList{"--db", TREELAN_TEST_DATA "/mp3/not-mpeg"} << "r" << 2;
+    }
+    void plainAndFullAgree() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, pattern);
+        QFETCH(int, status);
+        const QStringList head{QStringLiteral("catalog"), QStringLiteral("search"),
+                               QStringLiteral("--db"), m_db};
+        const Run plain = run(QStringLiteral(TREELAN_CLI), head + args + QStringList{pattern});
+        const Run full = run(QStringLiteral(TREELAN_CLI),
+                             head + args + QStringList{QStringLiteral("--"), pattern});
+        QCOMPARE(plain.status, status);
+        QCOMPARE(full.status, status);
+        QCOMPARE(plain.out, full.out);
+        QCOMPARE(plain.err, full.err);
+        if (status == 0 && !args.contains(QLatin1String("--snapshot")))
+            QVERIFY(!plain.out.isEmpty());
+    }
+
     // A file in two snapshots with a change between them: one result per version.
     void allSnapshots() {
         TempTree t;

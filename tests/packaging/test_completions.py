@@ -42,6 +42,29 @@ def help_options():
     return found
 
 
+def catalog_help():
+    """The verbs of `catalog --help` with the options each lists (the prose line that names the walk's
+    filters included), and the options of every verb."""
+    text = run([CLI, "catalog", "--help"])
+    head, _, every = text.partition("Options of every verb:")
+    verbs, verb, prose = {}, None, False
+    for line in head.splitlines():
+        named = re.match(r"^  ([a-z]+)\b", line)
+        if named:
+            verb, prose = named.group(1), False
+            verbs[verb] = set()
+        elif verb:
+            prose = line.strip().startswith("and ") or (prose and line.rstrip().endswith(","))
+            if prose or line.strip().startswith("and ") or re.match(r"^\s+--[a-z-]+,", line):
+                verbs[verb] |= set(re.findall(r"--[a-z][a-z0-9-]*", line))
+            else:
+                option = re.match(r"^\s+(?:(-\w), )?(--[a-z][a-z0-9-]*|-\d)\b", line)
+                if option:
+                    verbs[verb] |= {o for o in option.groups() if o}
+    common = set(re.findall(r"(?m)^\s+(?:(-\w), )?(--[a-z][a-z0-9-]*)", every.split("\n\n")[0]))
+    return verbs, {o for pair in common for o in pair if o}
+
+
 def help_values(option):
     """The choices that --help gives for OPTION: written as "a | b | c", or one per line below it."""
     listed = re.search(r"(?m)^\s+(?:-\w, )?%s [A-Z]+ .*:\n((?:\s{20,}\S.*\n)+)" % re.escape(option), help_text())
@@ -106,10 +129,24 @@ class Options(unittest.TestCase):
                     offered |= {c for c in candidates(words) if c.startswith("-")}
                 self.assertEqual(offered, expected, shell + ": options that --help and completion disagree on")
 
+    def test_catalog_verbs_options_of_help_and_no_other(self):
+        verbs, common = catalog_help()
+        self.assertIn("search", verbs, "catalog --help parsing found no verbs")
+        self.assertIn("--db", common)
+        for shell, candidates in SHELLS.items():
+            exporting = {c for c in candidates(["export", "-"]) if c.startswith("-")}
+            for verb, options in verbs.items():
+                with self.subTest(shell=shell, verb=verb):
+                    expected = options | common | (exporting if verb == "export" else set())
+                    offered = {c for c in candidates(["catalog", verb, "-"]) if c.startswith("-")}
+                    self.assertEqual(offered, expected)
+
     def test_zsh_names_every_option(self):
         with open(completions_file("_treelan-cli")) as f:
             text = f.read()
-        missing = {o for o in help_options() if not re.search(r"(?<![\w-])%s(?![\w-])" % re.escape(o), text)}
+        verbs, common = catalog_help()
+        every = help_options() | common | set().union(*verbs.values())
+        missing = {o for o in every if not re.search(r"(?<![\w-])%s(?![\w-])" % re.escape(o), text)}
         self.assertEqual(missing, set(), "options of --help that the zsh completion leaves out")
 
     def test_zsh_file_parses(self):
@@ -133,7 +170,10 @@ class Values(unittest.TestCase):
     def rows(self):
         """(name, words after the command name, the candidates expected)"""
         return [
-            ("commands", [""], {"export", "list"}),
+            ("commands", [""], {"export", "list", "catalog"}),
+            ("catalog verbs", ["catalog", ""], set(catalog_help()[0])),
+            ("catalog hash", ["catalog", "add", "--hash", ""], {"sha256"}),
+            ("catalog export formats", ["catalog", "export", "-f", ""], help_values("--format")),
             ("formats", ["export", "--format", ""], help_values("--format")),
             ("formats after -f", ["export", "-r", "-f", ""], help_values("--format")),
             ("formats by prefix", ["export", "--format", "x"], {v for v in help_values("--format") if v[0] == "x"}),
