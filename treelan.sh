@@ -9,8 +9,9 @@
 #   ./treelan.sh build                  build the programs
 #   ./treelan.sh deb                    build the Debian package (build/treelan_VERSION_ARCH.deb)
 #   ./treelan.sh asan                   run the tests under AddressSanitizer and UBSan (build-asan/)
-#   ./treelan.sh tsan                   run the widget tests (threads: background scan and export)
-#                                       under ThreadSanitizer (build-tsan/)
+#   ./treelan.sh tsan                   run the tests that start threads (the window's background
+#                                       scan, sort and export, the catalogue add's writer, the media
+#                                       readers' pool) under ThreadSanitizer (build-tsan/)
 #   ./treelan.sh bench [ARGS]           run the benchmarks of bench/ against their peers
 #   ./treelan.sh fuzz                   run each fuzz target of fuzz/ for FUZZ_SECONDS (default: 60)
 #                                       under ASan and UBSan; FUZZ_TARGETS="mp3 utf8" for some
@@ -67,12 +68,16 @@ case "$job" in
         scripts/install-deps.sh test
         BUILD=build-tsan
         configure "$BUILD" -DCMAKE_BUILD_TYPE=Debug -DTREELAN_SANITIZE_THREAD=ON
+        # The catalogue and command-line tests run treelan-cli, built with TSan too: a race in
+        # its threads ends it with TSan's exit status, which the test sees.
+        tsan_tests="backgroundscan|frmexport|exportcommand|endtoend|frmstyle|savedialog|localizeform"
+        tsan_tests+="|listingmodel|folderscan|mediaread|exportdocument|treewriter|cli|catalog[a-z]+"
         cmake --build "$BUILD" -j"$JOBS"
         # Qt's own libraries are not instrumented: the suppressions name what happens inside them.
         # die_after_fork=0: QProcess starts the command-line program from a threaded test, and
         # the child only calls exec.
         (cd "$BUILD" && TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/../scripts/tsan.supp" \
-            ctest --output-on-failure -j"$JOBS" -R '^tst_(backgroundscan|frmexport|exportcommand|endtoend|listingmodel|folderscan)$')
+            ctest --output-on-failure -j"$JOBS" -R "^tst_($tsan_tests)\$")
         ;;
     bench)
         scripts/install-deps.sh bench

@@ -639,12 +639,7 @@ std::vector<ListingModel::SortItem> ListingModel::sortItems(SortSteps& step) con
     return items;
 }
 
-int ListingModel::compareItems(const SortItem& a, const SortItem& b, bool key) const {
-    if (a.exact && b.exact) {
-        if (a.prefix[0] != b.prefix[0]) return a.prefix[0] < b.prefix[0] ? -1 : 1;
-        if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1] ? -1 : 1;
-    }
-    if (a.complete && b.complete) return 0;
+int ListingModel::compareCells(const SortItem& a, const SortItem& b, bool key) const {
     const QStringView x = view(m_s.rows[a.row], m_sortKey), y = view(m_s.rows[b.row], m_sortKey);
     return key ? compareKeys(x, y) : compareTexts(x, y);
 }
@@ -656,7 +651,15 @@ void ListingModel::orderItems(std::vector<SortItem>& items, SortSteps& step,
     auto orderWith = [this, key, desc](SortSteps& steps) {
         return [this, key, desc, &steps](const SortItem& a, const SortItem& b) {
             steps();
-            const int c = compareItems(a, b, key);
+            // The prefixes decide most comparisons, here in the sort's loop (as a call, a sort
+            // took a third longer); the cells' texts where they cannot.
+            int c = 0;
+            if (a.exact && b.exact && a.prefix[0] != b.prefix[0])
+                c = a.prefix[0] < b.prefix[0] ? -1 : 1;
+            else if (a.exact && b.exact && a.prefix[1] != b.prefix[1])
+                c = a.prefix[1] < b.prefix[1] ? -1 : 1;
+            else if (!a.complete || !b.complete)
+                c = compareCells(a, b, key);
             if (c != 0) return desc ? c > 0 : c < 0;
             return a.seq < b.seq;
         };

@@ -291,8 +291,8 @@ private:
     std::vector<SortItem> sortItems(SortSteps& step) const;
     void orderItems(std::vector<SortItem>& items, SortSteps& step, const std::atomic<bool>* stop,
                     bool twoThreads) const;
-    // The cells' order, letting the prefixes decide where they can; `key`: a key column.
-    int compareItems(const SortItem& a, const SortItem& b, bool key) const;
+    // The order of two items' cells where their prefixes cannot decide it; `key`: a key column.
+    int compareCells(const SortItem& a, const SortItem& b, bool key) const;
     // Puts `sorted` in place of the rows; persistent indexes follow their rows.
     void placeSorted(SortedRows& sorted, bool signal);
     // Stops a background sort; true when one was running.

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -52,6 +53,14 @@ QJsonArray snapshots(const QString& db) {
          catalog(db, {QStringLiteral("list"), QStringLiteral("--json")}).out.split('\n'))
         if (!line.isEmpty()) out.append(QJsonDocument::fromJson(line).object());
     return out;
+}
+
+// Whether process `pid` holds `path` open (its descriptors, as /proc shows them).
+bool holdsOpen(qint64 pid, const QString& path) {
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System))
+        if (fd.symLinkTarget() == path) return true;
+    return false;
 }
 
 void integrityOk(const QString& db) {
@@ -416,7 +425,10 @@ private slots:
             p.start(QStringLiteral(TREELAN_CLI), QStringList{QStringLiteral("catalog")} + hashed +
                                                      QStringList{QStringLiteral("--db"), db});
             QVERIFY(p.waitForStarted());
-            QThread::msleep(400);
+            // Taken away while the add hashes the large file: a fixed wait lost the race on a
+            // loaded machine, where the root went before the add had started.
+            const QString bigFile = QFileInfo(big).canonicalFilePath();
+            QTRY_VERIFY_WITH_TIMEOUT(holdsOpen(p.processId(), bigFile), 60000);
             if (Fault(fault) == Fault::VolumeUnmounted)
                 unmount(mount, true);
             else

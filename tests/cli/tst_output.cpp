@@ -28,7 +28,8 @@ std::unique_ptr<QProcess> start(const QString& folder, const QString& script, co
     auto p = std::make_unique<QProcess>(); // its destructor kills what is left, stopped or not
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("CLI"), QStringLiteral(TREELAN_CLI));
-    env.insert(QStringLiteral("SHIM"), QStringLiteral(TREELAN_NO_TMPFILE));
+    // What LD_PRELOAD gets: the shim, after the sanitizer's runtime in a sanitized build.
+    env.insert(QStringLiteral("SHIM"), QStringLiteral(TREELAN_PRELOAD_FIRST TREELAN_NO_TMPFILE));
     env.insert(QStringLiteral("DIR"), dir);
     p->setProcessEnvironment(env);
     p->setWorkingDirectory(folder);
