@@ -4,6 +4,8 @@
 #include "platform/CallbackFile.h"
 #include "platform/Volume.h"
 
+#include <sqlite3.h>
+
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -95,9 +97,19 @@ private:
 } // namespace
 
 std::int64_t SearchInBatches(Catalog& catalog, SearchOptions options, std::size_t batchSize,
-                             const SearchBatch& take) {
+                             const SearchBatch& take, const std::atomic<bool>* stop) {
     options.format = SearchOptions::Format::Json;
     HitReader reader(std::max<std::size_t>(batchSize, 1), take);
+    // A query over a large catalogue runs for seconds before its first row: a stop interrupts it.
+    struct Interrupt {
+        sqlite3* db;
+        ~Interrupt() { sqlite3_progress_handler(db, 0, nullptr, nullptr); }
+    } interrupt{catalog.db().handle()};
+    if (stop)
+        sqlite3_progress_handler(
+            interrupt.db, 10000,
+            [](void* flag) { return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0; },
+            const_cast<std::atomic<bool>*>(stop));
     std::FILE* out = OpenCallbackFile(
         [&reader](const char* data, std::size_t size) { return reader.write(data, size); });
     if (!out) throw CatalogError("cannot open a stream for the search's results");
@@ -109,7 +121,7 @@ std::int64_t SearchInBatches(Catalog& catalog, SearchOptions options, std::size_
         if (flushed && !reader.stopped()) reader.finish();
     } catch (const CatalogError&) {
         if (out) std::fclose(out);
-        if (!reader.stopped()) throw;
+        if (!reader.stopped() && !(stop && *stop)) throw;
     }
     return reader.handed();
 }

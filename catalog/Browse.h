@@ -8,6 +8,7 @@
 #include "catalog/Diff.h"
 #include "catalog/Search.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -38,11 +39,12 @@ struct SearchHit {
 };
 
 // Runs the search (options.format is ignored) and hands its results over in order, at most
-// `batchSize` at a time; `take` returns false to stop the search. Returns how many were handed
-// over. Throws CatalogError, except for the stop.
+// `batchSize` at a time; `take` returns false to stop the search, and so does `stop` once set,
+// also in the middle of a query. Returns how many were handed over. Throws CatalogError, except
+// for a stop.
 using SearchBatch = std::function<bool(std::vector<SearchHit>& hits)>;
 std::int64_t SearchInBatches(Catalog& catalog, SearchOptions options, std::size_t batchSize,
-                             const SearchBatch& take);
+                             const SearchBatch& take, const std::atomic<bool>* stop = nullptr);
 
 // The changes of a comparison that lie directly in one folder.
 struct FolderChanges {

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Screenshot of the main window on a virtual X display.
-# Usage: screenshot.sh FOLDER OUT.png [--menu | --scan]
+# Usage: screenshot.sh FOLDER OUT.png [--menu | --scan | --catalog | --compare]
 #   FOLDER   the folder the program lists at start
 #   OUT.png  the picture to write (the screen trimmed to the windows shown)
 #   --menu   also open the list's pop-up menu (right click on the list) before the shot
 #   --scan   tick "Browse subfolders" and take the shot while that refresh runs (a large FOLDER
 #            keeps it running long enough: bench/make_tree.py makes one)
+#   --catalog  open the catalogue window (Ctrl+K) on the default catalogue ($XDG_DATA_HOME) and
+#            show its first volume's latest snapshot, or search for $SHOT_SEARCH when set
+#   --compare  the same, then compare that snapshot with FOLDER as it is now (Compare...)
 # Environment: TREELAN (program, default build/bin/treelan), SHOT_SIZE (screen, default
 # 1024x768), SHOT_DELAY (seconds to let the window draw, default 1).
 set -euo pipefail
@@ -13,16 +16,19 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 "$here/install-deps.sh" shots
 
-usage() { echo "usage: $0 FOLDER OUT.png [--menu | --scan]" >&2; exit 2; }
+usage() { echo "usage: $0 FOLDER OUT.png [--menu | --scan | --catalog | --compare]" >&2; exit 2; }
 [ $# -ge 2 ] && [ $# -le 3 ] || usage
 folder="$1"
 out="$2"
 menu=0
 scan=0
+catalog=0
 if [ $# -eq 3 ]; then
     case "$3" in
         --menu) menu=1 ;;
         --scan) scan=1 ;;
+        --catalog) catalog=1 ;;
+        --compare) catalog=2 ;;
         *) usage ;;
     esac
 fi
@@ -96,6 +102,42 @@ if [ "$scan" -eq 1 ]; then
     read -r height < <(xdotool getwindowgeometry --shell "$window" | awk -F= '/^HEIGHT/{print $2}')
     xdotool mousemove --window "$window" 20 $((height - 68)) click 1
     sleep "${SCAN_DELAY:-1.5}"
+fi
+
+# A top-level window of the program whose title holds $1.
+window_named() {
+    local w
+    for _ in $(seq 1 150); do
+        w="$(xdotool search --onlyvisible --pid "$app_pid" --name "$1" 2>/dev/null | head -n 1 || true)"
+        [ -n "$w" ] && { echo "$w"; return 0; }
+        sleep 0.1
+    done
+    echo "$0: no window titled '$1' appeared" >&2
+    return 1
+}
+
+if [ "$catalog" -ge 1 ]; then
+    xdotool windowfocus --sync "$window" 2>/dev/null || true
+    xdotool key ctrl+k
+    catalog_window="$(window_named Catalogue)"
+    xdotool windowmove "$catalog_window" 40 40
+    xdotool windowfocus --sync "$catalog_window" 2>/dev/null || true
+    sleep "$delay"
+    if [ -n "${SHOT_SEARCH:-}" ] && [ "$catalog" -eq 1 ]; then
+        xdotool type --delay 20 "$SHOT_SEARCH"
+        xdotool key Return
+    else
+        # From the search box to the volume tree; Down picks the first volume, which lists its
+        # latest snapshot.
+        xdotool key Tab Tab Tab Down
+    fi
+    sleep "$delay"
+    if [ "$catalog" -eq 2 ]; then
+        xdotool key alt+o
+        compare_window="$(window_named Compare)"
+        xdotool windowmove "$compare_window" 120 120
+    fi
+    sleep "$delay"
 fi
 
 import -window root -trim +repage "$out"

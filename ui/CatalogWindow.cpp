@@ -242,12 +242,14 @@ CatalogWindow::CatalogWindow(const QString& catalogPath, std::function<QString()
     m_poll.setInterval(kPollMs);
     connect(&m_poll, &QTimer::timeout, this, &CatalogWindow::poll);
     resize(1000, 640);
+    m_search->setFocus();
     reloadVolumes();
 }
 
 CatalogWindow::~CatalogWindow() {
     // The workers stop and are joined before the model they feed goes.
     m_searchJob.reset();
+    m_oldSearches.clear();
     m_addJob.reset();
     m_compareJob.reset();
 }
@@ -451,11 +453,9 @@ void CatalogWindow::fillTree(const std::vector<VolumeState>& volumes) {
                 child->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
         }
         if (!v.online())
-            for (QTreeWidgetItem* i = item; i; i = m_tree->itemBelow(i)) {
-                if (i != item && i->parent() != item) break;
+            for (int k = -1; k < item->childCount(); ++k)
                 for (int c = 0; c < m_tree->columnCount(); ++c)
-                    i->setForeground(c, grey);
-            }
+                    (k < 0 ? item : item->child(k))->setForeground(c, grey);
         item->setExpanded(true);
     }
 }
@@ -479,7 +479,13 @@ void CatalogWindow::onTreeSelection() {
 }
 
 void CatalogWindow::clearList() {
-    m_searchJob.reset();
+    // A search still in its query stops at the query's next step; its thread is joined later,
+    // not here, where the wait would hold up the window.
+    if (m_searchJob) {
+        m_searchJob->worker->stop();
+        m_oldSearches.push_back(std::move(m_searchJob));
+    }
+    std::erase_if(m_oldSearches, [](const auto& job) { return job->worker->ended(); });
     m_sorting = false;
     m_disposer.dispose(m_model->takeAllRows());
 }
@@ -562,18 +568,21 @@ void CatalogWindow::startSearch() {
             };
             try {
                 Catalog catalog(path, Catalog::Mode::Read);
-                SearchInBatches(catalog, options, kHitBatch, [&](std::vector<SearchHit>& hits) {
-                    for (const SearchHit& h : hits) {
-                        rows.add(staging, h);
-                        const auto v = indexOf.find(h.volume);
-                        volumes.push_back(v == indexOf.end() ? -1 : v->second);
-                    }
-                    if (clock.elapsed() - last >= kHandOverMs) {
-                        handOver();
-                        last = clock.elapsed();
-                    }
-                    return !stop;
-                });
+                SearchInBatches(
+                    catalog, options, kHitBatch,
+                    [&](std::vector<SearchHit>& hits) {
+                        for (const SearchHit& h : hits) {
+                            rows.add(staging, h);
+                            const auto v = indexOf.find(h.volume);
+                            volumes.push_back(v == indexOf.end() ? -1 : v->second);
+                        }
+                        if (clock.elapsed() - last >= kHandOverMs) {
+                            handOver();
+                            last = clock.elapsed();
+                        }
+                        return !stop;
+                    },
+                    &stop);
                 handOver();
             } catch (const CatalogError& e) {
                 std::lock_guard guard(job->lock);
@@ -586,6 +595,7 @@ void CatalogWindow::startSearch() {
 }
 
 void CatalogWindow::poll() {
+    std::erase_if(m_oldSearches, [](const auto& job) { return job->worker->ended(); });
     pollSearch();
     pollAdd();
     pollCompare();
@@ -613,8 +623,13 @@ void CatalogWindow::pollSearch() {
         setStatus(tr("Searching: %1 found").arg(QLocale().toString(qint64(found))));
         return;
     }
+    const bool stopped = m_searchJob->worker->stopRequested();
     m_searchJob.reset();
-    setStatus(error.isEmpty() ? tr("%1 found").arg(QLocale().toString(qint64(found))) : error);
+    if (!error.isEmpty())
+        setStatus(error);
+    else
+        setStatus((stopped ? tr("Search stopped: %1 found") : tr("%1 found"))
+                      .arg(QLocale().toString(qint64(found))));
     m_sorting = true;
     m_model->sortInBackground();
 }

@@ -143,6 +143,7 @@ private:
     QString m_listedRoot;      // its root path, for copies with full paths
     bool m_sorting = false;    // the rows are all in, being put in order
     std::unique_ptr<SearchJob> m_searchJob;
+    std::vector<std::unique_ptr<SearchJob>> m_oldSearches; // stopped, their threads ending
     std::unique_ptr<AddJob> m_addJob;
     std::unique_ptr<CompareJob> m_compareJob;
     QTimer m_poll;
