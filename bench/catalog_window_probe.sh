@@ -72,7 +72,7 @@ done
 window_named() {
     local w
     for _ in $(seq 1 200); do
-        w="$(xdotool search --onlyvisible --pid "$app_pid" --name "$1" 2>/dev/null | head -n 1 || true)"
+        w="$(xdotool search --all --onlyvisible --pid "$app_pid" --name "$1" 2>/dev/null | head -n 1 || true)"
         [ -n "$w" ] && { echo "$w"; return 0; }
         sleep 0.1
     done
@@ -89,8 +89,11 @@ for run in $(seq 1 "$runs"); do
     xdotool key ctrl+k
     catalog="$(window_named Catalogue)" || { echo "$0: no catalogue window" >&2; exit 1; }
     xdotool windowmove "$catalog" 0 0
-    xdotool windowfocus --sync "$catalog" 2>/dev/null || true
     sleep 1
+    echo "run $run: pinging $(xdotool getwindowname "$catalog") ($catalog)"
+    # A click into the search box gives it the keyboard, without a window manager too.
+    xdotool mousemove --window "$catalog" 200 21 click 1
+    sleep 0.5
     /usr/bin/python3 "$probe" "$catalog" "$seconds" 10 >"$runtime/probe.txt" &
     probe_pid=$!
     sleep 0.5

@@ -108,7 +108,7 @@ fi
 window_named() {
     local w
     for _ in $(seq 1 150); do
-        w="$(xdotool search --onlyvisible --pid "$app_pid" --name "$1" 2>/dev/null | head -n 1 || true)"
+        w="$(xdotool search --all --onlyvisible --pid "$app_pid" --name "$1" 2>/dev/null | head -n 1 || true)"
         [ -n "$w" ] && { echo "$w"; return 0; }
         sleep 0.1
     done
@@ -121,8 +121,9 @@ if [ "$catalog" -ge 1 ]; then
     xdotool key ctrl+k
     catalog_window="$(window_named Catalogue)"
     xdotool windowmove "$catalog_window" 40 40
-    xdotool windowfocus --sync "$catalog_window" 2>/dev/null || true
     sleep "$delay"
+    # A click into the search box gives it the keyboard, without a window manager too.
+    xdotool mousemove --window "$catalog_window" 200 21 click 1
     if [ -n "${SHOT_SEARCH:-}" ] && [ "$catalog" -eq 1 ]; then
         xdotool type --delay 20 "$SHOT_SEARCH"
         xdotool key Return

@@ -11,6 +11,7 @@
 #include "listing/ListingScan.h"
 #include "platform/FileError.h"
 #include "platform/FileTime.h"
+#include "platform/ThreadPriority.h"
 #include "settings/StringTable.h"
 #include "ui/CompareView.h"
 #include "ui/Dialogs.h"
@@ -46,7 +47,7 @@ using namespace catalog;
 namespace {
 
 constexpr int kPollMs = 50;
-constexpr qint64 kHandOverMs = 100; // a search's rows go over at most this often
+constexpr qint64 kHandOverMs = 50; // a search's rows go over at most this often
 constexpr std::size_t kHitBatch = 1000;
 constexpr int kSnapshotRole = Qt::UserRole; // a tree item's snapshot number; 0 on a volume
 
@@ -241,7 +242,7 @@ CatalogWindow::CatalogWindow(const QString& catalogPath, std::function<QString()
     buildControls();
     m_poll.setInterval(kPollMs);
     connect(&m_poll, &QTimer::timeout, this, &CatalogWindow::poll);
-    resize(1000, 640);
+    resize(1200, 680);
     m_search->setFocus();
     reloadVolumes();
 }
@@ -278,7 +279,7 @@ void CatalogWindow::buildControls() {
     m_tree->setObjectName(QStringLiteral("volumeTree"));
     m_tree->setHeaderLabels({tr("Volume"), tr("Taken"), tr("Files"), tr("Size"), tr("State")});
     m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_tree->setColumnWidth(0, 130);
+    m_tree->setColumnWidth(0, 170);
     m_tree->setColumnWidth(1, 120);
     m_tree->setColumnWidth(2, 60);
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CatalogWindow::onTreeSelection);
@@ -313,7 +314,10 @@ void CatalogWindow::buildControls() {
         header->moveSection(header->visualIndex(order[std::size_t(visual)]), visual);
     // The volume first: in a search it tells the results apart.
     header->moveSection(header->visualIndex(CatalogListModel::kVolumeColumn), 0);
-    header->resizeSection(CatalogListModel::kVolumeColumn, 90);
+    header->resizeSection(CatalogListModel::kVolumeColumn, 100);
+    // Search results carry whole paths: wider than the main window's columns.
+    header->resizeSection(ColName, 200);
+    header->resizeSection(ColFolder, 320);
     connect(header, &QHeaderView::sectionClicked, this, &CatalogWindow::onListColumnClick);
     connect(m_model, &ListingModel::backgroundSortDone, this, [this] {
         if (!m_sorting) return;
@@ -325,6 +329,7 @@ void CatalogWindow::buildControls() {
     split->addWidget(m_list);
     split->setStretchFactor(0, 2);
     split->setStretchFactor(1, 5);
+    split->setSizes({440, 760});
     layout->addWidget(split, 1);
 
     m_scan = new ListingScan(this);
@@ -518,6 +523,7 @@ void CatalogWindow::showSnapshot(std::int64_t id) {
     options.browseSubfolders = true;
     // The walk owns the source while it runs: a scan replaced by another ends on its own.
     options.source = [holder](WalkVisitor& visitor, const WalkOptions& walk) {
+        LowerThisThreadPriority();
         holder->source->walk(visitor, walk);
     };
     setStatus(tr("Listing %1@%2...").arg(QString::fromStdString(s->label)).arg(id));
@@ -551,6 +557,7 @@ void CatalogWindow::startSearch() {
     const std::string path = m_path.toStdString();
     job->worker = std::make_unique<BackgroundJob<bool>>(
         [job, path, options, indexOf](const std::atomic<bool>& stop) {
+            LowerThisThreadPriority();
             ListingModel staging;
             staging.setSorted(false);
             std::vector<int> volumes;
@@ -664,6 +671,7 @@ void CatalogWindow::addFolder() {
     const std::string path = m_path.toStdString();
     job->worker = std::make_unique<BackgroundJob<AddJob::Outcome>>(
         [job, path, root](const std::atomic<bool>& stop) {
+            LowerThisThreadPriority();
             AddJob::Outcome outcome;
             AddOptions options;
             options.root = root;
@@ -737,6 +745,7 @@ void CatalogWindow::compare() {
     const std::string path = m_path.toStdString();
     job->worker = std::make_unique<BackgroundJob<CompareJob::Outcome>>(
         [job, path, from = *a, to = b, root](const std::atomic<bool>& stop) {
+            LowerThisThreadPriority();
             CompareJob::Outcome outcome;
             try {
                 Catalog catalog(path, Catalog::Mode::Read);

@@ -233,7 +233,7 @@ CompareView::CompareView(const QString& title, std::shared_ptr<const DiffResult>
     m_view->horizontalHeader()->setStretchLastSection(true);
     m_view->setColumnWidth(ChangeListModel::ColKind, 40);
     m_view->setColumnWidth(ChangeListModel::ColPath, 320);
-    m_view->setColumnWidth(ChangeListModel::ColOld, 220);
+    m_view->setColumnWidth(ChangeListModel::ColOld, 300);
     m_folders = new QTreeWidget(split);
     m_folders->setObjectName(QStringLiteral("folderCounts"));
     m_folders->setRootIsDecorated(false);
