@@ -24,6 +24,7 @@
 #include <QTreeWidget>
 
 #include <map>
+#include <memory>
 
 using namespace treelan;
 
@@ -113,6 +114,7 @@ class TestCatalogWindow : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_home;
+    std::unique_ptr<TempTree> m_big;
 
     // Two volumes: alpha, and beta whose identity no longer matches a mounted file system.
     struct TwoVolumes {
@@ -466,10 +468,15 @@ private slots:
     }
     void addFolder() {
         QFETCH(bool, cancel);
-        TempTree t;
-        for (int f = 0; f < 300; ++f)
-            for (int i = 0; i < 100; ++i)
-                t.createFile(QStringLiteral("f%1/n%2.txt").arg(f).arg(i), "x");
+        // Large enough that the add is still walking when Cancel comes; made once.
+        if (!m_big) {
+            m_big = std::make_unique<TempTree>();
+            for (int f = 0; f < 300; ++f)
+                for (int i = 0; i < 100; ++i)
+                    m_big->createFile(QStringLiteral("f%1/n%2.txt").arg(f).arg(i), "x");
+        }
+        TempTree& t = *m_big;
+        QFile::remove(t.path(QStringLiteral("f0/later.txt")));
         QTemporaryDir dir;
         const QString db = dir.filePath(QStringLiteral("cat.db"));
         QCOMPARE(cli(db, {QStringLiteral("add"), t.root(), QStringLiteral("--label"),
