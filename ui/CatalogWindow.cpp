@@ -407,6 +407,12 @@ std::optional<SnapshotRow> CatalogWindow::snapshotRow(std::int64_t id) const {
 }
 
 void CatalogWindow::reloadVolumes() {
+    if (!QFileInfo::exists(m_path)) {
+        m_volumes.clear();
+        fillTree(m_volumes);
+        setStatus(tr("No catalogue yet: \"Add to catalogue\" makes %1").arg(m_path));
+        return;
+    }
     try {
         Catalog catalog(m_path.toStdString(), Catalog::Mode::Read);
         m_volumes = BrowseVolumes(catalog);

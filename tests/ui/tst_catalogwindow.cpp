@@ -534,6 +534,18 @@ private slots:
         QVERIFY(w->isVisible());
         QVERIFY(!w->isModal());
         QCOMPARE(w->catalogPath(), m_home.path() + QStringLiteral("/treelan/catalog.db"));
+        // No catalogue yet: "Add to catalogue" makes it where `catalog list` then finds it.
+        QVERIFY2(w->statusText().contains(w->catalogPath()), qPrintable(w->statusText()));
+        button(*w, "cmdAdd")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isBusy(), 60000);
+        const QList<QJsonObject> list =
+            jsonLines(catalogtest::run(QStringLiteral(TREELAN_CLI),
+                                       {QStringLiteral("catalog"), QStringLiteral("list"),
+                                        QStringLiteral("--json")})
+                          .out);
+        QCOMPARE(list.size(), 1);
+        QCOMPARE(list[0].value(QLatin1String("root")).toString(), t.root());
+        QCOMPARE(w->volumeTree()->topLevelItemCount(), 1);
         item->trigger();
         QCOMPARE(main.findChildren<CatalogWindow*>().size(), 1);
     }
