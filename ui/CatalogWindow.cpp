@@ -4,7 +4,6 @@
 #include "catalog/Source.h"
 #include "catalog/Text.h"
 #include "catalog/WalkFilters.h"
-#include "codec/Utf8.h"
 #include "export/ExportDocument.h"
 #include "format/EntryFormat.h"
 #include "listing/Clipboard.h"

@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStringDecoder>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,6 +40,20 @@ QList<QJsonObject> jsonLines(const QByteArray& out) {
     for (const QByteArray& l : out.split('\n'))
         if (!l.isEmpty()) lines << QJsonDocument::fromJson(l).object();
     return lines;
+}
+
+// A search result's path in its bytes: "rawPath" where the name is not UTF-8.
+QByteArray rawOf(const QJsonObject& o) {
+    const QJsonValue raw = o.value(QLatin1String("rawPath"));
+    return raw.isString() ? QByteArray::fromPercentEncoding(raw.toString().toLatin1())
+                          : o.value(QLatin1String("path")).toString().toUtf8();
+}
+
+// A name as the window shows it: UTF-8 when it is, else each byte its Latin-1 character.
+QString shown(const QByteArray& raw) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(raw);
+    return utf8.hasError() ? QString::fromLatin1(raw) : text;
 }
 
 // "SIZE MTIME" of one side of a diff line, as the change list's raw role gives it.
@@ -126,6 +141,8 @@ class TestCatalogWindow : public QObject {
         makeBase(v.alpha);
         makeBase(v.beta);
         v.beta.createFile(QStringLiteral("docs/only-beta.txt"), "b");
+        // A Latin-1 name, not UTF-8: shown as its Latin-1 text, kept as its bytes.
+        v.alpha.createRawFile(QStringLiteral("docs"), "caf\xe9.txt", "latin");
         v.db = v.dir.filePath(QStringLiteral("cat.db"));
         QCOMPARE(cli(v.db, {QStringLiteral("add"), v.alpha.root(), QStringLiteral("--label"),
                             QStringLiteral("alpha")})
@@ -334,6 +351,7 @@ private slots:
         QTest::newRow("substring") << QStringLiteral("txt") << false;
         QTest::newRow("glob") << QStringLiteral("*.dat") << false;
         QTest::newRow("case folded") << QStringLiteral("B.TXT") << false;
+        QTest::newRow("name not UTF-8") << QStringLiteral("caf") << false;
         QTest::newRow("folders only") << QStringLiteral("d:deep") << false;
         QTest::newRow("files only, a folder's name") << QStringLiteral("f:deep") << false;
         QTest::newRow("one volume only") << QStringLiteral("only-beta") << false;
@@ -355,7 +373,7 @@ private slots:
         QStringList want;
         for (const QJsonObject& o : jsonLines(oracle.out))
             want << o.value(QLatin1String("volume")).toString() + u'|' +
-                        o.value(QLatin1String("path")).toString() + u'|' +
+                        QString::fromLatin1(rawOf(o).toPercentEncoding("/")) + u'|' +
                         (o.value(QLatin1String("offline")).toBool() ? QStringLiteral("offline")
                                                                     : QStringLiteral("online"));
 
@@ -369,7 +387,7 @@ private slots:
         QStringList got;
         for (int r = 0; r < m.rowCount(); ++r)
             got << m.data(m.index(r, CatalogListModel::kVolumeColumn)).toString() + u'|' +
-                       QString::fromUtf8(m.rawPath(r)) + u'|' +
+                       QString::fromLatin1(m.rawPath(r).toPercentEncoding("/")) + u'|' +
                        (m.data(m.index(r, 0), Qt::ForegroundRole).isValid()
                             ? QStringLiteral("offline")
                             : QStringLiteral("online"));
@@ -390,12 +408,12 @@ private slots:
         TwoVolumes v;
         makeTwoVolumes(v);
         const TempTree& tree = label == u"alpha" ? v.alpha : v.beta;
-        QStringList files =
-            QString::fromUtf8(
-                catalogtest::run(QStringLiteral("find"),
-                                 {tree.root(), QStringLiteral("-type"), QStringLiteral("f")})
-                    .out)
-                .split(u'\n', Qt::SkipEmptyParts);
+        QStringList files;
+        for (const QByteArray& line :
+             catalogtest::run(QStringLiteral("find"),
+                              {tree.root(), QStringLiteral("-type"), QStringLiteral("f")})
+                 .out.split('\n'))
+            if (!line.isEmpty()) files << shown(line);
         bool online = false;
         for (const QJsonObject& o :
              jsonLines(cli(v.db, {QStringLiteral("list"), QStringLiteral("--json")}).out))
