@@ -221,6 +221,7 @@ struct CatalogWindow::AddJob {
 struct CatalogWindow::CompareJob {
     struct Outcome {
         std::shared_ptr<DiffResult> result;
+        std::vector<FolderChanges> folders;
         QString error;
     };
     std::mutex lock;
@@ -766,6 +767,7 @@ void CatalogWindow::compare() {
                     };
                     result = DiffFolder(catalog, from, root, options);
                 }
+                outcome.folders = ChangesByFolder(result);
                 outcome.result = std::make_shared<DiffResult>(std::move(result));
             } catch (const CatalogError& e) {
                 outcome.error = QString::fromUtf8(e.what());
@@ -799,7 +801,8 @@ void CatalogWindow::pollCompare() {
     }
     const DiffCounts n = CountChanges(*outcome.result);
     setStatus(tr("%1: %2 changes").arg(title).arg(n.total()));
-    auto* view = new CompareView(title, std::move(outcome.result), this);
+    auto* view =
+        new CompareView(title, std::move(outcome.result), std::move(outcome.folders), this);
     view->show();
     emit compareOpened(view);
     emit workDone();

@@ -19,6 +19,7 @@ using namespace catalog;
 namespace {
 
 constexpr int kSliceMs = 10;
+constexpr std::size_t kFolderSlice = 2000;
 
 // The kinds as the check boxes offer them; a move and an unsure move share one.
 struct KindItem {
@@ -197,8 +198,9 @@ QString FolderChangesText(const FolderChanges& f) {
 }
 
 CompareView::CompareView(const QString& title, std::shared_ptr<const DiffResult> result,
-                         QWidget* parent)
-    : QWidget(parent, Qt::Window), m_result(std::move(result)) {
+                         std::vector<FolderChanges> folders, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_result(std::move(result)),
+      m_folderChanges(std::move(folders)) {
     setObjectName(QStringLiteral("compareView"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(tr("Compare: %1").arg(title));
@@ -239,12 +241,6 @@ CompareView::CompareView(const QString& title, std::shared_ptr<const DiffResult>
     m_folders->setRootIsDecorated(false);
     m_folders->setHeaderLabels({tr("Folder"), tr("Changes in it")});
     m_folders->setColumnWidth(0, 320);
-    for (const FolderChanges& f : ChangesByFolder(*m_result)) {
-        auto* item = new QTreeWidgetItem(m_folders);
-        item->setText(0, f.folder.empty() ? QStringLiteral("/") : fromRaw(f.folder));
-        item->setData(0, Qt::UserRole, QByteArray::fromStdString(f.folder));
-        item->setText(1, FolderChangesText(f));
-    }
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 1);
     layout->addWidget(split, 1);
@@ -281,7 +277,20 @@ QString CompareView::summaryText() const {
 }
 
 void CompareView::addSlice() {
-    if (m_model->addSlice()) return;
+    // The folders' lines in slices too: a tree of items costs the window's thread per item.
+    std::size_t end = std::min(m_folderChanges.size(), m_nextFolder + kFolderSlice);
+    QList<QTreeWidgetItem*> items;
+    for (; m_nextFolder < end; ++m_nextFolder) {
+        const FolderChanges& f = m_folderChanges[m_nextFolder];
+        auto* item = new QTreeWidgetItem;
+        item->setText(0, f.folder.empty() ? QStringLiteral("/") : fromRaw(f.folder));
+        item->setData(0, Qt::UserRole, QByteArray::fromStdString(f.folder));
+        item->setText(1, FolderChangesText(f));
+        items << item;
+    }
+    if (!items.isEmpty()) m_folders->addTopLevelItems(items);
+    const bool foldersLeft = m_nextFolder < m_folderChanges.size();
+    if (m_model->addSlice() || foldersLeft) return;
     if (!m_slices.isActive()) return;
     m_slices.stop();
     emit complete();

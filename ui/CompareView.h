@@ -60,17 +60,20 @@ QString FolderChangesText(const catalog::FolderChanges& folder);
 class CompareView : public QWidget {
     Q_OBJECT
 public:
-    // `title` names the two sides.
+    // `title` names the two sides; `folders` are the result's changes per folder
+    // (catalog::ChangesByFolder, worked out where the comparison ran).
     CompareView(const QString& title, std::shared_ptr<const catalog::DiffResult> result,
-                QWidget* parent = nullptr);
+                std::vector<catalog::FolderChanges> folders, QWidget* parent = nullptr);
 
     ChangeListModel* changes() const { return m_model; }
     QTableView* changeView() const { return m_view; }
     QTreeWidget* folderList() const { return m_folders; }
     QCheckBox* kindBox(catalog::Op op) const;
     QString summaryText() const;
-    // Every change of the shown kinds is in the list.
-    bool isComplete() const { return m_model->complete(); }
+    // Every change of the shown kinds and every folder's line is in the lists.
+    bool isComplete() const {
+        return m_model->complete() && m_nextFolder >= m_folderChanges.size();
+    }
 
 signals:
     void complete();
@@ -79,6 +82,8 @@ private:
     void addSlice();
 
     std::shared_ptr<const catalog::DiffResult> m_result;
+    std::vector<catalog::FolderChanges> m_folderChanges;
+    std::size_t m_nextFolder = 0; // the folders listed so far
     ChangeListModel* m_model = nullptr;
     QTableView* m_view = nullptr;
     QTreeWidget* m_folders = nullptr;
