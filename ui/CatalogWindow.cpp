@@ -238,6 +238,8 @@ CatalogWindow::CatalogWindow(const QString& catalogPath, std::function<QString()
       m_path(catalogPath.isEmpty() ? QString::fromStdString(Catalog::DefaultPath()) : catalogPath),
       m_folderNow(std::move(folderNow)) {
     setObjectName(QStringLiteral("catalogWindow"));
+    // A companion of the main window: closing the main window ends the program all the same.
+    setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(tr("Catalogue - %1").arg(m_path));
     buildControls();
     m_poll.setInterval(kPollMs);

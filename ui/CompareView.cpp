@@ -203,6 +203,7 @@ CompareView::CompareView(const QString& title, std::shared_ptr<const DiffResult>
       m_folderChanges(std::move(folders)) {
     setObjectName(QStringLiteral("compareView"));
     setAttribute(Qt::WA_DeleteOnClose);
+    setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(tr("Compare: %1").arg(title));
     auto* layout = new QVBoxLayout(this);
     auto* kinds = new QHBoxLayout;

@@ -564,6 +564,14 @@ private slots:
         QCOMPARE(list.size(), 1);
         QCOMPARE(list[0].value(QLatin1String("root")).toString(), t.root());
         QCOMPARE(w->volumeTree()->topLevelItemCount(), 1);
+        // Closing the main window ends the program while the catalogue's window is open: Qt
+        // quits once no shown window that counts for quitting is left (it says so only from
+        // within its event loop, which a test does not run).
+        main.close();
+        QVERIFY(w->isVisible());
+        for (const QWidget* shown : QApplication::topLevelWidgets())
+            QVERIFY2(!shown->isVisible() || !shown->testAttribute(Qt::WA_QuitOnClose),
+                     qPrintable(shown->objectName()));
         item->trigger();
         QCOMPARE(main.findChildren<CatalogWindow*>().size(), 1);
     }
