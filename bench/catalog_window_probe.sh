@@ -6,7 +6,8 @@
 #
 # Usage: catalog_window_probe.sh TREE PATTERN [RUNS] [SECONDS]
 #   TREE     the folder catalogued (once, in WORK; bench/make_tree.py makes a large one)
-#   PATTERN  what is typed into the search box ("file" finds every file of make_tree.py's tree)
+#   PATTERN  what is typed into the search box ("file" finds every file of make_tree.py's tree),
+#            or --compare: the first volume's two latest snapshots are compared instead
 #   RUNS     default 3; SECONDS each probe runs, default 40
 # Environment: TREELAN, TREELAN_CLI (programs, default build/bin/), WORK (the catalogue's home,
 # default /tmp/treelan-catalog-probe), PROBE (default ../shared/tools/ping-probe.py beside the
@@ -100,8 +101,13 @@ for run in $(seq 1 "$runs"); do
     nice -n "${NICE:-0}" /usr/bin/python3 "$probe" "$catalog" "$seconds" 10 >"$runtime/probe.txt" &
     probe_pid=$!
     sleep 0.5
-    xdotool type --delay 30 "$pattern"
-    xdotool key Return
+    if [ "$pattern" = "--compare" ]; then
+        # The first volume's two latest snapshots, then Compare...
+        xdotool key Tab Tab Tab Down shift+Down alt+o
+    else
+        xdotool type --delay 30 "$pattern"
+        xdotool key Return
+    fi
     wait "$probe_pid"
     echo "run $run: $(tail -n 1 "$runtime/probe.txt")"
     sed '$d' "$runtime/probe.txt"
