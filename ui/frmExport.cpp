@@ -79,7 +79,8 @@ void addCatalogItem(frmExport& window, QMenu& menu) {
     QObject::connect(item, &QAction::triggered, &window, [&window] {
         auto* catalog = window.findChild<CatalogWindow*>();
         if (!catalog)
-            catalog = new CatalogWindow(QString(), [&window] { return window.path(); }, &window);
+            catalog = new CatalogWindow(
+                QString(), [&window] { return window.path(); }, &window);
         catalog->show();
         catalog->raise();
         catalog->activateWindow();
