@@ -486,11 +486,11 @@ private slots:
     }
     void addFolder() {
         QFETCH(bool, cancel);
-        // Large enough that the add is still walking when Cancel comes; made once.
+        // Many folders: the add looks at its stop flag after each. Made once.
         if (!m_big) {
             m_big = std::make_unique<TempTree>();
             for (int f = 0; f < 300; ++f)
-                for (int i = 0; i < 100; ++i)
+                for (int i = 0; i < 10; ++i)
                     m_big->createFile(QStringLiteral("f%1/n%2.txt").arg(f).arg(i), "x");
         }
         TempTree& t = *m_big;
@@ -510,10 +510,8 @@ private slots:
         CatalogWindow w(db, [&t] { return t.root(); });
         waitIdle(w);
         button(w, "cmdAdd")->click();
-        if (cancel) {
-            QTRY_VERIFY_WITH_TIMEOUT(w.statusText().contains(QStringLiteral("entries")), 20000);
-            button(w, "cmdCancel")->click();
-        }
+        // At once: the add has at most read its first folder, however fast the machine is.
+        if (cancel) button(w, "cmdCancel")->click();
         waitIdle(w);
         QCOMPARE(catalogtest::sqlite(db, QStringLiteral("PRAGMA integrity_check")).out,
                  QByteArray("ok\n"));
@@ -527,7 +525,7 @@ private slots:
         } else {
             QCOMPARE(list.size(), 2);
             QCOMPARE(list[1].value(QLatin1String("state")).toString(), QStringLiteral("complete"));
-            QCOMPARE(list[1].value(QLatin1String("files")).toInteger(), 30001);
+            QCOMPARE(list[1].value(QLatin1String("files")).toInteger(), 3001);
             QCOMPARE(cli(db, {QStringLiteral("diff"), "1", "2"}).out.count('\n'), 2);
         }
         // The tree shows what the catalogue holds.
