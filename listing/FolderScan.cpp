@@ -152,7 +152,10 @@ private:
 void FindFilesAPI(ListingModel& model, const ScanOptions& options) {
     ScanVisitor visitor(model, options);
     BatchGuard batch(model);
-    WalkTree(options.rootPath, visitor, options.walk);
+    if (options.source)
+        options.source(visitor, options.walk);
+    else
+        WalkTree(options.rootPath, visitor, options.walk);
 }
 
 void RefreshListing(ListingModel& model, const ScanOptions& options) {

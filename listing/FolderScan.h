@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace treelan {
 
 class ListingModel;
@@ -15,6 +17,9 @@ class ListingModel;
 // hears of unreadable folders, unexaminable entries and MP3 read failures.
 struct ScanOptions : TreeOptions {
     RootPath rootPath;
+    // Where the tree comes from when not from the disk (a catalogue's snapshot): drives the
+    // visitor over the whole tree as WalkTree does.
+    std::function<void(WalkVisitor& visitor, const WalkOptions& options)> source;
 };
 
 // Clears the model and fills it with the listing of `options.rootPath`, sorting once at the end.

@@ -200,6 +200,9 @@ public:
             __builtin_prefetch(m_s.arena.at(m_s.rows[storeRow(row)].offset));
     }
     bool isSubfolderRow(int row) const;
+    // The row's place in the order rows were added (appended stores continue the count): a key
+    // that follows the row through sorts, for what a view keeps beside the rows.
+    quint64 addedOrder(int row) const { return m_s.rows[storeRow(row)].seq; }
     // The row's path relative to the root in raw bytes: folder + name, or a subfolder row's
     // folder ("Sub/"). It names the row's file apart from any other that reads the same.
     QByteArray rawPath(int row) const;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Screenshot of the main window on a virtual X display.
-# Usage: screenshot.sh FOLDER OUT.png [--menu | --scan | --filter=PATTERN | --select]
+# Usage: screenshot.sh FOLDER OUT.png [--menu | --scan | --filter=PATTERN | --select | --catalog |
+#        --compare]
 #   FOLDER   the folder the program lists at start
 #   OUT.png  the picture to write (the screen trimmed to the windows shown)
 #   --menu   also open the list's pop-up menu (right click on the list) before the shot
@@ -9,6 +10,9 @@
 #   --filter=PATTERN  open the filter box (Ctrl+F) and type PATTERN into it
 #   --select the list's first row clicked, then the fifth with Shift: the foot strip's totals of
 #            a selection
+#   --catalog  open the catalogue window (Ctrl+K) on the default catalogue ($XDG_DATA_HOME) and
+#            show its first volume's latest snapshot, or search for $SHOT_SEARCH when set
+#   --compare  the same, then compare that snapshot with FOLDER as it is now (Compare...)
 # Environment: TREELAN (program, default build/bin/treelan), SHOT_SIZE (screen, default
 # 1024x768), SHOT_DELAY (seconds to let the window draw, default 1).
 set -euo pipefail
@@ -16,7 +20,7 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 "$here/install-deps.sh" shots
 
-usage() { echo "usage: $0 FOLDER OUT.png [--menu | --scan | --filter=PATTERN | --select]" >&2; exit 2; }
+usage() { echo "usage: $0 FOLDER OUT.png [--menu | --scan | --filter=PATTERN | --select | --catalog | --compare]" >&2; exit 2; }
 [ $# -ge 2 ] && [ $# -le 3 ] || usage
 folder="$1"
 out="$2"
@@ -24,12 +28,15 @@ menu=0
 scan=0
 filter=""
 select=0
+catalog=0
 if [ $# -eq 3 ]; then
     case "$3" in
         --menu) menu=1 ;;
         --scan) scan=1 ;;
         --filter=?*) filter="${3#--filter=}" ;;
         --select) select=1 ;;
+        --catalog) catalog=1 ;;
+        --compare) catalog=2 ;;
         *) usage ;;
     esac
 fi
@@ -117,6 +124,43 @@ if [ "$select" -eq 1 ]; then
     # about 17 pixels apart.
     xdotool mousemove --window "$window" 60 84 click 1
     xdotool keydown shift mousemove --window "$window" 60 152 click 1 keyup shift
+    sleep "$delay"
+fi
+
+# A top-level window of the program whose title holds $1.
+window_named() {
+    local w
+    for _ in $(seq 1 150); do
+        w="$(xdotool search --all --onlyvisible --pid "$app_pid" --name "$1" 2>/dev/null | head -n 1 || true)"
+        [ -n "$w" ] && { echo "$w"; return 0; }
+        sleep 0.1
+    done
+    echo "$0: no window titled '$1' appeared" >&2
+    return 1
+}
+
+if [ "$catalog" -ge 1 ]; then
+    xdotool windowfocus --sync "$window" 2>/dev/null || true
+    xdotool key ctrl+k
+    catalog_window="$(window_named Catalogue)"
+    xdotool windowmove "$catalog_window" 40 40
+    sleep "$delay"
+    # A click into the search box gives it the keyboard, without a window manager too.
+    xdotool mousemove --window "$catalog_window" 200 21 click 1
+    if [ -n "${SHOT_SEARCH:-}" ] && [ "$catalog" -eq 1 ]; then
+        xdotool type --delay 20 "$SHOT_SEARCH"
+        xdotool key Return
+    else
+        # From the search box to the volume tree; Down picks the first volume, which lists its
+        # latest snapshot.
+        xdotool key Tab Tab Tab Down
+    fi
+    sleep "$delay"
+    if [ "$catalog" -eq 2 ]; then
+        xdotool key alt+o
+        compare_window="$(window_named Compare)"
+        xdotool windowmove "$compare_window" 120 120
+    fi
     sleep "$delay"
 fi
 

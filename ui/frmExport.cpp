@@ -9,6 +9,7 @@
 #include "platform/FileError.h"
 #include "settings/SettingsStore.h"
 #include "settings/StringTable.h"
+#include "ui/CatalogWindow.h"
 #include "ui/Dialogs.h"
 #include "ui/ExportCommand.h"
 #include "ui/FilterStrip.h"
@@ -69,6 +70,26 @@ constexpr std::size_t kMaxErasedBlocks = 16;
 
 QString settingsApp() {
     return QString::fromLatin1(kSettingsApp);
+}
+
+// The catalogue's window, from the list's pop-up menu or with Ctrl+K anywhere in the window: one
+// per main window, non-modal, raised when already open. It adds and compares the folder shown.
+void addCatalogItem(frmExport& window, QMenu& menu) {
+    menu.addSeparator();
+    QAction* item = menu.addAction(QObject::tr("Catalogue..."));
+    item->setObjectName(QStringLiteral("mnuCatalog"));
+    item->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    item->setShortcutContext(Qt::WindowShortcut);
+    window.addAction(item);
+    QObject::connect(item, &QAction::triggered, &window, [&window] {
+        auto* catalog = window.findChild<CatalogWindow*>();
+        if (!catalog)
+            catalog = new CatalogWindow(
+                QString(), [&window] { return window.path(); }, &window);
+        catalog->show();
+        catalog->raise();
+        catalog->activateWindow();
+    });
 }
 
 } // namespace
@@ -295,6 +316,7 @@ void frmExport::buildMenus() {
         connect(item, &QAction::triggered, this, [this, i] { mnuSort_Click(i); });
         m_mnuSort[std::size_t(i)] = item;
     }
+    addCatalogItem(*this, *m_mnuPopUp);
 }
 
 void frmExport::Form_Load(const QString& startPath) {
