@@ -24,7 +24,10 @@ group[browsers]="nodejs ca-certificates chromium firefox-esr"
 # The Debian package, its man pages and completions, and the tools that check them.
 group[package]="@build help2man dpkg-dev file lintian appstream desktop-file-utils man-db
                 bash bash-completion zsh fish"
-group[bench]="@build @browsers @media tree findutils time ncdu plocate sqlite3 openssl"
+# The window probes (bench/event_probe.py, bench/catalog_window_probe.sh) answer _NET_WM_PING
+# through python3-xlib on a virtual display.
+group[bench]="@build @browsers @media @shots tree findutils time ncdu plocate sqlite3 openssl
+             python3-xlib"
 # Screenshots of the window on a virtual display (scripts/screenshot.sh).
 group[shots]="xvfb xauth xdotool imagemagick desktop-file-utils"
 # Web archives rendered in headless Chromium (scripts/render-mht.sh): the browser alone.

@@ -940,8 +940,12 @@ QString frmExport::totalsText() const {
     if (!m_mnuTotals || !m_mnuTotals->isChecked()) return {};
     const QLocale locale;
     const ListingModel::Totals& shown = m_model->shownTotals();
-    QString text = tr("%1 files, %2 folders: %3, %4")
-                       .arg(locale.toString(shown.files), locale.toString(shown.folders),
+    const auto counted = [&locale](qint64 n, const QString& one, const QString& many) {
+        return locale.toString(n) + QLatin1Char(' ') + (n == 1 ? one : many);
+    };
+    QString text = tr("%1, %2: %3, %4")
+                       .arg(counted(shown.files, tr("file"), tr("files")),
+                            counted(shown.folders, tr("folder"), tr("folders")),
                             sizeTotal(shown.bytes), playingTime(shown.seconds));
     // Runs of selected rows, each counted once however many column ranges cover it.
     std::vector<std::pair<int, int>> runs;

@@ -241,9 +241,11 @@ private slots:
         QVERIFY(typeFilter(*m_w, pattern));
         // Sizes in kB rounded half up; all of them below 1 000 kB, so without a group space.
         const QString kB = QStringLiteral("%1 kB").arg((want.bytes + 512) / 1024);
-        const QString shown = QStringLiteral("%1 files, %2 folders: %3, 00:00:00")
+        const QString shown = QStringLiteral("%1 %2, %3 %4: %5, 00:00:00")
                                   .arg(want.files)
+                                  .arg(want.files == 1 ? "file" : "files")
                                   .arg(want.folders)
+                                  .arg(want.folders == 1 ? "folder" : "folders")
                                   .arg(kB);
         QTRY_COMPARE(m_w->footStrip()->totalsLabel()->text(), shown);
         QVERIFY(m_w->footStrip()->isVisible());
