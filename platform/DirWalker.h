@@ -118,6 +118,13 @@ struct WalkOptions {
     // Links below the root are examined themselves (lstat), never followed: each is a Link
     // entry with its own size and time. The root is followed all the same.
     bool noFollow = false;
+    // Threads that read folders ahead of the visitor, which still gets them in its own order:
+    // 1 none, 0 as many as cores on local file systems and four times that (at most 32) on
+    // network and FUSE mounts, where each call waits for a round trip.
+    int jobs = 0;
+    // Asked every few milliseconds while the walk waits for a folder being read ahead; false
+    // stops the walk as the progress callback's false does.
+    std::function<bool()> stillWanted;
 };
 
 // Whether the options leave out the entry `name` of `folder`, as the walk does before handing the
@@ -127,7 +134,8 @@ bool WalkLeavesOut(const WalkOptions& options, const WalkFolder& folder, QByteAr
                    bool isFolder);
 
 // Walks the folder `root`. Each folder (by device and inode) is entered at most once: the first
-// arrival in the visitor's order; a later one is handed over as a repeat, not entered. Throws
+// arrival in the visitor's order; a later one is handed over as a repeat, not entered. Folders
+// read ahead by other threads reach the visitor all the same, on the calling thread alone. Throws
 // FileError when the root itself cannot be opened, Cancelled when the progress callback says so.
 void WalkTree(const RootPath& root, WalkVisitor& visitor, const WalkOptions& options = {});
 

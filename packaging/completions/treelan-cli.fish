@@ -40,6 +40,7 @@ complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l no-hidden 
 complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l max-depth -x -d 'Enter subfolders down to this depth'
 complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l one-file-system -d 'Stay on the file system of the folder'
 complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l no-follow -d 'Write symbolic links as links, do not follow them'
+complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -l jobs -x -d 'Threads that read folders ahead'
 complete -c treelan-cli -n "__fish_seen_subcommand_from $commands" -F
 
 # export
