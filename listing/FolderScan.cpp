@@ -152,7 +152,10 @@ private:
 void FindFilesAPI(ListingModel& model, const ScanOptions& options) {
     ScanVisitor visitor(model, options);
     BatchGuard batch(model);
-    WalkTree(options.rootPath, visitor, options.walk);
+    WalkOptions walk = options.walk;
+    // MP3 files are read by the walk's workers too, ahead of the listing.
+    if (options.mp3Info && !options.mediaInfo) walk.readAhead = Mp3ReadAhead(walk.noFollow);
+    WalkTree(options.rootPath, visitor, walk);
 }
 
 void RefreshListing(ListingModel& model, const ScanOptions& options) {

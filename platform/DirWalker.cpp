@@ -171,6 +171,15 @@ QString DirEntry::name() const {
     return DecodeFileName(rawName);
 }
 
+const void* WalkFolder::aheadOf(const DirEntry& entry) const {
+    if (ahead.empty() || &entry < entries.data() || &entry >= entries.data() + entries.size())
+        return nullptr;
+    const std::size_t index = std::size_t(&entry - entries.data());
+    const auto at = std::lower_bound(ahead.begin(), ahead.end(), index,
+                                     [](const auto& a, std::size_t i) { return a.first < i; });
+    return at != ahead.end() && at->first == index ? at->second.get() : nullptr;
+}
+
 QString WalkFolder::reason() const {
     if (loop)
         return QStringLiteral("leads back to a folder above it; already listed at ") + listedAt;
@@ -325,6 +334,7 @@ private:
             error = readEntries(m_options, folder);
         } else {
             folder.entries = std::move(ahead->entries);
+            folder.ahead = std::move(ahead->ahead);
             error = ahead->readError;
             if (error == 0 && ahead->more)
                 error = ReadFolderEntries(folder.fd, folder.rawRelPath, m_options, folder.entries,

@@ -100,9 +100,13 @@ FolderRead ReadFolder(int parentFd, const QByteArray& name, const QByteArray& ra
     read.fd = std::make_shared<UniqueFd>(fd);
     read.examined = ::fstat(fd, &read.st) == 0;
     if (read.examined && options.oneFileSystem && read.st.st_dev != rootDevice) return read;
-    if (limit > 0)
-        read.readError =
-            ReadFolderEntries(fd, rawRelPath, options, read.entries, limit, read.more, stop);
+    if (limit == 0) return read;
+    read.readError =
+        ReadFolderEntries(fd, rawRelPath, options, read.entries, limit, read.more, stop);
+    if (!options.readAhead) return read;
+    for (std::size_t i = 0; i < read.entries.size() && !(stop && *stop); ++i)
+        if (options.readAhead->wants(read.entries[i]))
+            read.ahead.emplace_back(i, options.readAhead->read(fd, read.entries[i]));
     return read;
 }
 

@@ -27,7 +27,8 @@ struct FolderRead {
     bool examined = false; // fstat of the open folder worked: `st` holds it
     struct stat st {};
     std::vector<DirEntry> entries; // what the options keep, in enumeration order
-    int readError = 0;             // errno of a failed enumeration
+    std::vector<std::pair<std::size_t, std::shared_ptr<const void>>> ahead; // WalkFolder::ahead
+    int readError = 0; // errno of a failed enumeration
     // The enumeration stopped before its end (the bound of one folder read ahead, or not begun):
     // the rest is read from `fd`, which is still where it stopped.
     bool more = true;
