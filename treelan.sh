@@ -9,8 +9,8 @@
 #   ./treelan.sh build                  build the programs
 #   ./treelan.sh deb                    build the Debian package (build/treelan_VERSION_ARCH.deb)
 #   ./treelan.sh asan                   run the tests under AddressSanitizer and UBSan (build-asan/)
-#   ./treelan.sh tsan                   run the widget tests (threads: background scan and export)
-#                                       under ThreadSanitizer (build-tsan/)
+#   ./treelan.sh tsan                   run the widget and walk tests (threads: background scan,
+#                                       export, the walk's workers) under ThreadSanitizer (build-tsan/)
 #   ./treelan.sh bench [ARGS]           run the benchmarks of bench/ against their peers
 #   ./treelan.sh fuzz                   run each fuzz target of fuzz/ for FUZZ_SECONDS (default: 60)
 #                                       under ASan and UBSan; FUZZ_TARGETS="mp3 utf8" for some
@@ -72,7 +72,7 @@ case "$job" in
         # die_after_fork=0: QProcess starts the command-line program from a threaded test, and
         # the child only calls exec.
         (cd "$BUILD" && TSAN_OPTIONS="halt_on_error=1 die_after_fork=0 suppressions=$PWD/../scripts/tsan.supp" \
-            ctest --output-on-failure -j"$JOBS" -R '^tst_(backgroundscan|frmexport|exportcommand|endtoend|listingmodel|folderscan)$')
+            ctest --output-on-failure -j"$JOBS" -R '^tst_(backgroundscan|frmexport|exportcommand|endtoend|listingmodel|folderscan|walk|walkahead)$')
         ;;
     bench)
         scripts/install-deps.sh bench

@@ -144,7 +144,7 @@ def main():
     rows = []
     print("cores: %d; other jobs on this machine share them" % os.cpu_count())
 
-    big = tree("walk-200k", "--files", "200000", "--folders", "14000")
+    big = tree("tree-200000", "--files", "200000", "--folders", "14000")  # shared with catalog_bench.py
     if want("warm"):
         compare("200,000 files", peers(cli, big), "find -printf", a.rounds, rows=rows)
         if a.million:

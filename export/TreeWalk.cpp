@@ -449,9 +449,11 @@ void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& w
     const DiskTreeSource disk(root);
     const TreeSource& from = source ? *source : disk;
     const DocumentInfo info{root, exportTime, QStringLiteral(TREELAN_VERSION), options};
-    // MP3 files on disk are read by the walk's workers too, ahead of the writing.
+    // Media files on disk are read by the walk's workers too, ahead of the writing.
     const auto walkOptions = [&](WalkOptions walk) {
-        if (!source && options.mp3Info && !options.mediaInfo && walk.jobs != 1)
+        if (!source && options.mediaInfo && walk.jobs != 1)
+            walk.readAhead = MediaReadAhead(walk.noFollow);
+        else if (!source && options.mp3Info && walk.jobs != 1)
             walk.readAhead = Mp3ReadAhead(walk.noFollow);
         return walk;
     };

@@ -153,8 +153,11 @@ void FindFilesAPI(ListingModel& model, const ScanOptions& options) {
     ScanVisitor visitor(model, options);
     BatchGuard batch(model);
     WalkOptions walk = options.walk;
-    // MP3 files are read by the walk's workers too, ahead of the listing.
-    if (options.mp3Info && !options.mediaInfo) walk.readAhead = Mp3ReadAhead(walk.noFollow);
+    // Media files are read by the walk's workers too, ahead of the listing.
+    if (options.mediaInfo)
+        walk.readAhead = MediaReadAhead(walk.noFollow);
+    else if (options.mp3Info)
+        walk.readAhead = Mp3ReadAhead(walk.noFollow);
     WalkTree(options.rootPath, visitor, walk);
 }
 

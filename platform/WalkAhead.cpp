@@ -238,6 +238,7 @@ struct WalkAhead::Shared {
     }
 
     void grow() {
+        if (stop) return; // the walk has ended: no thread more to join
         const std::size_t want = std::size_t(anySlow ? slowWorkers : localWorkers);
         while (workers.size() < want) {
             Worker w;
@@ -269,8 +270,8 @@ struct WalkAhead::Shared {
                 ReadFolder(parent->get(), name, path, options, rootDevice, kFolderEntries, &stop);
             l.lock();
             --running;
-            const bool slow = read.examined && read.fd && isSlow(read.st.st_dev, read.fd->get());
             if (stop) break;
+            const bool slow = read.examined && read.fd && isSlow(read.st.st_dev, read.fd->get());
             n->state = Node::State::Done;
             n->read = std::move(read);
             if (n->key < passed) {

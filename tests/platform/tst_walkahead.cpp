@@ -155,6 +155,28 @@ bool build(const QString& shape, TempTree& t, TempTree& other, std::unique_ptr<T
     return true;
 }
 
+// Standard output and error of the command-line program, the export time fixed.
+QByteArray cli(const QStringList& args) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("SOURCE_DATE_EPOCH"), QStringLiteral("1000000000"));
+    p.setProcessEnvironment(env);
+    p.start(TREELAN_CLI, args);
+    if (!p.waitForFinished(20000)) return p.kill(), p.waitForFinished(), "did not end in 20 s";
+    return p.readAllStandardOutput() + "\nstandard error:\n" + p.readAllStandardError() +
+           "\nexit " + QByteArray::number(p.exitCode());
+}
+
+// An MPEG-1 Layer III frame header, 128 kbps at 44.1 kHz, at the start of `seconds` of zeroed
+// audio.
+QByteArray mp3Content(int seconds) {
+    QByteArray b(16000 * seconds, '\0');
+    b[0] = char(0xFF);
+    b[1] = char(0xFB);
+    b[2] = char(0x90);
+    return b;
+}
+
 // Paths of a JSON export's entries below the root, without a folder's trailing "/".
 void jsonPaths(const QJsonObject& e, QStringList& out) {
     QString path = e.value(QLatin1String("path")).toString();
@@ -240,6 +262,58 @@ private slots:
             t.setMode(QStringLiteral("locked"), 0755);
             QProcess::execute(QStringLiteral("rm"), {"-rf", t.path(QStringLiteral("raw"))});
         }
+    }
+
+    // Each format and the listing, with their warnings, as the walk alone writes them, over one
+    // tree with every hostile shape and MP3 files (good, empty, a FIFO so named).
+    void everyFormatAsOneThread_data() {
+        QTest::addColumn<QStringList>("args"); // ROOT: the tree
+        for (const char* format : {"xml", "xslt", "json", "ncdu", "csv", "tsv", "html", "mht"})
+            QTest::newRow(format) << QStringList{"export", "-r", "-m", "-f", format, "ROOT", "-"};
+        QTest::newRow("xml, totals, not followed")
+            << QStringList{"export", "-r", "-f", "xml", "--totals", "--no-follow", "ROOT", "-"};
+        QTest::newRow("json, filtered") << QStringList{"export",
+                                                       "-r",
+                                                       "-m",
+                                                       "-f",
+                                                       "json",
+                                                       "--max-depth",
+                                                       "3",
+                                                       "--no-hidden",
+                                                       "--exclude-pattern",
+                                                       "f1*",
+                                                       "--include-pattern",
+                                                       "*.mp3",
+                                                       "ROOT",
+                                                       "-"};
+        QTest::newRow("json, media")
+            << QStringList{"export", "-r", "-M", "-f", "json", "ROOT", "-"};
+        QTest::newRow("list") << QStringList{"list", "-r", "-m", "--full-path", "ROOT"};
+        QTest::newRow("list, media") << QStringList{"list", "-r", "-M", "ROOT"};
+    }
+    void everyFormatAsOneThread() {
+        QFETCH(QStringList, args);
+        TempTree t, other;
+        std::unique_ptr<Tmpfs> fs;
+        for (const char* shape : {"links", "odd entries"})
+            build(QLatin1String(shape), t, other, fs);
+        for (int i = 0; i < 40; ++i)
+            t.createFile(QStringLiteral("music/a%1/t%2.mp3").arg(i % 6).arg(i), mp3Content(1 + i));
+        t.createFile(QStringLiteral("music/empty.mp3"), {});
+        t.createFile(QStringLiteral("music/a2/cover.jpg"),
+                     QByteArray("\xff\xd8\xff\xe0 not a picture"));
+        t.createFile(QStringLiteral("music/a3/clip.flac"), QByteArray("fLaC and no more"));
+        t.createFifo(QStringLiteral("music/pipe.mp3"));
+        args.replaceInStrings(QStringLiteral("ROOT"), t.root());
+        const QStringList command = args.mid(0, 1), rest = args.mid(1);
+        const QByteArray alone = cli(command + QStringList{"--jobs", "1"} + rest);
+        QVERIFY2(alone.endsWith("exit 0"), alone.right(300).constData());
+        for (const QStringList& jobs : {QStringList{"--jobs", "5"}, QStringList{}}) {
+            const QByteArray ahead = cli(command + jobs + rest);
+            QVERIFY2(ahead == alone, qPrintable(jobs.join(QLatin1Char(' '))));
+        }
+        t.setMode(QStringLiteral("locked"), 0755);
+        QProcess::execute(QStringLiteral("rm"), {"-rf", t.path(QStringLiteral("raw"))});
     }
 
     // A thread makes and removes files and folders while the tree is walked, by the walk itself
