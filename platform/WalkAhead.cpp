@@ -23,6 +23,8 @@ namespace {
 constexpr std::size_t kFoldersAhead = 128;
 constexpr std::size_t kEntriesAhead = 48 * 1024;
 constexpr std::size_t kFolderEntries = 8 * 1024;
+// Free places in the buffer that wake a worker waiting at a full one.
+constexpr std::size_t kRoom = 16;
 // How long the walk waits for a worker before it asks whether it is still wanted.
 constexpr auto kPoll = std::chrono::milliseconds(20);
 // How long the end of a walk waits for a busy worker before it leaves it to end on its own.
@@ -142,6 +144,8 @@ struct WalkAhead::Shared {
     std::set<Node*, ByKey> queued, done;
     WalkKey passed; // everything before it is behind the walk
     std::size_t running = 0, doneEntries = 0;
+    int idle = 0;           // workers waiting for work
+    bool walkWaits = false; // for a folder being read
     // Folders whose subfolders were guessed already, by device and inode: a link back up is
     // not followed round and round ahead of the walk.
     std::set<std::pair<dev_t, ino_t>> guessed;
@@ -234,7 +238,16 @@ struct WalkAhead::Shared {
             child.back() = kGuessed + quint32(std::min<std::size_t>(i, 0x7fffffff));
             queue(handle, path, entries[i].rawName, child, depth + 1, slow);
         }
-        work.notify_all();
+        wake();
+    }
+
+    // Wakes an idle worker when there is work it may start; it wakes the next in turn. Workers
+    // that stopped at a full buffer wait until a few folders are free again: each wake-up is a
+    // pair of system calls, as many as a folder's reading takes on a warm cache.
+    void wake() {
+        if (idle > 0 && !queued.empty() && running + done.size() + kRoom <= kFoldersAhead &&
+            doneEntries < kEntriesAhead)
+            work.notify_one();
     }
 
     void grow() {
@@ -253,7 +266,9 @@ struct WalkAhead::Shared {
         while (!stop) {
             Node* n = next();
             if (!n) {
+                ++idle;
                 work.wait(l);
+                --idle;
                 continue;
             }
             const FolderHandle parent = n->parent.lock();
@@ -265,6 +280,7 @@ struct WalkAhead::Shared {
             n->state = Node::State::Running;
             ++running;
             const QByteArray name = n->name, path = n->path;
+            wake();
             l.unlock();
             FolderRead read =
                 ReadFolder(parent->get(), name, path, options, rootDevice, kFolderEntries, &stop);
@@ -284,8 +300,7 @@ struct WalkAhead::Shared {
                 if (!r.examined || guessed.insert({r.st.st_dev, r.st.st_ino}).second)
                     guess(r.fd, n->path, n->key, n->depth, r.entries, slow);
             }
-            ready.notify_all();
-            work.notify_all(); // a slot of a slow mount's may be free for another
+            if (walkWaits) ready.notify_all();
         }
         l.unlock();
         ended = true;
@@ -369,7 +384,7 @@ void WalkAhead::schedule(const FolderHandle& handle, dev_t device, const QByteAr
             n->key = child;
         }
     }
-    s.work.notify_all();
+    s.wake();
 }
 
 bool WalkAhead::take(const QByteArray& path, const WalkKey& key,
@@ -383,9 +398,10 @@ bool WalkAhead::take(const QByteArray& path, const WalkKey& key,
         if (at == s.byPath.end()) break;
         Node* n = at->second.get();
         if (n->state == Node::State::Running) {
-            if (s.ready.wait_for(l, kPoll) == std::cv_status::timeout && stillWanted &&
-                !stillWanted())
-                throw Cancelled();
+            s.walkWaits = true;
+            const bool late = s.ready.wait_for(l, kPoll) == std::cv_status::timeout;
+            s.walkWaits = false;
+            if (late && stillWanted && !stillWanted()) throw Cancelled();
             continue;
         }
         if (n->state == Node::State::Done) {
@@ -396,8 +412,7 @@ bool WalkAhead::take(const QByteArray& path, const WalkKey& key,
         break;
     }
     s.sweep();
-    l.unlock();
-    s.work.notify_all();
+    s.wake();
     return got;
 }
 
@@ -409,8 +424,8 @@ void WalkAhead::left(const WalkKey& key) {
         s.passed = key;
         ++s.passed.back();
         s.sweep();
+        s.wake();
     }
-    s.work.notify_all();
 }
 
 void WalkAhead::guess(const FolderHandle& handle, const QByteArray& path, const WalkKey& key,
