@@ -52,12 +52,12 @@ def run(cmd, out_path):
     return wall, int(err.strip().splitlines()[-1]) / 1024.0
 
 
-def compare(case, programs, reference, rounds, cold=False, rows=None):
+def compare(case, programs, reference, rounds, cold=False, rows=None, warmup=True):
     """Runs `programs` (label -> command) in rotating order; prints and returns medians and ratios
     against `reference`."""
     labels = list(programs)
     out = os.path.join(WORK, "walk-out")
-    if not cold:
+    if warmup and not cold:
         for label in labels:  # warm the cache, and the programs
             run(programs[label], out)
     times = {label: [] for label in labels}
@@ -103,7 +103,7 @@ def peers(cli, root, extra=()):
     return programs
 
 
-def latency_fs(source):
+def latency_fs(source, delay_us=1000):
     """Builds and mounts the latency file system over `source`; returns (mount point, unmount) or
     None with the reason printed."""
     if not os.path.exists("/dev/fuse"):
@@ -116,7 +116,7 @@ def latency_fs(source):
         print("\nFUSE case skipped: cannot build latency_fs (libfuse3-dev?): %s" % built.stderr.decode()[-300:])
         return None
     mount = tempfile.mkdtemp(prefix="latency-", dir=WORK)
-    started = subprocess.run([binary, source, mount, "-o", "delay_us=1000"], stderr=subprocess.PIPE)
+    started = subprocess.run([binary, source, mount, "-o", "delay_us=%d" % delay_us], stderr=subprocess.PIPE)
     if started.returncode != 0:
         print("\nFUSE case skipped: mounting refused: %s" % started.stderr.decode().strip())
         return None
@@ -136,7 +136,7 @@ def main():
     ap.add_argument("bindir")
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--million", action="store_true", help="also the 1,000,000-file tree")
-    ap.add_argument("--only", nargs="*", default=[], help="warm cold fuse mp3 memory")
+    ap.add_argument("--only", nargs="*", default=[], help="warm cold fuse mp3 catalog memory")
     a = ap.parse_args()
     cli = os.path.join(a.bindir, "treelan-cli")
     os.makedirs(WORK, exist_ok=True)
@@ -162,10 +162,20 @@ def main():
         mounted = latency_fs(small)
         if mounted:
             try:
+                # The mount caches nothing: no warming run.
                 compare("20,000 entries, 1 ms per call (FUSE)", peers(cli, mounted[0]), "treelan --jobs 1",
-                        max(1, a.rounds // 2), rows=rows)
+                        max(1, a.rounds // 2), rows=rows, warmup=False)
             finally:
                 mounted[1]()
+        # A cancel while the workers sit in system calls of a mount that answers in 300 ms.
+        cancel = os.path.join(a.bindir, "bench_walkcancel")
+        stalled = latency_fs(small, 300_000) if os.path.exists(cancel) else None
+        if stalled:
+            try:
+                print("\ncancel on a mount that answers in 300 ms (bench_walkcancel):", flush=True)
+                subprocess.run([cancel, stalled[0], "8000", "3"], check=False)
+            finally:
+                stalled[1]()
     if want("mp3"):
         mp3 = tree("walk-mp3", "--mp3", "2000")
         programs = {k: v for k, v in peers(cli, mp3, ["-m"]).items() if k.startswith("treelan")}
@@ -173,6 +183,15 @@ def main():
             compare("2,000 MP3 files, -m", programs, "treelan --jobs 1", a.rounds, cold=True, rows=rows)
         else:
             print("\n-m cold skipped: %s is not writable" % DROP)
+    if want("catalog"):
+        # A first snapshot each run: the catalogue is made anew.
+        db = os.path.join(WORK, "walk-catalog.db")
+        add = "rm -f %s %s-wal %s-shm && exec %s catalog add -q --db %s %%s %s" % (db, db, db, cli, db, big)
+        compare("catalog add, 200,000 files", {
+            "treelan (workers)": ["sh", "-c", add % ""],
+            "treelan --jobs 1": ["sh", "-c", add % "--jobs 1"],
+            "find -printf": ["find", big, "-printf", "%s %T@ %P\\n"],
+        }, "find -printf", a.rounds, rows=rows)
     if want("memory"):
         root = million(a)
         out = os.path.join(WORK, "walk-export.json")

@@ -121,6 +121,7 @@ struct Node {
     WalkKey key;
     int depth = 0;
     bool slowParent = false;
+    bool wanted = false; // the walk waits for it: read even when the buffer is full
     State state = State::Queued;
     FolderRead read;
 };
@@ -192,6 +193,7 @@ struct WalkAhead::Shared {
                 erase(n);
                 continue;
             }
+            if (n->wanted) return n;
             if (running + done.size() >= kFoldersAhead || doneEntries >= kEntriesAhead)
                 return nullptr;
             if (running >= std::size_t(n->slowParent ? slowWorkers : localWorkers)) return nullptr;
@@ -397,7 +399,16 @@ bool WalkAhead::take(const QByteArray& path, const WalkKey& key,
         const auto at = s.byPath.find(path);
         if (at == s.byPath.end()) break;
         Node* n = at->second.get();
-        if (n->state == Node::State::Running) {
+        // On a slow mount the walk waits for a worker rather than sit in the system calls
+        // itself, where a cancel could not reach it.
+        const bool wait =
+            n->state == Node::State::Running ||
+            (n->state == Node::State::Queued && n->slowParent && !n->parent.expired());
+        if (wait) {
+            if (n->state == Node::State::Queued && !n->wanted) {
+                n->wanted = true;
+                if (s.idle > 0) s.work.notify_one();
+            }
             s.walkWaits = true;
             const bool late = s.ready.wait_for(l, kPoll) == std::cv_status::timeout;
             s.walkWaits = false;
