@@ -22,6 +22,9 @@ namespace {
 // Frames keep their folder open while children remain; beyond this many open folders the
 // shallowest ones are closed and reopened by name when needed.
 constexpr int kMaxOpenFolders = 256;
+// Folders this deep and deeper are read by the walk alone: a folder's place in the walk's order
+// is as long as its depth, and the workers' bookkeeping would grow with its square.
+constexpr int kAheadDepth = 200;
 
 struct Frame {
     WalkFolder folder;
@@ -347,7 +350,8 @@ private:
             return error;
         }
         if (error != 0) warn(folder.relPath, ErrnoText(error));
-        const bool deeper = m_options.maxDepth < 0 || folder.depth < m_options.maxDepth;
+        const bool deeper = (m_options.maxDepth < 0 || folder.depth < m_options.maxDepth) &&
+                            folder.depth < kAheadDepth;
         // Read here: the workers may start on its subfolders while the visitor is at it.
         if (m_ahead && !ahead && deeper)
             m_ahead->guess(frame.handle, folder.rawRelPath, frame.key, folder.depth, frame.dev,
@@ -395,7 +399,7 @@ private:
         int error = 0;
         FolderRead read;
         bool ahead = false;
-        if (m_ahead) {
+        if (m_ahead && top.folder.depth < kAheadDepth) {
             frame->key = top.key;
             frame->key.push_back(quint32(top.next - 1));
             ahead = m_ahead->take(folder.rawRelPath, frame->key, m_options.stillWanted, read);
@@ -407,7 +411,8 @@ private:
         } else {
             const int parentFd = fdOf(m_stack.size() - 1, error);
             if (parentFd >= 0) folder.fd = m_fds.open(parentFd, child.rawName.constData(), error);
-            if (m_ahead && folder.fd >= 0) frame->handle = std::make_shared<UniqueFd>(folder.fd);
+            if (m_ahead && folder.fd >= 0 && folder.depth < kAheadDepth)
+                frame->handle = std::make_shared<UniqueFd>(folder.fd);
         }
         // The parent needs its folder again only for later children; the root stays open for the
         // folders opened again by name.

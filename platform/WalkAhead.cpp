@@ -19,10 +19,12 @@ namespace {
 
 // What the buffer holds at most: folders read or being read ahead (each with its descriptor
 // open), and entries in them. A folder with more entries than kFolderEntries is read ahead that
-// far; the walk reads the rest.
+// far; the walk reads the rest. Descriptors open at once stay well under the usual limit of
+// 1,024: the walk's own folders (257 at most), these, and one file per worker (at most 32)
+// while it reads one ahead.
 constexpr std::size_t kFoldersAhead = 128;
-constexpr std::size_t kEntriesAhead = 48 * 1024;
-constexpr std::size_t kFolderEntries = 8 * 1024;
+constexpr std::size_t kEntriesAhead = 16 * 1024;
+constexpr std::size_t kFolderEntries = 4 * 1024;
 // Free places in the buffer that wake a worker waiting at a full one.
 constexpr std::size_t kRoom = 16;
 // How long the walk waits for a worker before it asks whether it is still wanted.
