@@ -83,7 +83,7 @@ const char kOptionsUsage[] =
     "                         link, with its own size and date\n"
     "      --jobs N           read folders with N threads ahead of the writing; 1 reads them\n"
     "                         in turn (default: the processors, 4 times them on network and\n"
-    "                         FUSE mounts, at most 32); the output is the same\n"
+    "                         FUSE mounts and with -m or -M, at most 32); the output is the same\n"
     "Links to folders are followed, but each folder is entered once: where the walk reaches it\n"
     "again, it is written as a folder that says where it is listed.\n"
     "\n"

@@ -139,7 +139,7 @@ struct WalkOptions {
     bool noFollow = false;
     // Threads that read folders ahead of the visitor, which still gets them in its own order:
     // 1 none, 0 as many as cores on local file systems and four times that (at most 32) on
-    // network and FUSE mounts, where each call waits for a round trip.
+    // network and FUSE mounts, where each call waits for a round trip, and with readAhead.
     int jobs = 0;
     // Asked every few milliseconds while the walk waits for a folder being read ahead; false
     // stops the walk as the progress callback's false does.

@@ -324,8 +324,10 @@ WalkAhead::WalkAhead(const WalkOptions& options, int jobs, dev_t rootDevice)
     s.options.stillWanted = {};
     s.rootDevice = rootDevice;
     const int cores = std::max(1, int(std::thread::hardware_concurrency()));
-    s.localWorkers = jobs > 0 ? jobs : cores;
     s.slowWorkers = jobs > 0 ? jobs : std::min(32, 4 * cores);
+    // Workers that read files' contents too wait on the disk more than on the processors, as
+    // on a network mount.
+    s.localWorkers = jobs > 0 ? jobs : options.readAhead ? s.slowWorkers : cores;
     std::lock_guard guard(s.lock);
     s.grow();
 }

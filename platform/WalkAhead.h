@@ -48,7 +48,8 @@ using WalkKey = std::vector<quint32>;
 class WalkAhead {
 public:
     // `jobs`: workers, or 0 to take as many as cores on local file systems and four times that
-    // (at most 32) on network and FUSE ones. `options` are copied without their callbacks.
+    // (at most 32) on network and FUSE ones, and where the options read files ahead.
+    // `options` are copied without their callbacks.
     WalkAhead(const WalkOptions& options, int jobs, dev_t rootDevice);
     // Stops the workers. One still busy after a few milliseconds (a system call on a stalled
     // mount) is left to end on its own; the process joins it at exit.
