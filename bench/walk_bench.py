@@ -4,7 +4,7 @@
 and gdu, on the generated trees, warm and cold, through a file system that waits 1 ms per call, over
 MP3 files with -m, and the peak memory at a million files.
 
-    walk_bench.py BIN_DIR [--rounds R] [--million] [--only CASE...]
+    walk_bench.py BIN_DIR [--rounds R] [--fuse-rounds R] [--million] [--only CASE...]
 
 Each case runs its programs in alternating rounds (the order rotates every round); a figure is the
 median of the rounds, and a ratio the median of the rounds' ratios. Cold cache: the page cache is
@@ -135,6 +135,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("bindir")
     ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--fuse-rounds", type=int, default=3, help="rounds through the slow mount")
     ap.add_argument("--million", action="store_true", help="also the 1,000,000-file tree")
     ap.add_argument("--only", nargs="*", default=[], help="warm cold fuse mp3 catalog memory")
     a = ap.parse_args()
@@ -164,7 +165,7 @@ def main():
             try:
                 # The mount caches nothing: no warming run.
                 compare("20,000 entries, 1 ms per call (FUSE)", peers(cli, mounted[0]), "treelan --jobs 1",
-                        max(1, a.rounds // 2), rows=rows, warmup=False)
+                        a.fuse_rounds, rows=rows, warmup=False)
             finally:
                 mounted[1]()
         # A cancel while the workers sit in system calls of a mount that answers in 300 ms.
