@@ -24,7 +24,9 @@ group[browsers]="nodejs ca-certificates chromium firefox-esr"
 # The Debian package, its man pages and completions, and the tools that check them.
 group[package]="@build help2man dpkg-dev file lintian appstream desktop-file-utils man-db
                 bash bash-completion zsh fish"
-group[bench]="@build @browsers @media tree findutils time ncdu plocate sqlite3 openssl"
+# The walk's benchmark: gdu as a peer, and libfuse3 for its file system that waits on every call.
+group[bench]="@build @browsers @media tree findutils time ncdu plocate sqlite3 openssl gdu
+              libfuse3-dev fuse3"
 # Screenshots of the window on a virtual display (scripts/screenshot.sh).
 group[shots]="xvfb xauth xdotool imagemagick desktop-file-utils"
 # Web archives rendered in headless Chromium (scripts/render-mht.sh): the browser alone.
