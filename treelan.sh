@@ -78,8 +78,10 @@ case "$job" in
         scripts/install-deps.sh bench
         configure "$BUILD"
         cmake --build "$BUILD" -j"$JOBS"
-        cmake --build "$BUILD" -j"$JOBS" --target bench_mp3read bench_list bench_mediabytes
+        cmake --build "$BUILD" -j"$JOBS" --target bench_mp3read bench_list bench_mediabytes bench_walkcancel
         python3 bench/run_bench.py "$BUILD/bin" "$@"
+        # The walk with its workers against itself alone, find and gdu (a FUSE mount where allowed).
+        python3 bench/walk_bench.py "$BUILD/bin"
         # Media details against ffprobe; MEDIA_BASELINE names a treelan-cli to compare start-up with.
         python3 bench/media_bench.py "$BUILD/bin" ${MEDIA_BASELINE:+--baseline "$MEDIA_BASELINE"}
         ;;
