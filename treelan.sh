@@ -11,7 +11,8 @@
 #   ./treelan.sh asan                   run the tests under AddressSanitizer and UBSan (build-asan/)
 #   ./treelan.sh tsan                   run the tests that start threads (the window's background
 #                                       scan, sort and export, the catalogue add's writer, the media
-#                                       readers' pool) under ThreadSanitizer (build-tsan/)
+#                                       readers' pool, the walk's workers) under ThreadSanitizer
+#                                       (build-tsan/)
 #   ./treelan.sh bench [ARGS]           run the benchmarks of bench/ against their peers
 #   ./treelan.sh fuzz                   run each fuzz target of fuzz/ for FUZZ_SECONDS (default: 60)
 #                                       under ASan and UBSan; FUZZ_TARGETS="mp3 utf8" for some
@@ -71,7 +72,7 @@ case "$job" in
         # The catalogue and command-line tests run treelan-cli, built with TSan too: a race in
         # its threads ends it with TSan's exit status, which the test sees.
         tsan_tests="backgroundscan|frmexport|exportcommand|endtoend|frmstyle|savedialog|localizeform"
-        tsan_tests+="|listingmodel|folderscan|mediaread|exportdocument|treewriter|cli|catalog[a-z]+"
+        tsan_tests+="|listingmodel|folderscan|mediaread|exportdocument|treewriter|cli|catalog[a-z]+|walk|walkahead|filter|listingfilter"
         cmake --build "$BUILD" -j"$JOBS"
         # Qt's own libraries are not instrumented: the suppressions name what happens inside them.
         # die_after_fork=0: QProcess starts the command-line program from a threaded test, and
@@ -83,8 +84,10 @@ case "$job" in
         scripts/install-deps.sh bench
         configure "$BUILD"
         cmake --build "$BUILD" -j"$JOBS"
-        cmake --build "$BUILD" -j"$JOBS" --target bench_mp3read bench_list bench_mediabytes
+        cmake --build "$BUILD" -j"$JOBS" --target bench_mp3read bench_list bench_mediabytes bench_walkcancel
         python3 bench/run_bench.py "$BUILD/bin" "$@"
+        # The walk with its workers against itself alone, find and gdu (a FUSE mount where allowed).
+        python3 bench/walk_bench.py "$BUILD/bin"
         # Media details against ffprobe; MEDIA_BASELINE names a treelan-cli to compare start-up with.
         python3 bench/media_bench.py "$BUILD/bin" ${MEDIA_BASELINE:+--baseline "$MEDIA_BASELINE"}
         ;;

@@ -44,7 +44,7 @@ const char kUsage[] =
     "                         (size, modification and change time, inode) keeps its hash\n"
     "      --rehash           read every file again for its hash\n"
     "      and the walk's filters of export: --exclude-pattern, --include-pattern, --no-hidden,\n"
-    "      --max-depth, --one-file-system\n"
+    "      --max-depth, --one-file-system, --jobs\n"
     "  list                   the snapshots, one line each\n"
     "  search PATTERN         files and folders by name: a part of the name, or the whole name\n"
     "                         when PATTERN holds * or ?; \"f:\" files only, \"d:\" folders only;\n"

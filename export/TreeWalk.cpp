@@ -456,6 +456,14 @@ void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& w
     const DiskTreeSource disk(root);
     const TreeSource& from = source ? *source : disk;
     const DocumentInfo info{root, exportTime, QStringLiteral(TREELAN_VERSION), options};
+    // Media files on disk are read by the walk's workers too, ahead of the writing.
+    const auto walkOptions = [&](WalkOptions walk) {
+        if (!source && options.mediaInfo && walk.jobs != 1)
+            walk.readAhead = MediaReadAhead(walk.noFollow);
+        else if (!source && options.mp3Info && walk.jobs != 1)
+            walk.readAhead = Mp3ReadAhead(walk.noFollow);
+        return walk;
+    };
     std::vector<FolderTotals> ahead;
     if (writer.wantsTotalsFirst()) {
         // The same walk once more, ahead of the writing; it warns of nothing the writing will not.
@@ -463,12 +471,12 @@ void WriteTree(const RootPath& root, const ExportOptions& options, TreeWriter& w
         quiet.walk.warning = {};
         TotalsCounter counter;
         WriterVisitor counting(root, quiet, counter, from);
-        from.walk(counting, quiet.walk);
+        from.walk(counting, walkOptions(quiet.walk));
         ahead = std::move(counter.totals);
     }
     writer.beginDocument(info);
     WriterVisitor visitor(root, options, writer, from, ahead.empty() ? nullptr : &ahead);
-    from.walk(visitor, options.walk);
+    from.walk(visitor, walkOptions(options.walk));
     writer.endDocument(visitor.rootTotals());
 }
 

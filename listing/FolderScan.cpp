@@ -152,10 +152,17 @@ private:
 void FindFilesAPI(ListingModel& model, const ScanOptions& options) {
     ScanVisitor visitor(model, options);
     BatchGuard batch(model);
-    if (options.source)
+    if (options.source) { // a snapshot of the catalogue, read instead of the disk
         options.source(visitor, options.walk);
-    else
-        WalkTree(options.rootPath, visitor, options.walk);
+        return;
+    }
+    WalkOptions walk = options.walk;
+    // Media files are read by the walk's workers too, ahead of the listing.
+    if (options.mediaInfo)
+        walk.readAhead = MediaReadAhead(walk.noFollow);
+    else if (options.mp3Info)
+        walk.readAhead = Mp3ReadAhead(walk.noFollow);
+    WalkTree(options.rootPath, visitor, walk);
 }
 
 void RefreshListing(ListingModel& model, const ScanOptions& options) {

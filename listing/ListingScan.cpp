@@ -42,6 +42,7 @@ public:
         options.walk.progress = [&](const WalkProgress& p) {
             return atFolder(p) && (!theirs || theirs(p));
         };
+        options.walk.stillWanted = [this] { return !m_stop; };
         options.walk.warning = [this](const QString& path, const QString& reason) {
             m_warnings.push_back({path, reason});
         };

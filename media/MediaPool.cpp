@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <cerrno>
 #include <chrono>
@@ -332,6 +333,45 @@ int ServeMediaRequests(
     }
 }
 
+namespace {
+
+// The details, and the warnings of their reading in order; the walk names the file.
+struct MediaRead {
+    MediaInfo info;
+    QStringList warnings;
+};
+
+class MediaReader final : public FileReadAhead {
+public:
+    explicit MediaReader(bool noFollow) : m_noFollow(noFollow) {}
+    bool wants(const DirEntry& entry) const override {
+        return entry.readsAsFile(m_noFollow) && IsMediaName(entry.name());
+    }
+    std::shared_ptr<const void> read(int folderFd, const DirEntry& entry) const override {
+        auto read = std::make_shared<MediaRead>();
+        int error = 0;
+        const UniqueFd fd = OpenRegularFile(folderFd, entry.rawName, error);
+        if (!fd) {
+            read->warnings << QStringLiteral("cannot read media details: ") + ErrnoText(error);
+            return read;
+        }
+        QStringList& warnings = read->warnings;
+        read->info =
+            MediaPool::instance().read(fd.get(), entry.size, entry.name(),
+                                       [&warnings](const QString& reason) { warnings << reason; });
+        return read;
+    }
+
+private:
+    bool m_noFollow;
+};
+
+} // namespace
+
+std::shared_ptr<const FileReadAhead> MediaReadAhead(bool noFollow) {
+    return std::make_shared<MediaReader>(noFollow);
+}
+
 std::vector<MediaInfo> ReadMediaInfoIn(const WalkFolder& folder,
                                        const std::vector<const DirEntry*>& entries,
                                        const QString& displayFolder,
@@ -346,6 +386,12 @@ std::vector<MediaInfo> ReadMediaInfoIn(const WalkFolder& folder,
         const auto warn = [warning, display](const QString& reason) {
             if (warning) warning(display, reason);
         };
+        if (const auto* ahead = static_cast<const MediaRead*>(folder.aheadOf(*entries[i]))) {
+            for (const QString& reason : ahead->warnings)
+                warn(reason);
+            read[i] = ahead->info;
+            continue;
+        }
         int error = 0;
         UniqueFd fd = OpenRegularFile(folder.fd, entries[i]->rawName, error);
         if (!fd) {

@@ -79,6 +79,11 @@ std::vector<MediaInfo> ReadMediaInfoIn(const WalkFolder& folder,
                                        const QString& displayFolder,
                                        const WarningCallback& warning);
 
+// Reads the media details of the files with media names on the walk's workers, through this
+// program's pool, ahead of ReadMediaInfoIn, which takes them from there. `noFollow`: the walk's
+// own (a link not followed is not read).
+std::shared_ptr<const FileReadAhead> MediaReadAhead(bool noFollow);
+
 // The helper's side: serves requests on descriptor `socket` until its peer closes it.
 int ServeMediaRequests(
     int socket, const std::function<MediaInfo(int fd, qint64 size, const QString& name)>& read);

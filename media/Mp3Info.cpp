@@ -335,8 +335,51 @@ MP3Info ReadMP3Info(const QString& path, qint64* readAfterTags) {
     return readFromFd(fd.get(), st.st_size, path, readAfterTags);
 }
 
+namespace {
+
+// The information, or why there is none; the warning names the file as the walk does.
+struct Mp3Read {
+    MP3Info info;
+    QString failure;
+};
+
+class Mp3Reader final : public FileReadAhead {
+public:
+    explicit Mp3Reader(bool noFollow) : m_noFollow(noFollow) {}
+    bool wants(const DirEntry& entry) const override {
+        return entry.readsAsFile(m_noFollow) && IsMp3Name(entry.name());
+    }
+    std::shared_ptr<const void> read(int folderFd, const DirEntry& entry) const override {
+        auto read = std::make_shared<Mp3Read>();
+        int error = 0;
+        const UniqueFd fd = OpenRegularFile(folderFd, entry.rawName, error);
+        try {
+            if (!fd)
+                throw FileError::fromErrno(QString(), QStringLiteral("cannot read MP3 information"),
+                                           error);
+            read->info = readFromFd(fd.get(), entry.size, QString());
+        } catch (const FileError& e) {
+            read->failure = e.reason();
+        }
+        return read;
+    }
+
+private:
+    bool m_noFollow;
+};
+
+} // namespace
+
+std::shared_ptr<const FileReadAhead> Mp3ReadAhead(bool noFollow) {
+    return std::make_shared<Mp3Reader>(noFollow);
+}
+
 MP3Info ReadMP3InfoIn(const WalkFolder& folder, const DirEntry& entry, const QString& displayPath,
                       const WarningCallback& warning) {
+    if (const auto* ahead = static_cast<const Mp3Read*>(folder.aheadOf(entry))) {
+        if (!ahead->failure.isEmpty() && warning) warning(displayPath, ahead->failure);
+        return ahead->info;
+    }
     int error = 0;
     const UniqueFd fd = OpenRegularFile(folder.fd, entry.rawName, error);
     try {

@@ -31,6 +31,10 @@ MP3Info ReadMP3Info(const QString& path, qint64* readAfterTags = nullptr);
 MP3Info ReadMP3InfoIn(const WalkFolder& folder, const DirEntry& entry, const QString& displayPath,
                       const WarningCallback& warning);
 
+// Reads the MP3 files' information on the walk's workers, ahead of ReadMP3InfoIn, which takes it
+// from there. `noFollow`: the walk's own (a link not followed is not read).
+std::shared_ptr<const FileReadAhead> Mp3ReadAhead(bool noFollow);
+
 // `length` bytes of the file from `offset`; fewer only at the end of the file.
 using Mp3ByteReader = std::function<QByteArray(qint64 offset, qint64 length)>;
 // The reader over any source of bytes: at most kMp3MaxTags ten-byte tag probes, then at most

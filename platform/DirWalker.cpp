@@ -4,6 +4,7 @@
 #include "codec/Utf8.h"
 #include "platform/FileError.h"
 #include "platform/FileTime.h"
+#include "platform/WalkAhead.h"
 
 #include <cerrno>
 #include <cstring>
@@ -21,6 +22,9 @@ namespace {
 // Frames keep their folder open while children remain; beyond this many open folders the
 // shallowest ones are closed and reopened by name when needed.
 constexpr int kMaxOpenFolders = 256;
+// Folders this deep and deeper are read by the walk alone: a folder's place in the walk's order
+// is as long as its depth, and the workers' bookkeeping would grow with its square.
+constexpr int kAheadDepth = 200;
 
 struct Frame {
     WalkFolder folder;
@@ -30,6 +34,10 @@ struct Frame {
     ino_t ino = 0;
     QByteArray rawName;   // this folder's name within its parent
     std::size_t node = 0; // in the walk's record of entered folders
+    // With workers reading ahead: the folder's descriptor, shared with those that open its
+    // subfolders, and its place in the walk's order.
+    FolderHandle handle;
+    WalkKey key;
 };
 
 qint64 fileTimeOf(const struct stat& st) {
@@ -84,14 +92,14 @@ void examine(int dirFd, const char* rawName, unsigned char type, bool noFollow, 
 }
 
 // Whether the options leave the examined entry out.
-bool leftOut(const WalkOptions& options, const WalkFolder& folder, const char* name,
+bool leftOut(const WalkOptions& options, const QByteArray& rawRelPath, const char* name,
              qsizetype length, bool isFolder) {
     if (options.noHidden && name[0] == '.') return true;
     if (options.excludePatterns.empty() && (options.includePatterns.empty() || isFolder))
         return false;
     const QByteArrayView rawName(name, length);
     // The path without the folder's trailing "/", as find -path sees it below its start.
-    QByteArray path = folder.rawRelPath;
+    QByteArray path = rawRelPath;
     path.append(rawName);
     for (const PathPattern& p : options.excludePatterns)
         if (p.matches(rawName, path)) return true;
@@ -104,11 +112,21 @@ bool leftOut(const WalkOptions& options, const WalkFolder& folder, const char* n
 // Reads the entries of the open folder that the options keep; returns 0 or the errno of a failed
 // enumeration.
 int readEntries(const WalkOptions& options, WalkFolder& folder) {
-    const int fd = folder.fd;
-    std::vector<DirEntry>& entries = folder.entries;
+    bool more = false;
+    return ReadFolderEntries(folder.fd, folder.rawRelPath, options, folder.entries,
+                             std::numeric_limits<std::size_t>::max(), more);
+}
+
+} // namespace
+
+int ReadFolderEntries(int fd, const QByteArray& rawRelPath, const WalkOptions& options,
+                      std::vector<DirEntry>& entries, std::size_t limit, bool& more,
+                      const std::atomic<bool>* stop) {
     // getdents64 straight on the folder's descriptor: readdir would need a duplicate of it (and
     // three more system calls per folder) only to close that again.
     alignas(struct dirent64) char buffer[32 * 1024];
+    std::size_t kept = 0;
+    more = false;
     for (;;) {
         const ssize_t got = ::getdents64(fd, buffer, sizeof buffer);
         if (got < 0) {
@@ -125,25 +143,44 @@ int readEntries(const WalkOptions& options, WalkFolder& folder) {
             DirEntry entry;
             struct stat st {};
             examine(fd, n, d->d_type, options.noFollow, entry, st);
-            if (leftOut(options, folder, n, len, entry.isFolder())) continue;
+            if (leftOut(options, rawRelPath, n, len, entry.isFolder())) continue;
             if (options.leaveOut.isSet() && entry.kind == DirEntry::Kind::File &&
                 st.st_ino == options.leaveOut.inode && st.st_dev == options.leaveOut.device)
                 continue;
             entry.rawName = QByteArray(n, len);
             entries.push_back(std::move(entry));
+            ++kept;
+            if (kept >= limit || (stop && *stop)) {
+                // The rest begins after this entry: where its d_off points, unless the buffer
+                // ends with it. A folder that cannot go back there is read to its end.
+                if (at < got && ::lseek(fd, d->d_off, SEEK_SET) < 0) {
+                    limit = std::numeric_limits<std::size_t>::max();
+                    stop = nullptr;
+                    continue;
+                }
+                more = true;
+                return 0;
+            }
         }
     }
 }
 
-} // namespace
-
 bool WalkLeavesOut(const WalkOptions& options, const WalkFolder& folder, QByteArrayView name,
                    bool isFolder) {
-    return leftOut(options, folder, name.data(), name.size(), isFolder);
+    return leftOut(options, folder.rawRelPath, name.data(), name.size(), isFolder);
 }
 
 QString DirEntry::name() const {
     return DecodeFileName(rawName);
+}
+
+const void* WalkFolder::aheadOf(const DirEntry& entry) const {
+    if (ahead.empty() || &entry < entries.data() || &entry >= entries.data() + entries.size())
+        return nullptr;
+    const std::size_t index = std::size_t(&entry - entries.data());
+    const auto at = std::lower_bound(ahead.begin(), ahead.end(), index,
+                                     [](const auto& a, std::size_t i) { return a.first < i; });
+    return at != ahead.end() && at->first == index ? at->second.get() : nullptr;
 }
 
 QString WalkFolder::reason() const {
@@ -224,6 +261,13 @@ public:
         fd = -1;
         --m_open;
     }
+    // The walk lets go of a descriptor shared with the workers, which close it.
+    void release(int& fd, FolderHandle& handle) {
+        if (!handle) return close(fd);
+        handle.reset();
+        if (fd >= 0) --m_open;
+        fd = -1;
+    }
     bool overLimit() const { return m_open > kMaxOpenFolders; }
 
 private:
@@ -245,6 +289,10 @@ public:
             m_rootDevice = st.st_dev;
             m_entered.insert(st.st_dev, st.st_ino, 0);
         }
+        if (m_options.jobs != 1) {
+            m_ahead = std::make_unique<WalkAhead>(m_options, m_options.jobs, m_rootDevice);
+            root->handle = std::make_shared<UniqueFd>(root->folder.fd);
+        }
         m_nodes.push_back({0, 0});
         m_stack.push_back(std::move(root));
         if (const int error = enter(*m_stack.back()); error != 0)
@@ -260,16 +308,20 @@ public:
 
     ~Walk() {
         for (auto& frame : m_stack)
-            m_fds.close(frame->folder.fd);
+            closeFolder(*frame);
     }
 
 private:
-    // Reads the frame's folder and hands it to the visitor. Returns 0, or the errno of a reading
-    // that gave no entries at all (the folder is then unreadable).
-    int enter(Frame& frame) {
+    void closeFolder(Frame& frame) { m_fds.release(frame.folder.fd, frame.handle); }
+
+    // Reads the frame's folder, or takes what a worker read of it (`ahead`), and hands it to the
+    // visitor. Returns 0, or the errno of a reading that gave no entries at all (the folder is
+    // then unreadable).
+    int enter(Frame& frame, FolderRead* ahead = nullptr) {
         WalkFolder& folder = frame.folder;
         struct stat st;
-        if (::fstat(folder.fd, &st) == 0) {
+        if (ahead) st = ahead->st;
+        if (ahead ? ahead->examined : ::fstat(folder.fd, &st) == 0) {
             frame.dev = st.st_dev;
             frame.ino = st.st_ino;
             folder.fileTime = fileTimeOf(st);
@@ -280,7 +332,17 @@ private:
             m_progress.currentFolder = folder.relPath;
             if (!m_options.progress(m_progress)) throw Cancelled();
         }
-        const int error = readEntries(m_options, folder);
+        int error = 0;
+        if (!ahead) {
+            error = readEntries(m_options, folder);
+        } else {
+            folder.entries = std::move(ahead->entries);
+            folder.ahead = std::move(ahead->ahead);
+            error = ahead->readError;
+            if (error == 0 && ahead->more)
+                error = ReadFolderEntries(folder.fd, folder.rawRelPath, m_options, folder.entries,
+                                          std::numeric_limits<std::size_t>::max(), ahead->more);
+        }
         m_progress.entries += qint64(folder.entries.size());
         if (error != 0 && folder.entries.empty()) {
             folder.readable = false;
@@ -288,17 +350,32 @@ private:
             return error;
         }
         if (error != 0) warn(folder.relPath, ErrnoText(error));
+        const bool deeper = (m_options.maxDepth < 0 || folder.depth < m_options.maxDepth) &&
+                            folder.depth < kAheadDepth;
+        // Read here: the workers may start on its subfolders while the visitor is at it.
+        if (m_ahead && !ahead && deeper)
+            m_ahead->guess(frame.handle, folder.rawRelPath, frame.key, folder.depth, frame.dev,
+                           folder.entries);
         m_visitor.folderOpened(folder, frame.children);
+        if (m_ahead && deeper && !frame.children.empty()) {
+            std::vector<const QByteArray*> names;
+            names.reserve(frame.children.size());
+            for (const std::size_t child : frame.children)
+                names.push_back(&folder.entries[child].rawName);
+            m_ahead->schedule(frame.handle, frame.dev, folder.rawRelPath, frame.key, folder.depth,
+                              names);
+        }
         return 0;
     }
 
     // The top folder is done: it leaves the stack, and its parent hears of it.
     void leave() {
         Frame& top = *m_stack.back();
-        m_fds.close(top.folder.fd);
+        closeFolder(top);
         m_visitor.folderDone(top.folder);
         const std::unique_ptr<Frame> done = std::move(m_stack.back());
         m_stack.pop_back();
+        if (m_ahead) m_ahead->left(done->key);
         if (m_stack.empty()) return;
         Frame& parent = *m_stack.back();
         const DirEntry& child = parent.folder.entries[parent.children[parent.next - 1]];
@@ -320,11 +397,26 @@ private:
         folder.rawRelPath = top.folder.rawRelPath + child.rawName + '/';
         folder.depth = top.folder.depth + 1;
         int error = 0;
-        const int parentFd = fdOf(m_stack.size() - 1, error);
-        if (parentFd >= 0) folder.fd = m_fds.open(parentFd, child.rawName.constData(), error);
+        FolderRead read;
+        bool ahead = false;
+        if (m_ahead && top.folder.depth < kAheadDepth) {
+            frame->key = top.key;
+            frame->key.push_back(quint32(top.next - 1));
+            ahead = m_ahead->take(folder.rawRelPath, frame->key, m_options.stillWanted, read);
+        }
+        if (ahead) {
+            error = read.openError;
+            frame->handle = std::move(read.fd);
+            if (frame->handle) folder.fd = m_fds.adopt(frame->handle->get());
+        } else {
+            const int parentFd = fdOf(m_stack.size() - 1, error);
+            if (parentFd >= 0) folder.fd = m_fds.open(parentFd, child.rawName.constData(), error);
+            if (m_ahead && folder.fd >= 0 && folder.depth < kAheadDepth)
+                frame->handle = std::make_shared<UniqueFd>(folder.fd);
+        }
         // The parent needs its folder again only for later children; the root stays open for the
         // folders opened again by name.
-        if (top.next >= top.children.size() && m_stack.size() > 1) m_fds.close(top.folder.fd);
+        if (top.next >= top.children.size() && m_stack.size() > 1) closeFolder(top);
         bool entered = false;
         if (folder.fd < 0) {
             folder.readable = false;
@@ -332,14 +424,16 @@ private:
             warn(folder.relPath, ErrnoText(error));
         } else {
             struct stat st;
-            const bool examined = ::fstat(folder.fd, &st) == 0;
+            if (ahead) st = read.st;
+            const bool examined = ahead ? read.examined : ::fstat(folder.fd, &st) == 0;
             if (examined && m_options.oneFileSystem && st.st_dev != m_rootDevice) {
                 // Not entered, as if the walk did not go into subfolders here.
-                m_fds.close(folder.fd);
+                closeFolder(*frame);
                 m_visitor.childEnd(top.folder, child, nullptr);
                 return;
             }
-            entered = examined ? enterOnce(top, *frame, st) : enterNew(top, *frame);
+            FolderRead* got = ahead ? &read : nullptr;
+            entered = examined ? enterOnce(top, *frame, st, got) : enterNew(top, *frame, got);
         }
         if (!entered) {
             // Unreadable folders and repeats are visited without entries.
@@ -348,30 +442,30 @@ private:
         }
         m_stack.push_back(std::move(frame));
         for (std::size_t i = 1; i < m_stack.size() && m_fds.overLimit(); ++i)
-            m_fds.close(m_stack[i]->folder.fd);
+            closeFolder(*m_stack[i]);
     }
 
     // Enters the frame's folder unless the walk entered it before (same device and inode).
-    bool enterOnce(const Frame& top, Frame& frame, const struct stat& st) {
+    bool enterOnce(const Frame& top, Frame& frame, const struct stat& st, FolderRead* ahead) {
         const std::size_t first = m_entered.insert(st.st_dev, st.st_ino, m_nodes.size());
-        if (first == FolderSet::kNone) return enterNew(top, frame);
+        if (first == FolderSet::kNone) return enterNew(top, frame, ahead);
         WalkFolder& repeat = frame.folder;
         repeat.repeat = true;
         repeat.loop = onPath(st.st_dev, st.st_ino);
         repeat.listedAt = pathOf(first);
         repeat.readable = false;
-        m_fds.close(repeat.fd);
+        closeFolder(frame);
         warn(repeat.relPath, repeat.reason());
         return false;
     }
 
-    bool enterNew(const Frame& top, Frame& frame) {
+    bool enterNew(const Frame& top, Frame& frame, FolderRead* ahead) {
         AppendRaw(m_names, frame.rawName.constData(), frame.rawName.size());
         m_nodes.push_back({top.node, m_names.size()});
         frame.node = m_nodes.size() - 1;
-        if (const int error = enter(frame); error != 0) {
+        if (const int error = enter(frame, ahead); error != 0) {
             warn(frame.folder.relPath, ErrnoText(error));
-            m_fds.close(frame.folder.fd);
+            closeFolder(frame);
             return false;
         }
         return true;
@@ -432,6 +526,7 @@ private:
     const WalkOptions& m_options;
     FolderDescriptors m_fds;
     std::vector<std::unique_ptr<Frame>> m_stack;
+    std::unique_ptr<WalkAhead> m_ahead; // none with one job
     WalkProgress m_progress;
     dev_t m_rootDevice = 0;
     FolderSet m_entered; // -> node

@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace treelan {
@@ -46,6 +48,17 @@ struct DirEntry {
     QString name() const;
 };
 
+// Work on the content of files that a visitor will want, done ahead of it by the walk's workers,
+// which call it on their own threads, several at once: it must keep no state of its own. Each
+// result reaches the visitor with its folder (WalkFolder::ahead).
+class FileReadAhead {
+public:
+    virtual ~FileReadAhead() = default;
+    virtual bool wants(const DirEntry& entry) const = 0;
+    // `entry` of the open folder `folderFd`.
+    virtual std::shared_ptr<const void> read(int folderFd, const DirEntry& entry) const = 0;
+};
+
 // A folder while the walk is in it.
 struct WalkFolder {
     QString relPath;               // relative to the root, ending in "/"; empty for the root
@@ -63,6 +76,12 @@ struct WalkFolder {
     qint64 fileTime = 0; // the folder's own modification time, once it is entered
     quint64 device = 0;  // st_dev of the folder, once it is entered
     int depth = 0;
+    // What the options' readAhead read of its entries, by entry index in ascending order; the
+    // entries it has nothing for were not read ahead.
+    std::vector<std::pair<std::size_t, std::shared_ptr<const void>>> ahead;
+
+    // What was read ahead of `entry`, one of `entries`; null when nothing was.
+    const void* aheadOf(const DirEntry& entry) const;
 
     // Why the folder's entries are not there: the system's reason, or where it is listed
     // instead; empty when it was read.
@@ -118,6 +137,15 @@ struct WalkOptions {
     // Links below the root are examined themselves (lstat), never followed: each is a Link
     // entry with its own size and time. The root is followed all the same.
     bool noFollow = false;
+    // Threads that read folders ahead of the visitor, which still gets them in its own order:
+    // 1 none, 0 as many as cores on local file systems and four times that (at most 32) on
+    // network and FUSE mounts, where each call waits for a round trip, and with readAhead.
+    int jobs = 0;
+    // Asked every few milliseconds while the walk waits for a folder being read ahead; false
+    // stops the walk as the progress callback's false does.
+    std::function<bool()> stillWanted;
+    // Content the visitor will read of some files, read by the workers as they read the folder.
+    std::shared_ptr<const FileReadAhead> readAhead;
 };
 
 // Whether the options leave out the entry `name` of `folder`, as the walk does before handing the
@@ -127,7 +155,8 @@ bool WalkLeavesOut(const WalkOptions& options, const WalkFolder& folder, QByteAr
                    bool isFolder);
 
 // Walks the folder `root`. Each folder (by device and inode) is entered at most once: the first
-// arrival in the visitor's order; a later one is handed over as a repeat, not entered. Throws
+// arrival in the visitor's order; a later one is handed over as a repeat, not entered. Folders
+// read ahead by other threads reach the visitor all the same, on the calling thread alone. Throws
 // FileError when the root itself cannot be opened, Cancelled when the progress callback says so.
 void WalkTree(const RootPath& root, WalkVisitor& visitor, const WalkOptions& options = {});
 

@@ -25,9 +25,10 @@ group[browsers]="nodejs ca-certificates chromium firefox-esr"
 group[package]="@build help2man dpkg-dev file lintian appstream desktop-file-utils man-db
                 bash bash-completion zsh fish"
 # The window probes (bench/event_probe.py, bench/catalog_window_probe.sh) answer _NET_WM_PING
-# through python3-xlib on a virtual display.
+# through python3-xlib on a virtual display; the walk's benchmark has gdu as a peer, and libfuse3
+# for its file system that waits on every call.
 group[bench]="@build @browsers @media @shots tree findutils time ncdu plocate sqlite3 openssl
-             python3-xlib"
+             python3-xlib gdu libfuse3-dev fuse3"
 # Screenshots of the window on a virtual display (scripts/screenshot.sh).
 group[shots]="xvfb xauth xdotool imagemagick desktop-file-utils"
 # Web archives rendered in headless Chromium (scripts/render-mht.sh): the browser alone.

@@ -129,6 +129,7 @@ struct ExportChannel {
                 entries = p.entries;
                 return !stop;
             };
+        request.options.walk.stillWanted = [&stop] { return !stop; };
         request.options.walk.warning = [this](const QString& path, const QString& reason) {
             std::lock_guard guard(lock);
             warnings.push_back({path, reason});

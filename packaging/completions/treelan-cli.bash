@@ -62,7 +62,7 @@ _treelan_cli_catalog()
         case $verb in
             add)
                 options+=' --label --mp3 --media --hash --rehash -m -M --exclude-pattern
-                    --include-pattern --no-hidden --max-depth --one-file-system'
+                    --include-pattern --no-hidden --max-depth --one-file-system --jobs'
                 ;;
             search)
                 options+=' --volume --snapshot --all-snapshots --size --newer --older --type -0'
@@ -136,14 +136,14 @@ _treelan_cli()
             _filedir
             return
             ;;
-        --only | --exclude | --exclude-pattern | --include-pattern | --max-depth)
+        --only | --exclude | --exclude-pattern | --include-pattern | --max-depth | --jobs)
             return
             ;;
     esac
 
     if [[ $cur == -* ]]; then
         local walk_options='--exclude-pattern --include-pattern --no-hidden --max-depth
-            --one-file-system --no-follow'
+            --one-file-system --no-follow --jobs'
         if [[ $command == export ]]; then
             COMPREPLY+=($(compgen -W '--recursive --mp3 --media --format --template --only --exclude
                 --resources --strings --totals --bom --quiet --help -r -m -M -f -t -q -h

@@ -73,6 +73,7 @@ complete -c treelan-cli -n "__treelan_cli_exporting; or __treelan_cli_listing" -
 complete -c treelan-cli -n "__treelan_cli_exporting; or __treelan_cli_listing" -l max-depth -x -d 'Enter subfolders down to this depth'
 complete -c treelan-cli -n "__treelan_cli_exporting; or __treelan_cli_listing" -l one-file-system -d 'Stay on the file system of the folder'
 complete -c treelan-cli -n "__treelan_cli_exporting; or __treelan_cli_listing" -l no-follow -d 'Write symbolic links as links, do not follow them'
+complete -c treelan-cli -n "__treelan_cli_exporting; or __treelan_cli_listing" -l jobs -x -d 'Threads that read folders ahead'
 complete -c treelan-cli -n "__treelan_cli_exporting; or __treelan_cli_listing" -F
 
 # export
@@ -106,6 +107,7 @@ complete -c treelan-cli -n "__treelan_cli_catalog_is add verify" -l rehash -d 'R
 complete -c treelan-cli -n "__treelan_cli_catalog_is add" -l exclude-pattern -x -d 'Leave out names matching the pattern'
 complete -c treelan-cli -n "__treelan_cli_catalog_is add" -l include-pattern -x -d 'Keep only files matching the pattern'
 complete -c treelan-cli -n "__treelan_cli_catalog_is add" -l no-hidden -d 'Leave out names that begin with a dot'
+complete -c treelan-cli -n "__treelan_cli_catalog_is add" -l jobs -x -d 'Threads that read folders ahead'
 complete -c treelan-cli -n "__treelan_cli_catalog_is add" -l max-depth -x -d 'Enter subfolders down to this depth'
 complete -c treelan-cli -n "__treelan_cli_catalog_is add" -l one-file-system -d 'Stay on the file system of the folder'
 complete -c treelan-cli -n "__treelan_cli_catalog_is search" -l volume -x -d 'Only the volume labelled L'
