@@ -3,6 +3,8 @@
 // What the catalogue's tests share: treelan-cli and sqlite3 as processes, an unprivileged user,
 // mounts that may be refused.
 
+#include "NobodyCli.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -45,7 +47,7 @@ inline Run catalog(const QString& db, QStringList args) {
 // The same as the user nobody (65534), without supplementary groups.
 inline Run catalogAsNobody(const QString& db, QStringList args) {
     args.prepend(QStringLiteral("catalog"));
-    args.prepend(QStringLiteral(TREELAN_CLI));
+    args.prepend(NobodyCli());
     args << QStringLiteral("--db") << db;
     args.prepend(QStringLiteral("--clear-groups"));
     args.prepend(QStringLiteral("--regid=65534"));

@@ -1,6 +1,7 @@
 // The walk over hostile trees, run as a user runs it: links that fan out, loop or lead onto another
 // file system, links not followed, an unreadable folder, byte totals past 64 bits, and a current
 // folder deeper than PATH_MAX. Counts come from find over the same tree.
+#include "NobodyCli.h"
 #include "TempTree.h"
 
 #include <QJsonArray>
@@ -8,7 +9,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
@@ -180,16 +180,12 @@ private slots:
         args.replaceInStrings(QStringLiteral("ROOT"), t.root());
         QString program = TREELAN_CLI;
         std::function<void()> inChild;
-        QTemporaryDir resources; // a copy nobody can read: the build may lie below a private home
         if (tree == QLatin1String("locked")) {
             t.setMode(QString(), 0755); // reachable for nobody
             t.createFile(QStringLiteral("locked/secret.txt"), "s");
             t.setMode(QStringLiteral("locked"), 0);
             if (::geteuid() == 0) { // root reads any folder: the export runs as nobody
-                run(QStringLiteral("cp"),
-                    {"-R", QStringLiteral(TREELAN_RESOURCE_DIR "/."), resources.path()});
-                run(QStringLiteral("chmod"), {"-R", "a+rX", resources.path()});
-                args.insert(1, QStringLiteral("--resources=") + resources.path());
+                program = NobodyCli();
                 args =
                     QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", program} + args;
                 program = QStringLiteral("setpriv");
