@@ -9,30 +9,6 @@ namespace treelan::catalog {
 
 namespace {
 
-bool continuation(unsigned char c) {
-    return (c & 0xC0) == 0x80;
-}
-
-// The length of the well-formed UTF-8 sequence at p (as the name decoder reads them), or 0.
-int sequenceLength(const unsigned char* p, std::size_t left) {
-    const unsigned char b0 = p[0];
-    if (b0 < 0x80) return 1;
-    if (b0 >= 0xC2 && b0 <= 0xDF) return left >= 2 && continuation(p[1]) ? 2 : 0;
-    if (b0 >= 0xE0 && b0 <= 0xEF) {
-        if (left < 3 || !continuation(p[1]) || !continuation(p[2])) return 0;
-        if (b0 == 0xE0 && p[1] < 0xA0) return 0;
-        if (b0 == 0xED && p[1] > 0x9F) return 0;
-        return 3;
-    }
-    if (b0 >= 0xF0 && b0 <= 0xF4) {
-        if (left < 4 || !continuation(p[1]) || !continuation(p[2]) || !continuation(p[3])) return 0;
-        if (b0 == 0xF0 && p[1] < 0x90) return 0;
-        if (b0 == 0xF4 && p[1] > 0x8F) return 0;
-        return 4;
-    }
-    return 0;
-}
-
 void encode(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += char(c);
@@ -209,7 +185,7 @@ void AppendPercent(std::string& out, std::string_view bytes) {
 bool IsUtf8(std::string_view bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     for (std::size_t i = 0; i < bytes.size();) {
-        const int n = sequenceLength(p + i, bytes.size() - i);
+        const int n = Utf8SequenceLength(p + i, bytes.size() - i);
         if (n == 0) return false;
         i += std::size_t(n);
     }
@@ -221,7 +197,7 @@ std::string DisplayText(std::string_view raw) {
     out.reserve(raw.size());
     const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
     for (std::size_t i = 0; i < raw.size();) {
-        const int n = sequenceLength(p + i, raw.size() - i);
+        const int n = Utf8SequenceLength(p + i, raw.size() - i);
         if (n == 0) {
             encode(out, p[i++]);
         } else {

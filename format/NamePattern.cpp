@@ -20,26 +20,6 @@ bool continuation(unsigned char c) {
     return (c & 0xC0) == 0x80;
 }
 
-// The length of the well-formed UTF-8 sequence at p (as the name decoder reads them), or 0.
-int sequenceLength(const unsigned char* p, std::size_t left) {
-    const unsigned char b0 = p[0];
-    if (b0 < 0x80) return 1;
-    if (b0 >= 0xC2 && b0 <= 0xDF) return left >= 2 && continuation(p[1]) ? 2 : 0;
-    if (b0 >= 0xE0 && b0 <= 0xEF) {
-        if (left < 3 || !continuation(p[1]) || !continuation(p[2])) return 0;
-        if (b0 == 0xE0 && p[1] < 0xA0) return 0;
-        if (b0 == 0xED && p[1] > 0x9F) return 0;
-        return 3;
-    }
-    if (b0 >= 0xF0 && b0 <= 0xF4) {
-        if (left < 4 || !continuation(p[1]) || !continuation(p[2]) || !continuation(p[3])) return 0;
-        if (b0 == 0xF0 && p[1] < 0x90) return 0;
-        if (b0 == 0xF4 && p[1] > 0x8F) return 0;
-        return 4;
-    }
-    return 0;
-}
-
 char32_t decode(const unsigned char* p, int n) {
     if (n == 1) return p[0];
     char32_t c = p[0] & (0x7F >> n);
@@ -77,11 +57,30 @@ char32_t foldCodePoint(char32_t c) {
 // One code point (or one stray byte) of UTF-8 text from `at`; its length.
 std::size_t step(std::string_view s, std::size_t at) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data()) + at;
-    const int n = sequenceLength(p, s.size() - at);
+    const int n = Utf8SequenceLength(p, s.size() - at);
     return n == 0 ? 1 : std::size_t(n);
 }
 
 } // namespace
+
+int Utf8SequenceLength(const unsigned char* p, std::size_t left) {
+    const unsigned char b0 = p[0];
+    if (b0 < 0x80) return 1;
+    if (b0 >= 0xC2 && b0 <= 0xDF) return left >= 2 && continuation(p[1]) ? 2 : 0;
+    if (b0 >= 0xE0 && b0 <= 0xEF) {
+        if (left < 3 || !continuation(p[1]) || !continuation(p[2])) return 0;
+        if (b0 == 0xE0 && p[1] < 0xA0) return 0;
+        if (b0 == 0xED && p[1] > 0x9F) return 0;
+        return 3;
+    }
+    if (b0 >= 0xF0 && b0 <= 0xF4) {
+        if (left < 4 || !continuation(p[1]) || !continuation(p[2]) || !continuation(p[3])) return 0;
+        if (b0 == 0xF0 && p[1] < 0x90) return 0;
+        if (b0 == 0xF4 && p[1] > 0x8F) return 0;
+        return 4;
+    }
+    return 0;
+}
 
 std::string FoldText(std::string_view utf8) {
     std::string out;
@@ -93,7 +92,7 @@ std::string FoldText(std::string_view utf8) {
             ++i;
             continue;
         }
-        const int n = sequenceLength(p + i, utf8.size() - i);
+        const int n = Utf8SequenceLength(p + i, utf8.size() - i);
         if (n == 0) {
             out += char(p[i++]);
             continue;
