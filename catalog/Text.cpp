@@ -9,24 +9,6 @@ namespace treelan::catalog {
 
 namespace {
 
-void encode(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
-
 // Days since 1970-01-01 of a civil date and back (Howard Hinnant's algorithms).
 std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;
@@ -199,7 +181,7 @@ std::string DisplayText(std::string_view raw) {
     for (std::size_t i = 0; i < raw.size();) {
         const int n = Utf8SequenceLength(p + i, raw.size() - i);
         if (n == 0) {
-            encode(out, p[i++]);
+            AppendUtf8(out, p[i++]);
         } else {
             out.append(raw.data() + i, std::size_t(n));
             i += std::size_t(n);

@@ -28,24 +28,6 @@ char32_t decode(const unsigned char* p, int n) {
     return c;
 }
 
-void encode(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
-
 char32_t foldCodePoint(char32_t c) {
     if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + 0x20 : c;
     const auto* end = std::end(kFold);
@@ -62,6 +44,24 @@ std::size_t step(std::string_view s, std::size_t at) {
 }
 
 } // namespace
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
 
 int Utf8SequenceLength(const unsigned char* p, std::size_t left) {
     const unsigned char b0 = p[0];
@@ -97,7 +97,7 @@ std::string FoldText(std::string_view utf8) {
             out += char(p[i++]);
             continue;
         }
-        encode(out, foldCodePoint(decode(p + i, n)));
+        AppendUtf8(out, foldCodePoint(decode(p + i, n)));
         i += std::size_t(n);
     }
     return out;
@@ -178,7 +178,7 @@ void FoldText(std::u16string_view utf16, std::string& out) {
         } else if (u >= 0xD800 && u <= 0xDFFF) {
             c = 0xFFFD;
         }
-        encode(out, foldCodePoint(c));
+        AppendUtf8(out, foldCodePoint(c));
     }
 }
 

@@ -10,6 +10,8 @@ namespace treelan {
 
 // The length of the well-formed UTF-8 sequence at p (as the name decoder reads them), or 0.
 int Utf8SequenceLength(const unsigned char* p, std::size_t left);
+// Appends code point `c` as UTF-8.
+void AppendUtf8(std::string& out, char32_t c);
 
 // The UTF-8 text with each code point replaced by its simple case folding. Bytes that are not
 // UTF-8 stay as they are.
